@@ -1,0 +1,27 @@
+# KV58_SANITIZE=ON builds everything with AddressSanitizer and UndefinedBehaviorSanitizer.
+# Any finding aborts the process, so a test with a finding fails.
+option(KV58_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+if(KV58_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# Every test sees the sanitizer settings; the suppression file covers the toolkit's own leaks only.
+set(KV58_TEST_ENVIRONMENT
+  "ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1"
+  "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1"
+  "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/cmake/lsan.supp:print_suppressions=0"
+  "QT_QPA_PLATFORM=offscreen")
+
+# kv58_add_test(<target> SOURCES ... LIBRARIES ...): one GoogleTest executable, its cases registered with CTest.
+function(kv58_add_test target)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES" ${ARGN})
+  add_executable(${target} ${ARG_SOURCES})
+  target_link_libraries(${target} PRIVATE ${ARG_LIBRARIES} GTest::gtest GTest::gmock GTest::gtest_main kv58_warnings)
+  if(WIN32)
+    target_link_options(${target} PRIVATE -static)
+  endif()
+  gtest_discover_tests(${target}
+    DISCOVERY_MODE PRE_TEST
+    PROPERTIES ENVIRONMENT "${KV58_TEST_ENVIRONMENT}" TIMEOUT 120)
+endfunction()

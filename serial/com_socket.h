@@ -1,0 +1,58 @@
+#pragma once
+// TCOMSocket: the program's one path to the serial line. A thin, synchronous layer over the
+// serial driver: each operation checks that the port is open, makes one driver call and
+// reports success as a truth value or a byte count. It keeps no buffer, raises nothing and
+// logs nothing; callers decide what a failure means.
+
+#include <cstdint>
+#include <string_view>
+
+#include "serial/comm_records.h"
+#include "serial/serial_driver.h"
+
+namespace kv58 {
+
+class TCOMSocket {
+public:
+  explicit TCOMSocket(SerialDriver& driver = SystemSerialDriver());
+  ~TCOMSocket();
+  TCOMSocket(const TCOMSocket&) = delete;
+  TCOMSocket& operator=(const TCOMSocket&) = delete;
+
+  [[nodiscard]] bool IsOpen() const { return Handle != 0; }
+  // Takes n out of "COM" followed by n; refused while open or without the capital "COM".
+  [[nodiscard]] bool SetPortName(std::string_view name);
+  // Closes, then opens "COM" followed by PortNumber.
+  [[nodiscard]] bool Open();
+  [[nodiscard]] bool Close();
+  [[nodiscard]] bool ReadSettings();
+  [[nodiscard]] bool WriteSettings();
+  [[nodiscard]] bool WriteTimeouts();
+  [[nodiscard]] bool WriteQueueSizes();
+  // Bytes received and not yet read; 0 when closed or when the status cannot be read.
+  [[nodiscard]] std::uint32_t BytesWaiting();
+  // Reads only what is already queued, at most `capacity` bytes; never waits for more.
+  [[nodiscard]] std::uint32_t Read(void* buffer, std::uint32_t capacity);
+  // The count the driver accepted; 0 when closed, for no bytes, or on failure.
+  [[nodiscard]] std::uint32_t Write(const void* source, std::uint32_t count);
+
+  [[nodiscard]] PortHandle GetHandle() const { return Handle; }
+  [[nodiscard]] std::int32_t GetPortNumber() const { return PortNumber; }
+  [[nodiscard]] const COMSTAT& GetStatus() const { return Status; }
+
+  // Filled by the owner between ReadSettings and the Write... calls.
+  DCB Dcb;
+  COMMTIMEOUTS Timeouts;
+  std::uint32_t InQueueSize = 0;
+  std::uint32_t OutQueueSize = 0;
+
+private:
+  [[nodiscard]] bool ReadStatus();
+
+  SerialDriver& driver_;
+  PortHandle Handle = 0;
+  std::int32_t PortNumber = 0;
+  COMSTAT Status;
+};
+
+} // namespace kv58

@@ -1,0 +1,44 @@
+#pragma once
+// What the serial port channel asks of the operating system, one call per Win32 serial
+// function. Implementations: Win32 (Windows), POSIX (Linux and other Unixes), and a fake
+// that records calls for tests. Every call reports success by its result, never by throwing.
+// The names are those of the Win32 calls (CreateFileA, not the CreateFile macro).
+
+#include <cstdint>
+#include <string_view>
+
+#include "serial/comm_records.h"
+
+namespace kv58 {
+
+// An open port. 0 is never a valid handle: it means "closed" to the channel.
+using PortHandle = std::uintptr_t;
+
+class SerialDriver {
+public:
+  virtual ~SerialDriver() = default;
+
+  // Opens the port named "COM" followed by a number (the channel builds the name),
+  // exclusively, for reading and writing, without overlapped I/O. 0 on failure.
+  [[nodiscard]] virtual PortHandle CreateFileA(std::string_view portName) = 0;
+  [[nodiscard]] virtual bool CloseHandle(PortHandle handle) = 0;
+  [[nodiscard]] virtual bool GetCommState(PortHandle handle, DCB& dcb) = 0;
+  [[nodiscard]] virtual bool SetCommState(PortHandle handle, const DCB& dcb) = 0;
+  [[nodiscard]] virtual bool SetCommTimeouts(PortHandle handle, const COMMTIMEOUTS& timeouts) = 0;
+  [[nodiscard]] virtual bool SetupComm(PortHandle handle, std::uint32_t inQueue, std::uint32_t outQueue) = 0;
+  [[nodiscard]] virtual bool ClearCommError(PortHandle handle, std::uint32_t& errors, COMSTAT& status) = 0;
+  [[nodiscard]] virtual bool ReadFile(PortHandle handle, void* buffer, std::uint32_t count,
+                                      std::uint32_t& read) = 0;
+  [[nodiscard]] virtual bool WriteFile(PortHandle handle, const void* buffer, std::uint32_t count,
+                                       std::uint32_t& written) = 0;
+
+protected:
+  SerialDriver() = default;
+  SerialDriver(const SerialDriver&) = default;
+  SerialDriver& operator=(const SerialDriver&) = default;
+};
+
+// The driver of the platform the program runs on, with its default device locations.
+[[nodiscard]] SerialDriver& SystemSerialDriver();
+
+} // namespace kv58
