@@ -13,11 +13,15 @@ set(KV58_TEST_ENVIRONMENT
   "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/cmake/lsan.supp:print_suppressions=0"
   "QT_QPA_PLATFORM=offscreen")
 
-# kv58_add_test(<target> SOURCES ... LIBRARIES ...): one GoogleTest executable, its cases registered with CTest.
+# kv58_add_test(<target> [OWN_MAIN] SOURCES ... LIBRARIES ...): one GoogleTest executable, its
+# cases registered with CTest. OWN_MAIN: the sources bring main() (window tests need an application).
 function(kv58_add_test target)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES" ${ARGN})
+  cmake_parse_arguments(ARG "OWN_MAIN" "" "SOURCES;LIBRARIES" ${ARGN})
   add_executable(${target} ${ARG_SOURCES})
-  target_link_libraries(${target} PRIVATE ${ARG_LIBRARIES} GTest::gtest GTest::gmock GTest::gtest_main kv58_warnings)
+  target_link_libraries(${target} PRIVATE ${ARG_LIBRARIES} GTest::gtest GTest::gmock kv58_warnings)
+  if(NOT ARG_OWN_MAIN)
+    target_link_libraries(${target} PRIVATE GTest::gtest_main)
+  endif()
   if(WIN32)
     target_link_options(${target} PRIVATE -static)
   endif()
