@@ -1,0 +1,160 @@
+#include "lang/language_table.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "common/errors.h"
+
+namespace kv58 {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using namespace std::string_view_literals;
+using Rows = std::vector<std::vector<std::string>>;
+
+Rows RowsOf(const LanguageTable& table) {
+  Rows rows;
+  for (std::size_t i = 0; i < table.RowCount(); ++i) {
+    const auto& cells = table.Row(i).Cells;
+    rows.emplace_back(cells.begin(), cells.end());
+  }
+  return rows;
+}
+
+// Each test works in a folder of its own under the system's temporary folder.
+class LanguageFileTest : public ::testing::Test {
+protected:
+  fs::path folder;
+
+  void SetUp() override {
+    static std::atomic<int> serial{0};
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    folder = fs::temp_directory_path() /
+             ("kv58_lang_" + std::string(info->name()) + "_" + std::to_string(serial++));
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+  }
+
+  void TearDown() override {
+    std::error_code ignored;
+    fs::permissions(folder, fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::remove_all(folder, ignored);
+  }
+
+  fs::path Write(std::string_view bytes, const std::string& name = "lang.txt") {
+    const auto path = folder / name;
+    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return path;
+  }
+
+  static Rows Load(const fs::path& path) {
+    LanguageTable table;
+    table.LoadLanguageFile(path);
+    return RowsOf(table);
+  }
+};
+
+TEST_F(LanguageFileTest, NoFileLeavesTheTableEmpty) {
+  LanguageTable table;
+  EXPECT_NO_THROW(table.LoadLanguageFile(folder / "lang.txt"));
+  EXPECT_EQ(table.RowCount(), 0u);
+  EXPECT_EQ(table.Translate("SAVE", 0), "{SAVE}");
+}
+
+TEST_F(LanguageFileTest, EmptyFileGivesNoRows) { EXPECT_THAT(Load(Write("")), IsEmpty()); }
+
+TEST_F(LanguageFileTest, SameRowsWhateverTheLineEnds) {
+  const Rows expected{{"Polski", "English"}, {"Zapisz", "SAVE"}, {}, {"Zeruj", "RESET"}};
+  for (const auto end : {"\r\n"sv, "\n"sv, "\r"sv}) {
+    const std::string e(end);
+    const auto text = "Polski\tEnglish\t" + e + "Zapisz\tSAVE\t" + e + "# zeroing" + e + "Zeruj\tRESET\t" + e;
+    EXPECT_EQ(Load(Write(text)), expected)
+        << "line end of " << end.size() << " bytes, first byte " << static_cast<int>(end.front());
+  }
+}
+
+TEST_F(LanguageFileTest, LfCrGivesAnExtraEmptyRow) {
+  EXPECT_EQ(Load(Write("Polski\t\n\rZapisz\t\n\r")), (Rows{{"Polski"}, {}, {"Zapisz"}, {}}));
+}
+
+TEST_F(LanguageFileTest, LastLineWithoutLineEndCounts) {
+  EXPECT_EQ(Load(Write("Polski\t\r\nZapisz\tSAVE")), (Rows{{"Polski"}, {"Zapisz", "SAVE"}}));
+}
+
+TEST_F(LanguageFileTest, ByteOrderMarkStaysInTheFirstCell) {
+  const auto rows = Load(Write("\xEF\xBB\xBFPolski\tEnglish\t\r\n"));
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_THAT(rows[0], ElementsAre("\xEF\xBB\xBFPolski", "English"));
+}
+
+TEST_F(LanguageFileTest, NulByteEndsTheText) {
+  EXPECT_EQ(Load(Write("Polski\t\r\nZap\0isz\t\r\nZeruj\t\r\n"sv)), (Rows{{"Polski"}, {"Zap"}}));
+}
+
+TEST_F(LanguageFileTest, LoadingAgainAppends) {
+  const auto path = Write("Polski\t\r\nZapisz\tSAVE\t\r\n");
+  LanguageTable table;
+  table.LoadLanguageFile(path);
+  table.LoadLanguageFile(path);
+  EXPECT_EQ(table.RowCount(), 4u);
+}
+
+// The reader takes the file in chunks; a CR LF pair split between two chunks is still one line
+// end, and a line longer than a chunk stays whole.
+TEST_F(LanguageFileTest, ChunkSizeDoesNotChangeTheRows) {
+  const auto path = Write("Polski\tEnglish\t\r\nZapisz\tSAVE\t\r\n\r\nZeruj\t\n\rRESET\t#c\r\nlast");
+  const Rows expected = Load(path);
+  ASSERT_EQ(expected.size(), 7u);
+  for (const std::size_t chunk : {1u, 2u, 3u, 5u, 7u, 16u}) {
+    LanguageTable table;
+    table.LoadLanguageFile(path, chunk);
+    EXPECT_EQ(RowsOf(table), expected) << "chunks of " << chunk;
+  }
+}
+
+TEST_F(LanguageFileTest, CrLfAcrossTheDefaultChunkBoundaryIsOneLineEnd) {
+  // The first line fills the first chunk but for its CR, whose LF opens the second chunk.
+  std::string text(kDefaultReadChunkBytes - 1, 'x');
+  text += "\r\nZapisz\tSAVE\t\r\n";
+  const auto rows = Load(Write(text));
+  ASSERT_EQ(rows.size(), 2u) << "no empty row between the two lines";
+  EXPECT_EQ(rows[0], std::vector<std::string>{std::string(kDefaultReadChunkBytes - 1, 'x')});
+  EXPECT_THAT(rows[1], ElementsAre("Zapisz", "SAVE"));
+}
+
+TEST_F(LanguageFileTest, FolderInPlaceOfTheFileRaisesTheOpenErrorWithTheNameGiven) {
+  fs::create_directory(folder / "lang.txt");
+  const auto previous = fs::current_path();
+  fs::current_path(folder);
+  LanguageTable table;
+  try {
+    table.LoadLanguageFile("lang.txt");
+    ADD_FAILURE() << "a folder was read as the language file";
+  } catch (const FileOpenError& error) {
+    EXPECT_STREQ(error.what(), "Cannot open file lang.txt");
+  }
+  fs::current_path(previous);
+  EXPECT_EQ(table.RowCount(), 0u);
+}
+
+TEST_F(LanguageFileTest, UnreadableFileRaisesTheOpenError) {
+  const auto path = Write("Polski\t\r\n");
+  fs::permissions(path, fs::perms::none);
+  if (std::ifstream(path).is_open()) {
+    GTEST_SKIP() << "this account reads files regardless of their permissions (root); run as a normal user";
+  }
+  LanguageTable table;
+  EXPECT_THROW(table.LoadLanguageFile(path), FileOpenError);
+  EXPECT_EQ(table.RowCount(), 0u);
+}
+
+} // namespace
+} // namespace kv58
