@@ -1,0 +1,164 @@
+#include "protocol/text_upload.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+#include "protocol/tests/protocol_test_support.h"
+
+namespace kv58 {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using testing::ScriptedWriteDriver;
+
+const std::string kNotConnected = "Port nie połączony";
+
+std::string EndLine(const std::string& size) { return "Wysłano tekst do urządzenia " + size + " znaków"; }
+
+// Every byte value in turn, so that 0x00, 0xFF, CR and LF all travel inside the pages.
+std::string TextOf(std::size_t size) {
+  std::string text(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) {
+    text[i] = static_cast<char>(i % 256);
+  }
+  return text;
+}
+
+class TextUploadTest : public ::testing::Test {
+protected:
+  ScriptedWriteDriver driver;
+  TCOMSocket port{driver};
+  DebugLog log;
+
+  void SetUp() override {
+    ASSERT_TRUE(port.SetPortName("COM3"));
+    ASSERT_TRUE(port.Open());
+    driver.ClearRecord();
+  }
+
+  void Upload(const std::string& text) { UploadText(port, text, driver.RecordingPause(), log); }
+};
+
+struct SizeCase {
+  const char* label;
+  std::size_t size;
+  std::vector<std::uint32_t> pages;
+};
+
+class UploadSizeTest : public TextUploadTest, public ::testing::WithParamInterface<SizeCase> {};
+
+TEST_P(UploadSizeTest, FrameThenPagesEachFollowedByAPauseThenTerminator) {
+  const auto& c = GetParam();
+  const std::string text = TextOf(c.size);
+
+  Upload(text);
+
+  std::vector<std::string> events{"W1", "W1"};
+  for (const auto page : c.pages) {
+    events.push_back("W" + std::to_string(page));
+    events.push_back("P1000");
+  }
+  events.push_back("W1");
+  EXPECT_THAT(driver.WritesAndPauses(), ElementsAreArray(events));
+  EXPECT_EQ(driver.sent, "\xFF\x07" + text + std::string(1, '\0')) << "bytes go out raw and in order";
+}
+
+TEST_P(UploadSizeTest, LogsEveryPageFromZeroThenTheSize) {
+  const auto& c = GetParam();
+
+  Upload(TextOf(c.size));
+
+  std::vector<std::string> lines{""};
+  for (std::size_t page = 0; page < c.pages.size(); ++page) {
+    lines.push_back("wysłano stronę" + std::to_string(page));
+  }
+  lines.push_back(EndLine(std::to_string(c.size)));
+  EXPECT_THAT(log.Lines(), ElementsAreArray(lines));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, UploadSizeTest,
+    ::testing::Values(SizeCase{"Empty", 0, {}}, SizeCase{"OneByte", 1, {1}}, SizeCase{"OnePage", 256, {256}},
+                      SizeCase{"OnePageAndOneByte", 257, {256, 1}}, SizeCase{"TwoPages", 512, {256, 256}},
+                      SizeCase{"Longest", 1983, {256, 256, 256, 256, 256, 256, 256, 191}}),
+    [](const auto& row) { return std::string(row.param.label); });
+
+TEST_F(TextUploadTest, LongestTextEndsWithItsSizeInTheLog) {
+  Upload(TextOf(1983));
+  EXPECT_EQ(log.Lines().back(), "Wysłano tekst do urządzenia 1983 znaków");
+  EXPECT_EQ(log.Lines()[8], "wysłano stronę7");
+}
+
+TEST_F(TextUploadTest, ClosedPortStillPausesAfterEveryPageAndLogsEachFailure) {
+  ASSERT_TRUE(port.Close());
+  driver.ClearRecord();
+
+  Upload(TextOf(600));
+
+  EXPECT_THAT(driver.CallNames(), ElementsAre("Pause", "Pause", "Pause")) << "no byte reaches the line";
+  EXPECT_THAT(driver.WritesAndPauses(), ElementsAre("P1000", "P1000", "P1000"));
+  EXPECT_THAT(log.Lines(), ElementsAre("", kNotConnected, kNotConnected, kNotConnected, kNotConnected));
+}
+
+TEST_F(TextUploadTest, ClosedPortWithEmptyTextLogsOnlyTheFailedEnd) {
+  ASSERT_TRUE(port.Close());
+  driver.ClearRecord();
+  Upload("");
+  EXPECT_TRUE(driver.calls.empty());
+  EXPECT_THAT(log.Lines(), ElementsAre("", kNotConnected));
+}
+
+TEST_F(TextUploadTest, PageTakenInPartIsReportedFailedAndTheNextPageStartsAFullPageOn) {
+  const std::string text = TextOf(300);
+  driver.shortWrites[2] = 100; // page 0: the port takes 100 of its 256 bytes
+
+  Upload(text);
+
+  EXPECT_THAT(driver.WritesAndPauses(), ElementsAre("W1", "W1", "W256", "P1000", "W44", "P1000", "W1"));
+  EXPECT_EQ(driver.writes[3], text.substr(256)) << "no page is resent or shortened";
+  EXPECT_THAT(log.Lines(), ElementsAre("", kNotConnected, "wysłano stronę1", EndLine("300")));
+}
+
+TEST_F(TextUploadTest, PortTakingTooLittleEachTimeFailsEveryFullPageButNotTheShortOnes) {
+  driver.acceptPerWrite = 100;
+  Upload(TextOf(300));
+  EXPECT_THAT(log.Lines(), ElementsAre("", kNotConnected, "wysłano stronę1", EndLine("300")));
+}
+
+TEST_F(TextUploadTest, FailedPageInTheMiddleDoesNotStopTheUpload) {
+  const std::string text = TextOf(700);
+  driver.failingWrites.insert(3); // page 1
+
+  Upload(text);
+
+  EXPECT_THAT(driver.WritesAndPauses(),
+              ElementsAre("W1", "W1", "W256", "P1000", "W256", "P1000", "W188", "P1000", "W1"));
+  EXPECT_EQ(driver.writes[3], text.substr(512));
+  EXPECT_THAT(log.Lines(),
+              ElementsAre("", "wysłano stronę0", kNotConnected, "wysłano stronę2", EndLine("700")));
+}
+
+TEST_F(TextUploadTest, FailedTerminatorEndsWithPortNotConnected) {
+  driver.failingWrites.insert(3); // frame (2), one page, then the terminator
+  Upload(TextOf(10));
+  EXPECT_THAT(log.Lines(), ElementsAre("", "wysłano stronę0", kNotConnected));
+}
+
+TEST_F(TextUploadTest, FailedTextFrameIsNeitherJudgedNorLogged) {
+  driver.failingWrites = {0, 1};
+  Upload(TextOf(10));
+  EXPECT_THAT(log.Lines(), ElementsAre("", "wysłano stronę0", EndLine("10")));
+  EXPECT_EQ(driver.CountOf("WriteFile"), 4u);
+}
+
+TEST_F(TextUploadTest, TextLongerThanTheDeviceHoldsIsRefusedWhole) {
+  Upload(TextOf(kMaxTextBytes + 1));
+  EXPECT_TRUE(driver.calls.empty()) << "nothing written, no pause";
+  EXPECT_THAT(log.Lines(), ElementsAre(""));
+}
+
+} // namespace
+} // namespace kv58
