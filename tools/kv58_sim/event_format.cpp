@@ -1,0 +1,357 @@
+#include "tools/kv58_sim/event_format.h"
+
+#include <array>
+#include <concepts>
+#include <vector>
+
+namespace kv58::sim {
+namespace {
+
+constexpr std::array<char, 16> kHexDigits{'0', '1', '2', '3', '4', '5', '6', '7',
+                                          '8', '9', 'a', 'b', 'c', 'd', 'e', 'f'};
+
+void AppendHex(std::string& out, unsigned char byte) {
+  out.push_back(kHexDigits[byte >> 4U]);
+  out.push_back(kHexDigits[byte & 0x0FU]);
+}
+
+bool IsPrintableAscii(unsigned char byte) { return byte >= 0x20 && byte < 0x7F; }
+
+// Builds one JSON object, keys in the order they are added.
+class JsonObject {
+public:
+  template <std::integral Number>
+  requires(!std::same_as<Number, bool>) JsonObject& Add(std::string_view key, Number value) {
+    Key(key);
+    out_ += std::to_string(value);
+    return *this;
+  }
+  JsonObject& Add(std::string_view key, bool value) {
+    Key(key);
+    out_ += value ? "true" : "false";
+    return *this;
+  }
+  JsonObject& Add(std::string_view key, std::string_view text, HighBytes high = HighBytes::AsIs) {
+    Key(key);
+    out_ += '"';
+    out_ += EscapeJson(text, high);
+    out_ += '"';
+    return *this;
+  }
+  template <typename Number> JsonObject& AddArray(std::string_view key, const std::vector<Number>& values) {
+    Key(key);
+    out_ += '[';
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      out_ += (i == 0 ? "" : ",");
+      out_ += std::to_string(values[i]);
+    }
+    out_ += ']';
+    return *this;
+  }
+  [[nodiscard]] std::string Close() { return out_ + '}'; }
+
+private:
+  void Key(std::string_view key) {
+    out_ += (out_.size() == 1 ? "\"" : ",\"");
+    out_ += key;
+    out_ += "\":";
+  }
+  std::string out_ = "{";
+};
+
+JsonObject JsonEvent(std::string_view name, Millis timeMs) {
+  JsonObject object;
+  object.Add("t_ms", timeMs).Add("event", name);
+  return object;
+}
+
+std::string TimePrefix(Millis timeMs) {
+  std::string digits = std::to_string(timeMs);
+  constexpr std::size_t kWidth = 7;
+  const std::string padding(digits.size() < kWidth ? kWidth - digits.size() : 0, ' ');
+  return "[" + padding + digits + " ms] ";
+}
+
+std::string_view ReasonWords(UndecodedReason reason) {
+  switch (reason) {
+  case UndecodedReason::NoMarker:
+    return "no marker";
+  case UndecodedReason::UnknownCode:
+    return "unknown code";
+  case UndecodedReason::Incomplete:
+    return "incomplete frame";
+  case UndecodedReason::UnterminatedUpload:
+    return "upload without its 0x00 end";
+  }
+  return "?";
+}
+
+std::string ByteCount(std::size_t count) { return std::to_string(count) + (count == 1 ? " byte" : " bytes"); }
+
+std::string ListJoined(const std::vector<std::string>& items, std::string_view separator) {
+  std::string joined;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    joined += (i == 0 ? "" : std::string(separator));
+    joined += items[i];
+  }
+  return joined;
+}
+
+// "pages at 0, 1003 ms (256 + 44 bytes)", or "no pages" for an empty text.
+std::string PagesText(const std::vector<UploadPage>& pages) {
+  if (pages.empty()) {
+    return "no pages";
+  }
+  std::vector<std::string> starts;
+  std::vector<std::string> sizes;
+  for (const UploadPage& page : pages) {
+    starts.push_back(std::to_string(page.startMs));
+    sizes.push_back(std::to_string(page.bytes));
+  }
+  return (pages.size() == 1 ? "page at " : "pages at ") + ListJoined(starts, ", ") + " ms (" +
+         ListJoined(sizes, " + ") + (pages.size() == 1 && pages.front().bytes == 1 ? " byte)" : " bytes)");
+}
+
+std::string UploadText(const SimEvent& event) {
+  std::string line = "text " + ByteCount(event.byteCount);
+  if (event.IsCapped()) {
+    line += " (first " + std::to_string(event.bytes.size()) + " shown)";
+  }
+  return line + ", " + PagesText(event.pages) + ", end at " + std::to_string(event.endMs) + " ms: \"" +
+         EscapeC(event.bytes) + "\"";
+}
+
+std::string UndecodedText(const SimEvent& event) {
+  std::string line =
+      "undecoded " + ByteCount(event.byteCount) + " (" + std::string(ReasonWords(event.reason)) + ")";
+  if (event.IsCapped()) {
+    line += ", first " + std::to_string(event.bytes.size());
+  }
+  return line + ": " + HexBytes(event.bytes, " ");
+}
+
+std::string EventText(const SimEvent& event) {
+  const std::string name(EventName(event.kind));
+  switch (event.kind) {
+  case EventKind::Speed:
+  case EventKind::FirstLine:
+  case EventKind::LastLine:
+    return name + " " + std::to_string(event.value);
+  case EventKind::ScrollType:
+    return name + " " + std::to_string(event.value) + " (" + std::string(ScrollTypeName(event.value)) + ")";
+  case EventKind::Text:
+    return UploadText(event);
+  case EventKind::Undecoded:
+    return UndecodedText(event);
+  case EventKind::Store:
+  case EventKind::Reset:
+  case EventKind::Open:
+  case EventKind::Hangup:
+    break;
+  }
+  return name;
+}
+
+std::string EventJson(const SimEvent& event) {
+  JsonObject object = JsonEvent(EventName(event.kind), event.timeMs);
+  switch (event.kind) {
+  case EventKind::Speed:
+  case EventKind::FirstLine:
+  case EventKind::LastLine:
+    object.Add("value", unsigned{event.value});
+    break;
+  case EventKind::ScrollType:
+    object.Add("value", unsigned{event.value}).Add("name", ScrollTypeName(event.value));
+    break;
+  case EventKind::Text: {
+    std::vector<Millis> starts;
+    std::vector<std::size_t> sizes;
+    for (const UploadPage& page : event.pages) {
+      starts.push_back(page.startMs);
+      sizes.push_back(page.bytes);
+    }
+    object.Add("bytes", event.byteCount)
+        .Add("text", event.bytes, HighBytes::AsCodePoints)
+        .Add("truncated", event.IsCapped())
+        .AddArray("pages_ms", starts)
+        .AddArray("page_bytes", sizes)
+        .Add("end_ms", event.endMs);
+    break;
+  }
+  case EventKind::Undecoded:
+    object.Add("bytes", event.byteCount)
+        .Add("hex", HexBytes(event.bytes, ""))
+        .Add("truncated", event.IsCapped())
+        .Add("reason", ReasonName(event.reason));
+    break;
+  case EventKind::Store:
+  case EventKind::Reset:
+  case EventKind::Open:
+  case EventKind::Hangup:
+    break;
+  }
+  return object.Close();
+}
+
+} // namespace
+
+std::string EscapeC(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  for (const char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    switch (byte) {
+    case '"':
+      out += "\\\"";
+      break;
+    case '\\':
+      out += "\\\\";
+      break;
+    case '\n':
+      out += "\\n";
+      break;
+    case '\r':
+      out += "\\r";
+      break;
+    case '\t':
+      out += "\\t";
+      break;
+    default:
+      if (IsPrintableAscii(byte)) {
+        out.push_back(c);
+      } else {
+        out += "\\x";
+        AppendHex(out, byte);
+      }
+    }
+  }
+  return out;
+}
+
+std::string EscapeJson(std::string_view bytes, HighBytes high) {
+  std::string out;
+  out.reserve(bytes.size());
+  for (const char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    switch (byte) {
+    case '"':
+      out += "\\\"";
+      break;
+    case '\\':
+      out += "\\\\";
+      break;
+    case '\n':
+      out += "\\n";
+      break;
+    case '\r':
+      out += "\\r";
+      break;
+    case '\t':
+      out += "\\t";
+      break;
+    default:
+      if (IsPrintableAscii(byte) || (byte >= 0x80 && high == HighBytes::AsIs)) {
+        out.push_back(c);
+      } else {
+        out += "\\u00";
+        AppendHex(out, byte);
+      }
+    }
+  }
+  return out;
+}
+
+std::string HexBytes(std::string_view bytes, std::string_view separator) {
+  std::string out;
+  out.reserve(bytes.size() * (2 + separator.size()));
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (i != 0) {
+      out += separator;
+    }
+    AppendHex(out, static_cast<unsigned char>(bytes[i]));
+  }
+  return out;
+}
+
+std::string_view ScrollTypeName(std::uint8_t value) {
+  switch (value) {
+  case 0:
+    return "none";
+  case 1:
+    return "vertical";
+  case 2:
+    return "horizontal";
+  default:
+    return "unknown";
+  }
+}
+
+std::string_view EventName(EventKind kind) {
+  switch (kind) {
+  case EventKind::Speed:
+    return "speed";
+  case EventKind::FirstLine:
+    return "first-line";
+  case EventKind::LastLine:
+    return "last-line";
+  case EventKind::ScrollType:
+    return "scroll-type";
+  case EventKind::Store:
+    return "store";
+  case EventKind::Reset:
+    return "reset";
+  case EventKind::Text:
+    return "text";
+  case EventKind::Undecoded:
+    return "undecoded";
+  case EventKind::Open:
+    return "open";
+  case EventKind::Hangup:
+    return "hangup";
+  }
+  return "?";
+}
+
+std::string_view ReasonName(UndecodedReason reason) {
+  switch (reason) {
+  case UndecodedReason::NoMarker:
+    return "no-marker";
+  case UndecodedReason::UnknownCode:
+    return "unknown-code";
+  case UndecodedReason::Incomplete:
+    return "incomplete";
+  case UndecodedReason::UnterminatedUpload:
+    return "unterminated-upload";
+  }
+  return "?";
+}
+
+std::string FormatEvent(const SimEvent& event, OutputFormat format) {
+  if (format == OutputFormat::Json) {
+    return EventJson(event);
+  }
+  return TimePrefix(event.timeMs) + EventText(event);
+}
+
+std::string FormatPty(std::string_view slavePath, OutputFormat format) {
+  if (format == OutputFormat::Json) {
+    return JsonEvent("pty", 0).Add("path", slavePath).Close();
+  }
+  return "pty " + std::string(slavePath);
+}
+
+std::string FormatLink(std::string_view linkPath, std::string_view target, OutputFormat format) {
+  if (format == OutputFormat::Json) {
+    return JsonEvent("link", 0).Add("path", linkPath).Add("target", target).Close();
+  }
+  return "link " + std::string(linkPath) + " -> " + std::string(target);
+}
+
+std::string FormatExit(std::string_view reason, Millis timeMs, OutputFormat format) {
+  if (format == OutputFormat::Json) {
+    return JsonEvent("exit", timeMs).Add("reason", reason).Close();
+  }
+  return TimePrefix(timeMs) + "exit (" + std::string(reason) + ")";
+}
+
+} // namespace kv58::sim

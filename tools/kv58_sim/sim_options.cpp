@@ -1,0 +1,303 @@
+#include "tools/kv58_sim/sim_options.h"
+
+#include <array>
+#include <charconv>
+
+namespace kv58::sim {
+namespace {
+
+constexpr Millis kLongestWaitMs = 24LL * 60 * 60 * 1000;
+
+// An error text, or nothing when the value was taken.
+using Outcome = std::optional<std::string>;
+
+struct OptionRule {
+  std::string_view name;
+  bool takesValue;
+  Outcome (*apply)(SimOptions& options, std::string_view value);
+};
+
+std::optional<Millis> ParseMillis(std::string_view text, Millis minimum) {
+  Millis value = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (text.empty() || text.front() == '-' || text.front() == '+' || error != std::errc() || stop != end ||
+      value < minimum || value > kLongestWaitMs) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+Outcome SetMillis(Millis& target, std::string_view option, std::string_view value, Millis minimum) {
+  const std::optional<Millis> parsed = ParseMillis(value, minimum);
+  if (!parsed) {
+    return std::string(option) + " takes whole milliseconds from " + std::to_string(minimum) + " to " +
+           std::to_string(kLongestWaitMs) + ", not \"" + std::string(value) + "\"";
+  }
+  target = *parsed;
+  return std::nullopt;
+}
+
+Outcome SetHex(std::string& target, std::string_view option, std::string_view value) {
+  std::optional<std::string> bytes = ParseHexBytes(value);
+  if (!bytes) {
+    return std::string(option) + " takes hex bytes such as 06 or 0d0a, not \"" + std::string(value) + "\"";
+  }
+  target = std::move(*bytes);
+  return std::nullopt;
+}
+
+constexpr std::array<OptionRule, 10> kOptions{{
+    {"--json", false,
+     [](SimOptions& o, std::string_view) -> Outcome {
+       o.format = OutputFormat::Json;
+       return std::nullopt;
+     }},
+    {"--exit-on-hangup", false,
+     [](SimOptions& o, std::string_view) -> Outcome {
+       o.exitOnHangup = true;
+       return std::nullopt;
+     }},
+    {"--link", true,
+     [](SimOptions& o, std::string_view v) -> Outcome {
+       if (!IsComName(v)) {
+         return "--link takes a port name such as COM7 (COM and a number from 1), not \"" + std::string(v) +
+                "\"";
+       }
+       o.linkName = std::string(v);
+       return std::nullopt;
+     }},
+    {"--reply", true, [](SimOptions& o, std::string_view v) { return SetHex(o.reply, "--reply", v); }},
+    {"--send-hex", true,
+     [](SimOptions& o, std::string_view v) { return SetHex(o.sendBytes, "--send-hex", v); }},
+    {"--send-file", true,
+     [](SimOptions& o, std::string_view v) -> Outcome {
+       if (v.empty()) {
+         return std::string("--send-file needs a file name");
+       }
+       o.sendFile = std::string(v);
+       return std::nullopt;
+     }},
+    {"--send-delay", true,
+     [](SimOptions& o, std::string_view v) { return SetMillis(o.sendDelayMs, "--send-delay", v, 0); }},
+    {"--frame-timeout", true,
+     [](SimOptions& o, std::string_view v) {
+       return SetMillis(o.limits.frameTimeoutMs, "--frame-timeout", v, 1);
+     }},
+    {"--upload-timeout", true,
+     [](SimOptions& o, std::string_view v) {
+       return SetMillis(o.limits.uploadTimeoutMs, "--upload-timeout", v, 1);
+     }},
+    {"--page-gap", true,
+     [](SimOptions& o, std::string_view v) { return SetMillis(o.limits.pageGapMs, "--page-gap", v, 0); }},
+}};
+
+const OptionRule* FindOption(std::string_view name) {
+  for (const OptionRule& rule : kOptions) {
+    if (rule.name == name) {
+      return &rule;
+    }
+  }
+  return nullptr;
+}
+
+CommandLine Failure(std::string error) {
+  CommandLine result;
+  result.action = CommandLine::Action::Fail;
+  result.error = std::move(error);
+  return result;
+}
+
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') {
+    return c - '0';
+  }
+  if (c >= 'a' && c <= 'f') {
+    return c - 'a' + 10;
+  }
+  if (c >= 'A' && c <= 'F') {
+    return c - 'A' + 10;
+  }
+  return -1;
+}
+
+bool IsHexSeparator(char c) { return c == ' ' || c == '\t' || c == ',' || c == ':'; }
+
+// One group of digits between separators, with an optional 0x in front; appended to bytes.
+bool AppendHexGroup(std::string_view group, std::string& bytes) {
+  if (group.size() > 2 && group[0] == '0' && (group[1] == 'x' || group[1] == 'X')) {
+    group.remove_prefix(2);
+  }
+  if (group.empty() || group.size() % 2 != 0) {
+    return false;
+  }
+  for (std::size_t i = 0; i < group.size(); i += 2) {
+    const int high = HexDigitValue(group[i]);
+    const int low = HexDigitValue(group[i + 1]);
+    if (high < 0 || low < 0) {
+      return false;
+    }
+    bytes.push_back(static_cast<char>(high * 16 + low));
+  }
+  return true;
+}
+
+} // namespace
+
+CommandLine ParseCommandLine(std::span<const std::string_view> args) {
+  CommandLine result;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string_view arg = args[i];
+    if (arg == "-h" || arg == "--help") {
+      result.action = CommandLine::Action::ShowHelp;
+      return result;
+    }
+    const std::size_t equals = arg.find('=');
+    const std::string_view name = arg.substr(0, equals);
+    const OptionRule* rule = FindOption(name);
+    if (rule == nullptr) {
+      return Failure("unknown option \"" + std::string(arg) + "\"");
+    }
+    std::string_view value;
+    if (equals != std::string_view::npos) {
+      if (!rule->takesValue) {
+        return Failure(std::string(name) + " takes no value");
+      }
+      value = arg.substr(equals + 1);
+    } else if (rule->takesValue) {
+      if (i + 1 == args.size()) {
+        return Failure(std::string(name) + " needs a value");
+      }
+      value = args[++i];
+    }
+    if (Outcome error = rule->apply(result.options, value)) {
+      return Failure(std::move(*error));
+    }
+  }
+  return result;
+}
+
+std::optional<std::string> ParseHexBytes(std::string_view hex) {
+  std::string bytes;
+  std::size_t pos = 0;
+  while (pos < hex.size()) {
+    if (IsHexSeparator(hex[pos])) {
+      ++pos;
+      continue;
+    }
+    std::size_t end = pos;
+    while (end < hex.size() && !IsHexSeparator(hex[end])) {
+      ++end;
+    }
+    if (!AppendHexGroup(hex.substr(pos, end - pos), bytes)) {
+      return std::nullopt;
+    }
+    pos = end;
+  }
+  if (bytes.empty()) {
+    return std::nullopt;
+  }
+  return bytes;
+}
+
+bool IsComName(std::string_view name) {
+  constexpr std::string_view kPrefix = "COM";
+  constexpr std::size_t kMostDigits = 9; // stays within the program's 32-bit port numbers
+  if (!name.starts_with(kPrefix)) {
+    return false;
+  }
+  const std::string_view digits = name.substr(kPrefix.size());
+  if (digits.empty() || digits.size() > kMostDigits || digits.front() == '0') {
+    return false;
+  }
+  for (const char c : digits) {
+    if (c < '0' || c > '9') {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string UsageText() {
+  return R"(Usage: kv58-sim [OPTION]...
+Stand-in for the KV-58 scrolling text display: opens a pseudo-terminal, shows every
+command frame and text upload that arrives on it as one line, and can answer.
+
+Options:
+  --link COMn          make the port known to the controller as COMn: a symbolic link
+                       named COMn in the port map directory, pointing at the terminal;
+                       removed again when the simulator ends
+  --json               print JSON lines instead of text lines
+  --reply HEX          answer every decoded frame and every finished upload with these
+                       bytes, e.g. --reply 06 or --reply "4f 4b 0d 0a"
+  --send-file FILE     push the file's bytes at the program once, when it first opens
+                       the port (read at start, so a missing file fails at once)
+  --send-hex HEX       push these bytes once, as --send-file does (after the file's bytes)
+  --send-delay MS      wait MS milliseconds after that first open before pushing (0)
+  --exit-on-hangup     end when the program closes the port; by default the simulator
+                       reports "hangup" and waits for the next open
+  --frame-timeout MS   give up a command frame after MS of silence in its middle (500)
+  --upload-timeout MS  give up an upload without its closing 0x00 after MS of silence
+                       (5000; the controller pauses 1000 ms after every page)
+  --page-gap MS        a pause longer than MS between upload bytes starts a new page (200)
+  -h, --help           show this text
+
+HEX is pairs of hex digits; blanks, commas and colons may separate them and each group
+may start with 0x.
+
+The port map directory is ${XDG_CONFIG_HOME:-~/.config}/kv58/ports/. The controller looks
+there first for COMn: a link made with --link is how it finds the simulator. The directory
+is created when missing. A stale link (its target gone) is replaced; a link that still
+points at an existing device is left alone and the simulator refuses to start.
+
+What is decoded (every command opens with the marker 0xFF):
+  FF 03 n   speed n              FF 07 text 00   text upload
+  FF 04 n   first-line n         FF 08           store
+  FF 05 n   last-line n          FF 09           reset
+  FF 06 n   scroll-type n (0 none, 1 vertical, 2 horizontal)
+Anything else is reported as undecoded, never dropped: bytes before a marker, an unknown
+code, a frame cut short by silence or by the port closing, an upload that never ends.
+
+Text output, one line per event, the time in ms since the simulator started:
+  pty /dev/pts/3
+  link /home/me/.config/kv58/ports/COM7 -> /dev/pts/3
+  [     12 ms] open
+  [   1234 ms] speed 4
+  [   1500 ms] scroll-type 2 (horizontal)
+  [   2000 ms] text 300 bytes, pages at 0, 1003 ms (256 + 44 bytes), end at 2004 ms: "Hello\n..."
+  [   4100 ms] undecoded 3 bytes (no marker): 41 42 43
+  [   5000 ms] hangup
+  [   6000 ms] exit (SIGTERM)
+Text is shown C-style: printable ASCII as is, \" \\ \n \r \t, any other byte as \xNN.
+Page times count from the upload's FF; an upload keeps at most 4096 bytes for showing
+("first 4096 shown") but counts them all.
+
+JSON output (--json), one object per line:
+  {"t_ms":0,"event":"pty","path":"/dev/pts/3"}
+  {"t_ms":0,"event":"link","path":".../COM7","target":"/dev/pts/3"}
+  {"t_ms":12,"event":"open"}
+  {"t_ms":1234,"event":"speed","value":4}
+  {"t_ms":1500,"event":"scroll-type","value":2,"name":"horizontal"}
+  {"t_ms":2000,"event":"text","bytes":300,"text":"...","truncated":false,
+   "pages_ms":[0,1003],"page_bytes":[256,44],"end_ms":2004}
+  {"t_ms":4100,"event":"undecoded","bytes":3,"hex":"414243","truncated":false,
+   "reason":"no-marker"}   (or "unknown-code", "incomplete", "unterminated-upload")
+  {"t_ms":5000,"event":"hangup"}
+  {"t_ms":6000,"event":"exit","reason":"SIGTERM"}
+Other events: "first-line", "last-line", "store", "reset". In "text" every byte is the
+character of the same number (U+0000 to U+00FF), so the bytes come back exactly.
+
+Every line is written as soon as its event happens, so a pipe sees it at once. Messages
+about problems go to standard error. The simulator ends on SIGINT, SIGTERM or SIGHUP (and
+with --exit-on-hangup when the program closes the port), removing its link; exit status
+0 then, 1 when it cannot run, 2 for a wrong command line.
+
+Examples:
+  kv58-sim --link COM7
+      then pick COM7 in the controller and tick the connect box
+  kv58-sim --link COM7 --json --reply 06 > events.jsonl
+  kv58-sim --link COM7 --send-hex "4f 4b 0d 0a" --send-delay 500
+)";
+}
+
+} // namespace kv58::sim

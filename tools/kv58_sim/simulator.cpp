@@ -1,0 +1,284 @@
+#include "tools/kv58_sim/simulator.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <poll.h>
+#include <unistd.h>
+#include <utility>
+
+#include "tools/kv58_sim/event_format.h"
+
+namespace kv58::sim {
+namespace {
+
+// How often to look whether a program opened the port; the master cannot wake us for it.
+constexpr Millis kOpenCheckMs = 20;
+// Reads per round while the program keeps sending, so signals are still seen.
+constexpr int kReadsPerRound = 64;
+// Replies stop piling up once the program has left this much unread.
+constexpr std::size_t kMostQueuedReplyBytes = 64 * 1024;
+constexpr Millis kLongestPollMs = 60'000;
+
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t count = write(fd, bytes.data(), bytes.size());
+    if (count < 0 && errno == EINTR) {
+      continue;
+    }
+    if (count <= 0) {
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(count));
+  }
+  return true;
+}
+
+} // namespace
+
+Simulator::Simulator(SimOptions options, int outputFd, int errorFd)
+    : options_(std::move(options)), outputFd_(outputFd), errorFd_(errorFd),
+      start_(std::chrono::steady_clock::now()), decoder_(options_.limits) {}
+
+int Simulator::Run() {
+  if (!Start()) {
+    return 1;
+  }
+  while (!endReason_ && !failed_) {
+    RunRound();
+  }
+  link_.Remove();
+  if (failed_) {
+    return 1;
+  }
+  Print(FormatExit(*endReason_, Now(), options_.format));
+  return 0;
+}
+
+bool Simulator::Start() {
+  std::string error;
+  if (!LoadPushBytes()) {
+    return false;
+  }
+  if (!signals_.Install(error) || !pty_.Open(error)) {
+    Complain(error);
+    return false;
+  }
+  Print(FormatPty(pty_.SlavePath(), options_.format));
+  return MakeLink() && !failed_;
+}
+
+bool Simulator::LoadPushBytes() {
+  if (options_.sendFile) {
+    std::ifstream file(*options_.sendFile, std::ios::binary);
+    pushBytes_.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    if (!file.good() && !file.eof()) {
+      Complain("cannot read " + *options_.sendFile + ": " + std::strerror(errno));
+      return false;
+    }
+  }
+  pushBytes_ += options_.sendBytes;
+  return true;
+}
+
+bool Simulator::MakeLink() {
+  if (!options_.linkName) {
+    return true;
+  }
+  const std::optional<std::filesystem::path> directory = PortMapDirectoryFromEnvironment();
+  if (!directory) {
+    Complain("cannot find the port map directory: neither XDG_CONFIG_HOME nor HOME is an absolute path");
+    return false;
+  }
+  std::string error;
+  if (!link_.Create(*directory, *options_.linkName, pty_.SlavePath(), error)) {
+    Complain(error);
+    return false;
+  }
+  Print(FormatLink(link_.Path().string(), pty_.SlavePath(), options_.format));
+  return true;
+}
+
+void Simulator::RunRound() {
+  const short masterEvents = static_cast<short>(POLLIN | (toProgram_.empty() ? 0 : POLLOUT));
+  std::array<pollfd, 2> watched{
+      {{signals_.ReadFd(), POLLIN, 0}, {connected_ ? pty_.MasterFd() : -1, masterEvents, 0}}};
+  if (poll(watched.data(), watched.size(), PollTimeout()) < 0 && errno != EINTR) {
+    Complain(std::string("poll failed: ") + std::strerror(errno));
+    failed_ = true;
+    return;
+  }
+  if (const int signal = signals_.Take(); signal != 0) {
+    endReason_ = SignalName(signal);
+    return;
+  }
+  ServiceLine();
+  decoder_.Expire(Now());
+  PrintEvents();
+  PushWhenDue();
+}
+
+int Simulator::PollTimeout() const {
+  const Millis now = Now();
+  std::optional<Millis> wake = decoder_.Deadline();
+  const auto wakeBy = [&wake](Millis at) { wake = wake ? std::min(*wake, at) : at; };
+  if (!connected_) {
+    wakeBy(now + kOpenCheckMs);
+  }
+  if (pushDueMs_ && connected_) {
+    wakeBy(*pushDueMs_);
+  }
+  if (!wake) {
+    return -1;
+  }
+  return static_cast<int>(std::clamp<Millis>(*wake - now, 0, kLongestPollMs));
+}
+
+void Simulator::ServiceLine() {
+  const LineState state = pty_.Look();
+  if (state.readable || state.peerOpen) {
+    // Bytes waiting mean a program had the port open, even if it has already let go.
+    MarkOpen();
+  }
+  if (state.readable) {
+    ReadFromProgram(!state.peerOpen);
+  }
+  if (!state.peerOpen) {
+    if (connected_) {
+      OnHangup();
+    }
+    return;
+  }
+  if (state.writable) {
+    FlushToProgram();
+  }
+}
+
+void Simulator::ReadFromProgram(bool untilEmpty) {
+  for (int reads = 0; untilEmpty || reads < kReadsPerRound; ++reads) {
+    std::string chunk;
+    switch (pty_.ReadChunk(chunk)) {
+    case PseudoTerminal::ReadOutcome::Data:
+      decoder_.Feed(chunk, Now());
+      PrintEvents();
+      break;
+    case PseudoTerminal::ReadOutcome::Empty:
+    case PseudoTerminal::ReadOutcome::HungUp:
+      return;
+    case PseudoTerminal::ReadOutcome::Failed:
+      Complain("cannot read the pseudo-terminal: " + std::string(std::strerror(errno)));
+      failed_ = true;
+      return;
+    }
+  }
+}
+
+void Simulator::MarkOpen() {
+  if (connected_) {
+    return;
+  }
+  connected_ = true;
+  SimEvent open;
+  open.kind = EventKind::Open;
+  open.timeMs = Now();
+  Print(FormatEvent(open, options_.format));
+  if (!seenFirstOpen_ && !pushBytes_.empty()) {
+    pushDueMs_ = open.timeMs + options_.sendDelayMs;
+  }
+  seenFirstOpen_ = true;
+}
+
+void Simulator::OnHangup() {
+  decoder_.Hangup(Now());
+  PrintEvents();
+  connected_ = false;
+  DiscardUndelivered("the program closed the port");
+  std::string error;
+  if (!pty_.ResetSlave(error)) {
+    Complain(error);
+  }
+  if (options_.exitOnHangup) {
+    endReason_ = "hangup";
+  }
+}
+
+void Simulator::PrintEvents() {
+  for (const SimEvent& event : decoder_.TakeEvents()) {
+    Print(FormatEvent(event, options_.format));
+    if (IsDecodedFrame(event.kind)) {
+      QueueReply();
+    }
+  }
+}
+
+void Simulator::QueueReply() {
+  if (options_.reply.empty() || !connected_) {
+    return;
+  }
+  if (toProgram_.size() + options_.reply.size() > kMostQueuedReplyBytes) {
+    if (!warnedAboutFullQueue_) {
+      Complain("the program is not reading what the display sends; further replies are dropped");
+      warnedAboutFullQueue_ = true;
+    }
+    return;
+  }
+  toProgram_ += options_.reply;
+  FlushToProgram();
+}
+
+void Simulator::PushWhenDue() {
+  if (!pushDueMs_ || !connected_ || Now() < *pushDueMs_) {
+    return;
+  }
+  toProgram_ += std::exchange(pushBytes_, {});
+  pushDueMs_.reset();
+  FlushToProgram();
+}
+
+void Simulator::FlushToProgram() {
+  if (toProgram_.empty() || !connected_) {
+    return;
+  }
+  const long written = pty_.WriteSome(toProgram_);
+  if (written < 0) {
+    DiscardUndelivered(std::string("cannot write to the pseudo-terminal: ") + std::strerror(errno));
+    return;
+  }
+  toProgram_.erase(0, static_cast<std::size_t>(written));
+  if (toProgram_.empty()) {
+    warnedAboutFullQueue_ = false;
+  }
+}
+
+void Simulator::DiscardUndelivered(std::string_view why) {
+  if (toProgram_.empty()) {
+    return;
+  }
+  Complain(std::to_string(toProgram_.size()) +
+           " bytes for the program were not delivered: " + std::string(why));
+  toProgram_.clear();
+}
+
+void Simulator::Print(const std::string& line) {
+  if (failed_) {
+    return;
+  }
+  if (!WriteAll(outputFd_, line + "\n")) {
+    Complain(std::string("cannot write the output: ") + std::strerror(errno));
+    failed_ = true;
+  }
+}
+
+void Simulator::Complain(std::string_view message) const {
+  (void)WriteAll(errorFd_, "kv58-sim: " + std::string(message) + "\n");
+}
+
+Millis Simulator::Now() const {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_)
+      .count();
+}
+
+} // namespace kv58::sim
