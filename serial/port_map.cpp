@@ -1,0 +1,95 @@
+#include "serial/port_map.h"
+
+#include <array>
+#include <charconv>
+#include <cstdlib>
+#include <system_error>
+
+namespace kv58 {
+namespace {
+
+constexpr std::string_view kPrefix = "COM";
+constexpr std::int32_t kPortsPerFamily = 32;
+constexpr std::array<std::string_view, 4> kDeviceFamilies = {"ttyS", "ttyUSB", "ttyACM", "ttyAMA"};
+
+std::filesystem::path ConfigHome() {
+  const char* configHome = std::getenv("XDG_CONFIG_HOME");
+  if (configHome != nullptr && *configHome != '\0') {
+    return configHome;
+  }
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && *home != '\0') {
+    return std::filesystem::path(home) / ".config";
+  }
+  return {};
+}
+
+bool IsCanonicalNumber(std::string_view digits) {
+  return !digits.empty() && digits.front() >= '1' && digits.front() <= '9' &&
+         digits.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+} // namespace
+
+PortLocations DefaultPortLocations() {
+  const auto configHome = ConfigHome();
+  return PortLocations{configHome.empty() ? std::filesystem::path{} : configHome / "kv58" / "ports", "/dev"};
+}
+
+std::optional<std::int32_t> PortNumberOfName(std::string_view portName) {
+  if (!portName.starts_with(kPrefix)) {
+    return std::nullopt;
+  }
+  const auto digits = portName.substr(kPrefix.size());
+  if (!IsCanonicalNumber(digits)) {
+    return std::nullopt;
+  }
+  std::int32_t number = 0;
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+  if (error != std::errc{} || end != digits.data() + digits.size()) {
+    return std::nullopt; // out of range
+  }
+  return number;
+}
+
+std::string PortNameOfNumber(std::int32_t number) { return std::string(kPrefix) + std::to_string(number); }
+
+std::optional<std::filesystem::path> FixedRuleDevice(std::int32_t portNumber,
+                                                     const std::filesystem::path& deviceRoot) {
+  if (portNumber < 1 || portNumber > kFixedRulePortCount) {
+    return std::nullopt;
+  }
+  const auto index = portNumber - 1;
+  const auto family = kDeviceFamilies[static_cast<std::size_t>(index / kPortsPerFamily)];
+  return deviceRoot / (std::string(family) + std::to_string(index % kPortsPerFamily));
+}
+
+bool IsFixedRuleUart(std::int32_t portNumber) { return portNumber >= 1 && portNumber <= kPortsPerFamily; }
+
+std::optional<std::filesystem::path> MapEntryForPort(std::string_view portName,
+                                                     const PortLocations& locations) {
+  if (locations.mapDirectory.empty() || !PortNumberOfName(portName)) {
+    return std::nullopt;
+  }
+  auto entry = locations.mapDirectory / portName;
+  std::error_code error;
+  // symlink_status: the entry itself, whether or not its target is still there.
+  if (!std::filesystem::exists(std::filesystem::symlink_status(entry, error))) {
+    return std::nullopt;
+  }
+  return entry;
+}
+
+std::optional<std::filesystem::path> DevicePathForPort(std::string_view portName,
+                                                       const PortLocations& locations) {
+  const auto number = PortNumberOfName(portName);
+  if (!number) {
+    return std::nullopt;
+  }
+  if (auto entry = MapEntryForPort(portName, locations)) {
+    return entry;
+  }
+  return FixedRuleDevice(*number, locations.deviceRoot);
+}
+
+} // namespace kv58
