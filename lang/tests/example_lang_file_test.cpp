@@ -19,6 +19,14 @@ constexpr std::string_view kWindowKeys[] = {
     "LAST LINE", "SPEED",      "TYPE OF SCROLL",  "OFF",
     "VERTICAL",  "HORIZONTAL", "PORT CONNECTED",  "GLOBAL APPLICATION TITLE"};
 
+// What a lookup gives for a key no row holds. Appended piece by piece: GCC 12 at -O3 warns
+// falsely (-Wrestrict) about "{" + std::string + "}".
+std::string InBraces(std::string_view key) {
+  std::string text = "{";
+  text.append(key).append("}");
+  return text;
+}
+
 class ExampleLangFileTest : public ::testing::Test {
 protected:
   LanguageTable table;
@@ -41,7 +49,7 @@ TEST_F(ExampleLangFileTest, EveryWindowKeyHasANonEmptyTextInEveryLanguage) {
       std::string text;
       ASSERT_NO_THROW(text = table.Translate(key, column)) << key << " in column " << column;
       EXPECT_FALSE(text.empty()) << key << " in column " << column;
-      EXPECT_NE(text, "{" + std::string(key) + "}") << key << " is missing";
+      EXPECT_NE(text, InBraces(key)) << key << " is missing";
     }
   }
 }
