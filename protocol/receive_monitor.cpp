@@ -32,12 +32,19 @@ void ReceiveMonitor::Tick(TCOMSocket& port) {
 }
 
 void ReceiveMonitor::Take(std::string_view bytes, bool& previousWasCr) {
-  for (const char byte : bytes) {
-    line_.push_back(byte);
-    if (byte == kLf && previousWasCr) {
+  // Appends in runs up to each LF that ends a CR LF, rather than byte by byte.
+  std::size_t start = 0;
+  for (std::size_t lf = bytes.find(kLf); lf != std::string_view::npos; lf = bytes.find(kLf, lf + 1)) {
+    const bool afterCr = lf == 0 ? previousWasCr : bytes[lf - 1] == kCr;
+    if (afterCr) {
+      line_.append(bytes.substr(start, lf + 1 - start));
       CompleteLine();
+      start = lf + 1;
     }
-    previousWasCr = byte == kCr;
+  }
+  line_.append(bytes.substr(start));
+  if (!bytes.empty()) {
+    previousWasCr = bytes.back() == kCr;
   }
   KeepNewestBytes();
 }

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <limits>
+#include <ostream>
 #include <string>
 
 #include "protocol/tests/protocol_test_support.h"
@@ -34,6 +35,9 @@ struct FrameCase {
   std::uint8_t parameter;
   std::string frame;
 };
+
+// Names the row in test output instead of dumping its bytes.
+void PrintTo(const FrameCase& row, std::ostream* out) { *out << row.label; }
 
 class FrameTest : public DeviceCommandTest, public ::testing::WithParamInterface<FrameCase> {};
 
@@ -68,6 +72,9 @@ struct BrokenByteCase {
   std::size_t brokenWrite;
   bool refused; // the write fails; otherwise it reports success having taken no byte
 };
+
+// Names the row in test output instead of dumping its bytes.
+void PrintTo(const BrokenByteCase& row, std::ostream* out) { *out << row.label; }
 
 class BrokenByteTest : public DeviceCommandTest, public ::testing::WithParamInterface<BrokenByteCase> {};
 
@@ -124,6 +131,9 @@ struct LogCase {
   TDeviceCommand code;
   const char* sentLine;
 };
+
+// Names the row in test output instead of dumping its bytes.
+void PrintTo(const LogCase& row, std::ostream* out) { *out << row.label; }
 
 class LogTest : public DeviceCommandTest, public ::testing::WithParamInterface<LogCase> {};
 

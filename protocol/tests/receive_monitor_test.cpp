@@ -2,6 +2,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,9 @@ struct DrainCase {
   std::size_t waiting;
   std::vector<std::uint32_t> reads;
 };
+
+// Names the row in test output instead of dumping its bytes.
+void PrintTo(const DrainCase& row, std::ostream* out) { *out << row.label; }
 
 class DrainTest : public ReceiveMonitorTest, public ::testing::WithParamInterface<DrainCase> {};
 

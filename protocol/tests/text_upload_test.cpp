@@ -2,6 +2,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,9 @@ struct SizeCase {
   std::size_t size;
   std::vector<std::uint32_t> pages;
 };
+
+// Names the row in test output instead of dumping its bytes.
+void PrintTo(const SizeCase& row, std::ostream* out) { *out << row.label; }
 
 class UploadSizeTest : public TextUploadTest, public ::testing::WithParamInterface<SizeCase> {};
 
