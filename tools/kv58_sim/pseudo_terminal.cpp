@@ -74,7 +74,9 @@ bool PseudoTerminal::ResetSlave(std::string& error) {
   if (!raw) {
     error = SystemError("cannot put " + slavePath_ + " in raw mode");
   }
-  (void)tcflush(slave, TCIOFLUSH);
+  // Only the input side: what the program sent is already read, and flushing the other
+  // side would reach into the master's queue.
+  (void)tcflush(slave, TCIFLUSH);
   close(slave);
   return raw;
 }

@@ -29,7 +29,8 @@ public:
 
   // Makes the slave ready for the next program after one closed it: raw again, not held
   // exclusive (a program that ended without undoing TIOCEXCL would lock others out), and
-  // nothing left over in its queues, as on a real port nobody had open.
+  // nothing waiting that the display sent before the last program let go, as on a real
+  // port that nobody had open.
   [[nodiscard]] bool ResetSlave(std::string& error);
 
   // Looks at the master without waiting.

@@ -192,14 +192,16 @@ void Simulator::MarkOpen() {
 }
 
 void Simulator::OnHangup() {
-  decoder_.Hangup(Now());
-  PrintEvents();
   connected_ = false;
   DiscardUndelivered("the program closed the port");
+  // Reset before the hang-up is printed, so whoever waits for that line and reopens finds
+  // the port ready; and not at all if a program has already opened it again.
   std::string error;
-  if (!pty_.ResetSlave(error)) {
+  if (!pty_.Look().peerOpen && !pty_.ResetSlave(error)) {
     Complain(error);
   }
+  decoder_.Hangup(Now());
+  PrintEvents();
   if (options_.exitOnHangup) {
     endReason_ = "hangup";
   }

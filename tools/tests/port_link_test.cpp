@@ -1,1 +1,136 @@
+#include "tools/kv58_sim/port_link.h"
+
+#include <fstream>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include "tools/tests/scratch_dir.h"
+
+namespace kv58::sim {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+
+struct DirectoryCase {
+  const char* label;
+  const char* xdgConfigHome;
+  const char* home;
+  std::optional<fs::path> expected;
+};
+
+class PortMapDirectoryTest : public ::testing::TestWithParam<DirectoryCase> {};
+
+TEST_P(PortMapDirectoryTest, FollowsXdgConfigHomeThenHome) {
+  EXPECT_EQ(PortMapDirectory(GetParam().xdgConfigHome, GetParam().home), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Environments, PortMapDirectoryTest,
+    ::testing::Values(DirectoryCase{"XdgSet", "/x/conf", "/home/me", fs::path("/x/conf/kv58/ports")},
+                      DirectoryCase{"XdgUnset", nullptr, "/home/me", fs::path("/home/me/.config/kv58/ports")},
+                      DirectoryCase{"XdgEmpty", "", "/home/me", fs::path("/home/me/.config/kv58/ports")},
+                      DirectoryCase{"XdgRelative", "conf", "/home/me",
+                                    fs::path("/home/me/.config/kv58/ports")},
+                      DirectoryCase{"XdgWithoutHome", "/x/conf", nullptr, fs::path("/x/conf/kv58/ports")},
+                      DirectoryCase{"NeitherSet", nullptr, nullptr, std::nullopt},
+                      DirectoryCase{"HomeRelative", nullptr, "me", std::nullopt}),
+    [](const auto& row) { return std::string(row.param.label); });
+
+class PortLinkTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_TRUE(temp.IsMade());
+    liveTarget = temp.Path() / "device";
+    std::ofstream(liveTarget).put('x');
+  }
+
+  [[nodiscard]] fs::path Entry(std::string_view name) const { return directory / name; }
+  void PlaceLink(std::string_view name, const fs::path& target) const {
+    fs::create_directories(directory);
+    fs::create_symlink(target, Entry(name));
+  }
+
+  test_support::ScratchDir temp;
+  fs::path directory = temp.Path() / "config" / "kv58" / "ports";
+  fs::path liveTarget;
+  std::string error;
+};
+
+TEST_F(PortLinkTest, CreatesTheDirectoryAndTheLinkAndRemovesItAgain) {
+  PortLink link;
+  ASSERT_TRUE(link.Create(directory, "COM201", liveTarget, error)) << error;
+  EXPECT_EQ(link.Path(), Entry("COM201"));
+  EXPECT_EQ(fs::read_symlink(Entry("COM201")), liveTarget);
+
+  link.Remove();
+  EXPECT_FALSE(fs::exists(fs::symlink_status(Entry("COM201"))));
+  EXPECT_TRUE(fs::is_empty(directory)) << "no scratch entry left behind";
+  link.Remove(); // a second time does nothing
+}
+
+TEST_F(PortLinkTest, GoingOutOfScopeRemovesTheLink) {
+  {
+    PortLink link;
+    ASSERT_TRUE(link.Create(directory, "COM201", liveTarget, error)) << error;
+  }
+  EXPECT_FALSE(fs::exists(fs::symlink_status(Entry("COM201"))));
+}
+
+TEST_F(PortLinkTest, ReplacesAStaleLink) {
+  PlaceLink("COM201", temp.Path() / "gone");
+  PortLink link;
+  ASSERT_TRUE(link.Create(directory, "COM201", liveTarget, error)) << error;
+  EXPECT_EQ(fs::read_symlink(Entry("COM201")), liveTarget);
+}
+
+TEST_F(PortLinkTest, TakesOverALinkThatAlreadyPointsAtItsTarget) {
+  PlaceLink("COM201", liveTarget);
+  PortLink link;
+  ASSERT_TRUE(link.Create(directory, "COM201", liveTarget, error)) << error;
+  EXPECT_EQ(fs::read_symlink(Entry("COM201")), liveTarget);
+}
+
+TEST_F(PortLinkTest, RefusesALinkToAnotherLiveTargetAndLeavesIt) {
+  const fs::path other = temp.Path() / "other";
+  std::ofstream(other).put('y');
+  PlaceLink("COM201", other);
+
+  PortLink link;
+  EXPECT_FALSE(link.Create(directory, "COM201", liveTarget, error));
+  EXPECT_THAT(error, HasSubstr("already points at " + other.string()));
+  EXPECT_EQ(fs::read_symlink(Entry("COM201")), other);
+  link.Remove();
+  EXPECT_EQ(fs::read_symlink(Entry("COM201")), other) << "a refused link is not the simulator's to remove";
+}
+
+TEST_F(PortLinkTest, RefusesAnEntryThatIsNoLink) {
+  fs::create_directories(directory);
+  std::ofstream(Entry("COM201")).put('z');
+
+  PortLink link;
+  EXPECT_FALSE(link.Create(directory, "COM201", liveTarget, error));
+  EXPECT_THAT(error, HasSubstr("is not a symbolic link"));
+  EXPECT_TRUE(fs::is_regular_file(Entry("COM201")));
+}
+
+TEST_F(PortLinkTest, LeavesALinkThatSomeoneElseHasRepointed) {
+  PortLink link;
+  ASSERT_TRUE(link.Create(directory, "COM201", liveTarget, error)) << error;
+  const fs::path other = temp.Path() / "other";
+  fs::remove(Entry("COM201"));
+  fs::create_symlink(other, Entry("COM201"));
+
+  link.Remove();
+  EXPECT_EQ(fs::read_symlink(Entry("COM201")), other);
+}
+
+TEST_F(PortLinkTest, ReportsADirectoryThatCannotBeMade) {
+  std::ofstream(temp.Path() / "file").put('f');
+  PortLink link;
+  EXPECT_FALSE(link.Create(temp.Path() / "file" / "ports", "COM201", liveTarget, error));
+  EXPECT_THAT(error, HasSubstr("cannot create"));
+}
+
+} // namespace
+} // namespace kv58::sim
