@@ -1,6 +1,7 @@
 #include "lang/language_table.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "common/errors.h"
 
@@ -42,6 +43,7 @@ void LanguageTable::LoadLanguageFile(const std::filesystem::path& path) {
 }
 
 void LanguageTable::LoadLanguageFile(const std::filesystem::path& path, std::size_t chunkBytes) {
+  // No file is not an error here: the table simply stays as it is.
   (void)ForEachFileLine(
       path, [this](std::string_view line) { ParseLanguageLine(line); }, chunkBytes);
 }
