@@ -48,7 +48,9 @@ bool TCOMSocket::WriteSettings() { return IsOpen() && driver_.SetCommState(Handl
 
 bool TCOMSocket::WriteTimeouts() { return IsOpen() && driver_.SetCommTimeouts(Handle, Timeouts); }
 
-bool TCOMSocket::WriteQueueSizes() { return IsOpen() && driver_.SetupComm(Handle, InQueueSize, OutQueueSize); }
+bool TCOMSocket::WriteQueueSizes() {
+  return IsOpen() && driver_.SetupComm(Handle, InQueueSize, OutQueueSize);
+}
 
 bool TCOMSocket::ReadStatus() {
   std::uint32_t errors = 0; // reported by the driver, not needed by anyone

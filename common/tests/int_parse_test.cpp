@@ -20,19 +20,19 @@ INSTANTIATE_TEST_SUITE_P(Decimal, ToIntOrDefaultTest,
                          ::testing::Values(IntCase{"0", 0}, IntCase{"9600", 9600}, IntCase{"+12", 12},
                                            IntCase{"-12", -12}, IntCase{"-0", 0}, IntCase{"007", 7},
                                            IntCase{"2147483647", 2147483647},
-                                           IntCase{"-2147483648", -2147483647 - 1},
-                                           IntCase{"2147483648", 77}, IntCase{"-2147483649", 77},
-                                           IntCase{"99999999999999999999", 77},
+                                           IntCase{"-2147483648", -2147483647 - 1}, IntCase{"2147483648", 77},
+                                           IntCase{"-2147483649", 77}, IntCase{"99999999999999999999", 77},
                                            IntCase{"0000000000000000000000012", 12}));
 
 INSTANTIATE_TEST_SUITE_P(Hexadecimal, ToIntOrDefaultTest,
                          ::testing::Values(IntCase{"$10", 16}, IntCase{"x1F", 31}, IntCase{"X1f", 31},
                                            IntCase{"0x10", 16}, IntCase{"0XaB", 171},
-                                           IntCase{"$7FFFFFFF", 2147483647}, IntCase{"$80000000", -2147483647 - 1},
-                                           IntCase{"$FFFFFFFF", -1}, IntCase{"$000000000001", 1},
-                                           IntCase{"$100000000", 77}, IntCase{"0x", 77}, IntCase{"$", 77},
-                                           IntCase{"x", 77}, IntCase{"$G", 77}, IntCase{"-$10", 77},
-                                           IntCase{"+0x10", 77}, IntCase{"0x-1", 77}, IntCase{"00x10", 77}));
+                                           IntCase{"$7FFFFFFF", 2147483647},
+                                           IntCase{"$80000000", -2147483647 - 1}, IntCase{"$FFFFFFFF", -1},
+                                           IntCase{"$000000000001", 1}, IntCase{"$100000000", 77},
+                                           IntCase{"0x", 77}, IntCase{"$", 77}, IntCase{"x", 77},
+                                           IntCase{"$G", 77}, IntCase{"-$10", 77}, IntCase{"+0x10", 77},
+                                           IntCase{"0x-1", 77}, IntCase{"00x10", 77}));
 
 INSTANTIATE_TEST_SUITE_P(Blanks, ToIntOrDefaultTest,
                          ::testing::Values(IntCase{"  42", 42}, IntCase{" $10", 16}, IntCase{" -3", -3},

@@ -22,17 +22,17 @@ public:
   };
 
   // --- script ---
-  std::set<std::string> failing;      // names of calls that report failure
-  std::set<std::string> absentPorts;  // port names that CreateFileA cannot open
-  DCB reportedDcb;                    // what GetCommState hands back
-  std::string incoming;               // bytes queued by the device
-  std::optional<std::uint32_t> reportedQueue; // cbInQue to report instead of incoming.size()
+  std::set<std::string> failing;               // names of calls that report failure
+  std::set<std::string> absentPorts;           // port names that CreateFileA cannot open
+  DCB reportedDcb;                             // what GetCommState hands back
+  std::string incoming;                        // bytes queued by the device
+  std::optional<std::uint32_t> reportedQueue;  // cbInQue to report instead of incoming.size()
   std::optional<std::uint32_t> acceptPerWrite; // WriteFile takes at most this many bytes
 
   // --- record ---
   std::vector<Call> calls;
-  std::string sent;                 // every byte WriteFile took, in order
-  std::vector<std::string> writes;  // what each WriteFile call took
+  std::string sent;                // every byte WriteFile took, in order
+  std::vector<std::string> writes; // what each WriteFile call took
   std::optional<DCB> lastDcb;
   std::optional<COMMTIMEOUTS> lastTimeouts;
   std::optional<std::pair<std::uint32_t, std::uint32_t>> lastQueueSizes;

@@ -40,22 +40,17 @@ TEST_P(SetPortNameTest, ParsesTheNumberAfterCapitalCom) {
   EXPECT_TRUE(driver.calls.empty()) << "naming a port touches no device";
 }
 
-INSTANTIATE_TEST_SUITE_P(Names, SetPortNameTest,
-                         ::testing::Values(PortNameCase{"Com3", "COM3", true, 3},
-                                           PortNameCase{"Com10", "COM10", true, 10},
-                                           PortNameCase{"SmallLetters", "com3", false, -1},
-                                           PortNameCase{"OtherDevice", "LPT1", false, -1},
-                                           PortNameCase{"TooShort", "CO", false, -1},
-                                           PortNameCase{"Empty", "", false, -1},
-                                           PortNameCase{"ComAlone", "COM", false, 0},
-                                           PortNameCase{"ComLetter", "COMX", false, 0},
-                                           PortNameCase{"ComZero", "COM0", false, 0},
-                                           PortNameCase{"BlankBeforeNumber", "COM 7", true, 7},
-                                           PortNameCase{"BlankAfterNumber", "COM7 ", false, 0},
-                                           PortNameCase{"LeadingZero", "COM03", true, 3},
-                                           PortNameCase{"Negative", "COM-2", true, -2},
-                                           PortNameCase{"Hexadecimal", "COM$10", true, 16}),
-                         [](const auto& row) { return std::string(row.param.label); });
+INSTANTIATE_TEST_SUITE_P(
+    Names, SetPortNameTest,
+    ::testing::Values(
+        PortNameCase{"Com3", "COM3", true, 3}, PortNameCase{"Com10", "COM10", true, 10},
+        PortNameCase{"SmallLetters", "com3", false, -1}, PortNameCase{"OtherDevice", "LPT1", false, -1},
+        PortNameCase{"TooShort", "CO", false, -1}, PortNameCase{"Empty", "", false, -1},
+        PortNameCase{"ComAlone", "COM", false, 0}, PortNameCase{"ComLetter", "COMX", false, 0},
+        PortNameCase{"ComZero", "COM0", false, 0}, PortNameCase{"BlankBeforeNumber", "COM 7", true, 7},
+        PortNameCase{"BlankAfterNumber", "COM7 ", false, 0}, PortNameCase{"LeadingZero", "COM03", true, 3},
+        PortNameCase{"Negative", "COM-2", true, -2}, PortNameCase{"Hexadecimal", "COM$10", true, 16}),
+    [](const auto& row) { return std::string(row.param.label); });
 
 TEST_F(ComSocketTest, SetPortNameIsRefusedWhileOpen) {
   OpenAs("COM3");
@@ -231,9 +226,7 @@ TEST_F(ComSocketTest, WriteReportsWhatTheDriverTook) {
 
 TEST(ComSocketLifetime, DestroyingClosesAnOpenPortAndTouchesNothingWhenClosed) {
   testing::FakeSerialDriver driver;
-  {
-    TCOMSocket closed(driver);
-  }
+  { TCOMSocket closed(driver); }
   EXPECT_TRUE(driver.calls.empty());
   {
     TCOMSocket open(driver);

@@ -1,0 +1,40 @@
+#include "app/application.h"
+
+#include <QApplication>
+#include <memory>
+
+#include "app/form1.h"
+#include "app/prompts.h"
+#include "serial/port_discovery.h"
+#include "serial/serial_driver.h"
+
+namespace kv58 {
+namespace {
+
+std::unique_ptr<TForm1> CreateMainWindow(const FormServices& services, Prompts& prompts) {
+  try {
+    return std::make_unique<TForm1>(services);
+  } catch (const std::exception& error) {
+    prompts.ShowError(error.what());
+  } catch (...) {
+    prompts.ShowError(std::string());
+  }
+  return nullptr;
+}
+
+} // namespace
+
+int RunController() {
+  QtPrompts prompts;
+  const auto ports = SystemPortSource();
+  const FormServices services{SystemSerialDriver(), *ports, prompts, SleepingPause()};
+  const auto window = CreateMainWindow(services, prompts);
+  if (!window) {
+    return 1;
+  }
+  prompts.SetParent(window.get());
+  window->show();
+  return QApplication::exec();
+}
+
+} // namespace kv58

@@ -1,0 +1,101 @@
+// Construction, event wiring and the error guard of the main window.
+
+#include "app/form1.h"
+
+#include <QCheckBox>
+#include <QGuiApplication>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+
+#include "app/display_text.h"
+#include "app/prompts.h"
+#include "app/widgets/combo_box.h"
+#include "app/widgets/radio_group.h"
+#include "app/widgets/track_bar.h"
+
+namespace kv58 {
+namespace {
+
+constexpr QPoint kDesignedPosition{711, 333};
+constexpr std::string_view kTitleKey = "GLOBAL APPLICATION TITLE";
+
+} // namespace
+
+TForm1::TForm1(const FormServices& services, QWidget* parent)
+    : QWidget(parent), ComPort(services.serialDriver), services_(services) {
+  CreateControls();
+  PlaceOnScreen();
+  LanguageRows.LoadLanguageFile(services_.languageFile);
+  ApplyTitle();
+  ConnectEvents();
+  Guarded([this] { FormCreate(); });
+}
+
+TForm1::~TForm1() {
+  // Closes the port without a word to the device; no handler runs any more.
+  Timer1->stop();
+  (void)ComPort.Close();
+}
+
+std::string TForm1::TranslateCurrent(std::string_view key) const {
+  return LanguageRows.Translate(key, LanguageIndex);
+}
+
+void TForm1::PlaceOnScreen() {
+  const bool visible = QGuiApplication::screenAt(kDesignedPosition) != nullptr;
+  if (visible) {
+    move(kDesignedPosition);
+    return;
+  }
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    QRect frame = frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    move(frame.topLeft());
+  }
+}
+
+// The language file may name the application; the desktop then shows that name for it
+// (the error box title among others). The window keeps its own caption.
+void TForm1::ApplyTitle() {
+  const std::string title = TranslateCurrent(kTitleKey);
+  if (title != "{" + std::string(kTitleKey) + "}") {
+    services_.prompts.SetApplicationTitle(FromBytes(title).toStdString());
+  }
+  update();
+}
+
+void TForm1::ConnectEvents() {
+  const auto on = [this](auto* sender, auto signal, void (TForm1::*handler)()) {
+    connect(sender, signal, this, [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
+  };
+  on(CheckBoxConnect, &QCheckBox::toggled, &TForm1::CheckBoxConnectClick);
+  on(TrackBar1, &TTrackBar::Change, &TForm1::TrackBar1Change);
+  on(TrackBar2, &TTrackBar::Change, &TForm1::TrackBar2Change);
+  on(TrackBar3, &TTrackBar::Change, &TForm1::TrackBar3Change);
+  on(RadioGroup1, &TRadioGroup::Click, &TForm1::RadioGroup1Click);
+  on(Button1, &QPushButton::clicked, &TForm1::Button1Click);
+  on(Button2, &QPushButton::clicked, &TForm1::Button2Click);
+  on(Button5, &QPushButton::clicked, &TForm1::Button5Click);
+  on(Timer1, &QTimer::timeout, &TForm1::Timer1Timer);
+  on(ComboBoxPort, &TComboBox::DropDown, &TForm1::ComboBoxPortDropDown);
+  on(ComboBoxLang, &TComboBox::DropDown, &TForm1::ComboBoxLangDropDown);
+  on(ComboBoxLang, &TComboBox::Change, &TForm1::ComboBoxLangChange);
+}
+
+template <typename Handler> void TForm1::Guarded(Handler handler) {
+  try {
+    handler();
+  } catch (const std::exception& error) {
+    services_.prompts.ShowError(error.what());
+  } catch (...) {
+    services_.prompts.ShowError(std::string());
+  }
+}
+
+void TForm1::FormCreate() {
+  ComboBoxLangDropDown();
+  ComboBoxLangChange();
+}
+
+} // namespace kv58

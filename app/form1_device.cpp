@@ -1,0 +1,54 @@
+// The handlers that drive the display: the three sliders, the scroll type, store and reset,
+// and the timer that drains what the device sends back.
+
+#include <QLabel>
+
+#include "app/form1.h"
+#include "app/widgets/radio_group.h"
+#include "app/widgets/track_bar.h"
+#include "protocol/device_command.h"
+
+namespace kv58 {
+namespace {
+
+void ShowPosition(QLabel* label, const TTrackBar* bar) { label->setText(QString::number(bar->Position())); }
+
+} // namespace
+
+void TForm1::TrackBar1Change() {
+  ShowPosition(Label7, TrackBar1);
+  SendAndLog(ComPort, DebugMemo, TDeviceCommand::dcSpeed, ParameterByte(TrackBar1->Position()));
+}
+
+// The first line never goes below the last: pushing one slider past the other drags the
+// other along, and the device hears about the dragged one first.
+void TForm1::TrackBar3Change() {
+  ShowPosition(Label2, TrackBar3);
+  if (TrackBar3->Position() > TrackBar2->Position()) {
+    TrackBar2->SetPosition(TrackBar3->Position()); // runs TrackBar2Change in full
+  }
+  SendAndLog(ComPort, DebugMemo, TDeviceCommand::dcFirstLine, ParameterByte(TrackBar3->Position()));
+}
+
+void TForm1::TrackBar2Change() {
+  ShowPosition(Label6, TrackBar2);
+  if (TrackBar3->Position() > TrackBar2->Position()) {
+    TrackBar3->SetPosition(TrackBar2->Position()); // runs TrackBar3Change in full
+  }
+  SendAndLog(ComPort, DebugMemo, TDeviceCommand::dcLastLine, ParameterByte(TrackBar2->Position()));
+}
+
+// The display takes a new kind of scroll only after a reset, and needs a moment between.
+void TForm1::RadioGroup1Click() {
+  SendAndLog(ComPort, DebugMemo, TDeviceCommand::dcScrollType, ParameterByte(RadioGroup1->ItemIndex()));
+  services_.pause(kScrollTypeResetPauseMs);
+  Button2Click();
+}
+
+void TForm1::Button1Click() { SendAndLog(ComPort, DebugMemo, TDeviceCommand::dcStore); }
+
+void TForm1::Button2Click() { SendAndLog(ComPort, DebugMemo, TDeviceCommand::dcReset); }
+
+void TForm1::Timer1Timer() { receiver_.Tick(ComPort); }
+
+} // namespace kv58

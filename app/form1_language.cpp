@@ -1,0 +1,62 @@
+// The language list and the language pass that renames the window's texts.
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+
+#include "app/display_text.h"
+#include "app/form1.h"
+#include "app/widgets/combo_box.h"
+#include "app/widgets/radio_group.h"
+
+namespace kv58 {
+
+void TForm1::ComboBoxLangDropDown() {
+  if (LanguageRows.RowCount() == 0) {
+    return;
+  }
+  const int remembered = ComboBoxLang->ItemIndex();
+  ComboBoxLang->ClearAll();
+  for (const auto& name : LanguageRows.LanguageNames()) {
+    ComboBoxLang->addItem(FromBytes(name));
+  }
+  ComboBoxLang->SetItemIndex(remembered);
+  if (ComboBoxLang->ItemIndex() == -1 && ComboBoxLang->count() > 0) {
+    ComboBoxLang->SetItemIndex(0);
+  }
+}
+
+// One pass over the window's texts in a fixed order. The column is read again for every
+// lookup; a lookup that fails stops the pass where it is, earlier texts already renamed.
+void TForm1::ComboBoxLangChange() {
+  const auto text = [this](std::string_view key) {
+    return FromBytes(LanguageRows.Translate(key, ComboBoxLang->ItemIndex()));
+  };
+  const auto lower = [&](std::string_view key) { return text(key).toLower(); };
+
+  Button1->setText(lower("SAVE"));
+  Button2->setText(lower("RESET"));
+  Button5->setText(lower("SEND TEXT"));
+  Label1->setText(lower("NUMBER OF CHARACTERS") + QStringLiteral(" = "));
+  Label5->setText(text("LANGUAGE").toUpper());
+  CheckBoxConnect->setText(lower("CONNECT"));
+  GroupBox1->setTitle(lower("SCROLL SETTINGS"));
+  GroupBox2->setTitle(lower("FIRST LINE"));
+  GroupBox3->setTitle(lower("LAST LINE"));
+  GroupBox4->setTitle(lower("SPEED"));
+  RadioGroup1->setTitle(lower("TYPE OF SCROLL"));
+
+  // Rebuilding the items drops the selection; restoring it counts as a click, so the
+  // device is told the scroll type (and reset) on every pass.
+  const int selected = RadioGroup1->ItemIndex();
+  RadioGroup1->ClearItems();
+  for (const std::string_view key : {"OFF", "VERTICAL", "HORIZONTAL"}) {
+    RadioGroup1->AddItem(lower(key));
+  }
+  RadioGroup1->SetItemIndex(selected);
+
+  PortConnectedText = ToBytes(lower("PORT CONNECTED"));
+}
+
+} // namespace kv58

@@ -1,0 +1,179 @@
+// The window as it is created: every control with its parent, place, text, range and
+// state. Nothing here is connected to a handler yet, so building it fires nothing.
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "app/fonts.h"
+#include "app/form1.h"
+#include "app/system_colors.h"
+#include "app/widgets/combo_box.h"
+#include "app/widgets/radio_group.h"
+#include "app/widgets/track_bar.h"
+
+namespace kv58 {
+namespace {
+
+constexpr int kClientWidth = 393;
+constexpr int kClientHeight = 584;
+
+QColor Color(TColor color) { return SystemColor(color, QPalette()); }
+
+void SetTextColor(QWidget* widget, TColor color) {
+  QPalette palette = widget->palette();
+  for (auto role : {QPalette::WindowText, QPalette::ButtonText, QPalette::Text}) {
+    palette.setColor(QPalette::Active, role, Color(color));
+    palette.setColor(QPalette::Inactive, role, Color(color));
+  }
+  widget->setPalette(palette);
+}
+
+// Every control with text but the panel uses the control font in the window text colour.
+template <typename Widget> Widget* Styled(Widget* widget, QRect geometry) {
+  widget->setFont(ControlFont());
+  SetTextColor(widget, TColor::clWindowText);
+  widget->setGeometry(geometry);
+  return widget;
+}
+
+QLabel* MakeLabel(const QString& text, QWidget* parent, QRect geometry) {
+  return Styled(new QLabel(text, parent), geometry);
+}
+
+QLabel* MakeValueLabel(const QString& text, QWidget* parent) {
+  QLabel* label = MakeLabel(text, parent, {329, 22, 25, 23});
+  label->setAlignment(Qt::AlignCenter);
+  label->setEnabled(false);
+  return label;
+}
+
+QGroupBox* MakeGroupBox(const QString& caption, QWidget* parent, QRect geometry) {
+  auto* box = new QGroupBox(caption, parent);
+  box->setGeometry(geometry);
+  return box;
+}
+
+TTrackBar* MakeTrackBar(int minimum, int maximum, int position, QWidget* parent, QRect geometry) {
+  auto* bar = new TTrackBar(minimum, maximum, position, parent);
+  bar->setGeometry(geometry);
+  bar->setEnabled(false);
+  return bar;
+}
+
+TComboBox* MakeComboBox(const QStringList& items, QWidget* parent, QRect geometry) {
+  auto* box = Styled(new TComboBox(parent), geometry);
+  box->addItems(items);
+  box->SetItemIndex(items.isEmpty() ? -1 : 0);
+  return box;
+}
+
+QPushButton* MakeButton(const QString& text, QWidget* parent, QRect geometry) {
+  auto* button = Styled(new QPushButton(text, parent), geometry);
+  button->setEnabled(false);
+  return button;
+}
+
+void SetBackground(QWidget* widget, QPalette::ColorRole role, TColor color) {
+  QPalette palette = widget->palette();
+  palette.setColor(role, Color(color));
+  widget->setPalette(palette);
+}
+
+} // namespace
+
+void TForm1::CreateControls() {
+  setWindowTitle(QStringLiteral("KV - 58 Scroll controller"));
+  setFont(WindowFont());
+  SetBackground(this, QPalette::Window, TColor::clBtnFace);
+  setAutoFillBackground(true);
+  resize(kClientWidth, kClientHeight);
+
+  PanelMain = new QWidget(this);
+  PanelMain->setFont(WindowFont());
+  auto* fill = new QVBoxLayout(this);
+  fill->setContentsMargins(0, 0, 0, 0);
+  fill->addWidget(PanelMain);
+
+  Label8 = MakeLabel(QStringLiteral("max  1983"), PanelMain, {8, 304, 75, 23});
+  Label3 = MakeLabel(QStringLiteral("0"), PanelMain, {184, 280, 10, 23});
+  Label1 = MakeLabel(QStringLiteral("Ilość znaków ="), PanelMain, {8, 280, 108, 23});
+  Label4 = MakeLabel(QStringLiteral("PORT"), PanelMain, {8, 0, 43, 23});
+  Label5 = MakeLabel(QStringLiteral("JĘZYK"), PanelMain, {216, 0, 54, 23});
+
+  // The scroll settings share one font, grey until connected; the value labels and the
+  // sliders keep their own colours.
+  GroupBox1 = MakeGroupBox(QStringLiteral("Ustawienia scrollu"), PanelMain, {8, 328, 377, 233});
+  GroupBox1->setFont(ControlFont());
+  SetTextColor(GroupBox1, TColor::clGrayText);
+  GroupBox2 = MakeGroupBox(QStringLiteral("Pierwsza linia"), GroupBox1, {8, 32, 361, 57});
+  Label2 = MakeValueLabel(QStringLiteral("1"), GroupBox2);
+  TrackBar3 = MakeTrackBar(1, 22, 1, GroupBox2, {8, 24, 321, 25});
+  GroupBox3 = MakeGroupBox(QStringLiteral("Ostatnia linia"), GroupBox1, {8, 96, 361, 57});
+  Label6 = MakeValueLabel(QStringLiteral("22"), GroupBox3);
+  TrackBar2 = MakeTrackBar(1, 22, 22, GroupBox3, {8, 24, 321, 25});
+  GroupBox4 = MakeGroupBox(QStringLiteral("Szybkość"), GroupBox1, {8, 160, 361, 65});
+  Label7 = MakeValueLabel(QStringLiteral("4"), GroupBox4);
+  TrackBar1 = MakeTrackBar(0, 16, 4, GroupBox4, {8, 24, 321, 33});
+
+  EditHorizFile = Styled(new QLineEdit(PanelMain), {8, 240, 273, 31});
+  EditHorizFile->setEnabled(false);
+  SetBackground(EditHorizFile, QPalette::Base, TColor::clBtnFace);
+
+  ComboBoxSpeed = MakeComboBox({QStringLiteral("9600"), QStringLiteral("19200"), QStringLiteral("115200")},
+                               PanelMain, {8, 95, 137, 31});
+  ComboBoxPort = MakeComboBox({QStringLiteral("COM1")}, PanelMain, {8, 39, 137, 31});
+  CheckBoxConnect = Styled(new QCheckBox(QStringLiteral("Połącz"), PanelMain), {64, 1, 113, 24});
+
+  Button5 = MakeButton(QStringLiteral("Wyślij tekst"), PanelMain, {288, 240, 98, 25});
+  Button2 = MakeButton(QStringLiteral("Zeruj"), PanelMain, {288, 272, 98, 25});
+  Button1 = MakeButton(QStringLiteral("Zapisz"), PanelMain, {288, 305, 98, 24});
+
+  RadioGroup1 = new TRadioGroup(QStringLiteral("Rodzaj scrollu"), 3, PanelMain);
+  RadioGroup1->setGeometry(8, 152, 377, 67);
+  RadioGroup1->setFont(ControlFont());
+  SetTextColor(RadioGroup1, TColor::clGrayText);
+  for (const char* item : {"Brak", "Pionowy", "Poziomy"}) {
+    RadioGroup1->AddItem(QString::fromUtf8(item));
+  }
+  RadioGroup1->SetItemIndex(0);
+  RadioGroup1->setEnabled(false);
+
+  ComboBoxLang = MakeComboBox({}, PanelMain, {216, 39, 137, 31});
+  ComboBoxLang->setEditText(QStringLiteral("ComboBoxLang"));
+
+  setTabOrder(TrackBar3, TrackBar2);
+  setTabOrder(TrackBar2, TrackBar1);
+  setTabOrder(TrackBar1, EditHorizFile);
+  setTabOrder(EditHorizFile, ComboBoxSpeed);
+  setTabOrder(ComboBoxSpeed, ComboBoxPort);
+  setTabOrder(ComboBoxPort, CheckBoxConnect);
+  setTabOrder(CheckBoxConnect, Button5);
+  setTabOrder(Button5, Button2);
+  setTabOrder(Button2, Button1);
+  setTabOrder(Button1, RadioGroup1);
+  setTabOrder(RadioGroup1, ComboBoxLang);
+
+  Timer1 = new QTimer(this);
+  Timer1->setInterval(1000);
+  Timer1->start();
+}
+
+void TForm1::ApplyConnectionState() {
+  const bool on = CheckBoxConnect->isChecked();
+  for (QWidget* control :
+       std::initializer_list<QWidget*>{TrackBar1, TrackBar2, TrackBar3, Label2, Label6, Label7, RadioGroup1,
+                                       Button1, Button5, Button2, EditHorizFile}) {
+    control->setEnabled(on);
+  }
+  SetBackground(EditHorizFile, QPalette::Base, on ? TColor::clWindow : TColor::clBtnFace);
+  const TColor text = on ? TColor::clWindowText : TColor::clGrayText;
+  SetTextColor(RadioGroup1, text);
+  SetTextColor(GroupBox1, text);
+}
+
+} // namespace kv58

@@ -1,0 +1,41 @@
+#include "app/prompts.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace kv58 {
+namespace {
+
+// Windows lists every file under "*.*"; elsewhere that pattern would hide names without a dot.
+#ifdef Q_OS_WIN
+constexpr auto kAllFilesFilter = "All files (*.*)";
+#else
+constexpr auto kAllFilesFilter = "All files (*)";
+#endif
+
+} // namespace
+
+std::optional<std::filesystem::path> QtPrompts::AskFileToOpen() {
+  // No title, folder or default suffix of our own: the system's defaults.
+  const QString chosen =
+      QFileDialog::getOpenFileName(parent_, QString(), QString(), QString::fromLatin1(kAllFilesFilter));
+  if (chosen.isEmpty()) {
+    return std::nullopt;
+  }
+  return std::filesystem::path(chosen.toStdU16String());
+}
+
+void QtPrompts::ShowMessage(const std::string& text) {
+  QMessageBox box(QMessageBox::NoIcon, QString(), QString::fromStdString(text), QMessageBox::Ok, parent_);
+  box.exec();
+}
+
+void QtPrompts::ShowError(const std::string& message) {
+  const QString title =
+      title_.empty() ? QApplication::applicationDisplayName() : QString::fromStdString(title_);
+  QMessageBox box(QMessageBox::Critical, title, QString::fromStdString(message), QMessageBox::Ok, parent_);
+  box.exec();
+}
+
+} // namespace kv58

@@ -1,0 +1,68 @@
+#include "app/tests/form_harness.h"
+
+#include <QCheckBox>
+#include <cstdio>
+
+#include "app/widgets/combo_box.h"
+
+namespace kv58::testing {
+
+std::optional<std::filesystem::path> ScriptedPrompts::AskFileToOpen() {
+  ++fileQuestions;
+  if (files.empty()) {
+    return std::nullopt;
+  }
+  auto answer = files.front();
+  files.pop_front();
+  return answer;
+}
+
+void FormHarness::Create(const std::filesystem::path& languageFile) {
+  const Pause pause = [this](std::uint32_t milliseconds) {
+    driver.calls.push_back({"Pause", 0, milliseconds, {}});
+  };
+  form = std::make_unique<TForm1>(FormServices{driver, ports, prompts, pause, languageFile});
+}
+
+void FormHarness::Connect(const QString& port, const QString& speed) {
+  form->ComboBoxPort->setEditText(port);
+  form->ComboBoxSpeed->setEditText(speed);
+  form->CheckBoxConnect->setChecked(true);
+}
+
+std::string FormHarness::Line() const {
+  std::string line;
+  for (const auto& call : driver.calls) {
+    if (call.function == "WriteFile" && !call.text.empty()) {
+      line += (line.empty() || line.ends_with("| ") ? "" : " ") + Hex(call.text);
+    } else if (call.function == "Pause") {
+      line += (line.empty() ? "" : " | ") + ("pause " + std::to_string(call.count)) + " | ";
+    }
+  }
+  if (line.ends_with(" | ")) {
+    line.resize(line.size() - 3);
+  }
+  return line;
+}
+
+std::vector<std::uint32_t> FormHarness::Pauses() const {
+  std::vector<std::uint32_t> pauses;
+  for (const auto& call : driver.calls) {
+    if (call.function == "Pause") {
+      pauses.push_back(call.count);
+    }
+  }
+  return pauses;
+}
+
+std::string Hex(std::string_view bytes) {
+  std::string text;
+  for (const char byte : bytes) {
+    char pair[4];
+    std::snprintf(pair, sizeof pair, "%02X", static_cast<unsigned>(static_cast<unsigned char>(byte)));
+    text += (text.empty() ? "" : " ") + std::string(pair);
+  }
+  return text;
+}
+
+} // namespace kv58::testing
