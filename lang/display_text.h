@@ -7,8 +7,8 @@
 
 namespace kv58 {
 
-// On Windows: the bytes read in the system's ANSI code page.
-// Elsewhere: the bytes unchanged when they are well-formed UTF-8, else read as Windows-1250,
+// The bytes unchanged when they are well-formed UTF-8; otherwise, on Windows, read in the
+// system's ANSI code page, and elsewhere read as Windows-1250,
 // so that language files saved by the Windows build show their Polish letters. The five
 // bytes that Windows-1250 leaves undefined (81, 83, 88, 90, 98 hex) each become U+FFFD and
 // the rest of the text follows.

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <windows.h>
 
+#include "lang/utf8.h"
+
 namespace kv58 {
 namespace {
 
@@ -36,7 +38,12 @@ std::string WideToUtf8(const std::wstring& wide) {
 
 } // namespace
 
+// Files written on Windows are in the ANSI code page; a file that is well-formed UTF-8 (as the
+// shipped example is) is taken as UTF-8, since Polish text in Windows-1250 practically never is.
 std::string DecodeForDisplay(std::string_view bytes) {
+  if (IsValidUtf8(bytes)) {
+    return std::string(bytes);
+  }
   std::string out;
   while (!bytes.empty()) {
     const auto piece = bytes.substr(0, kMaxPieceBytes);
