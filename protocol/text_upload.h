@@ -1,7 +1,7 @@
 #pragma once
 // Sending the display the text it is to show: the dcText frame, the text in pages of 256 bytes
-// with a pause after each page so the device can store it, then a terminating 0x00. Nothing is
-// awaited from the device; progress goes to the debug log, one line per page and one at the end.
+// with a pause of one second after each page (the only pacing: nothing is awaited from the
+// device), then a terminating 0x00. Progress goes to the debug log, a line per page and one at the end.
 
 #include <cstddef>
 #include <cstdint>

@@ -12,7 +12,7 @@ namespace kv58 {
 struct UploadFile {
   enum class Status {
     Loaded,     // `bytes` holds the whole file, raw; an empty file is Loaded with size 0
-    TooLong,    // more than kMaxTextBytes; nothing was read
+    TooLong,    // more than kMaxTextBytes; `bytes` stays empty
     Unreadable, // missing, not a regular file (directory, device, pipe), or failed to open or read
   };
   Status status = Status::Unreadable;

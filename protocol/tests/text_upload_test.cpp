@@ -90,12 +90,6 @@ INSTANTIATE_TEST_SUITE_P(
                       SizeCase{"Longest", 1983, {256, 256, 256, 256, 256, 256, 256, 191}}),
     [](const auto& row) { return std::string(row.param.label); });
 
-TEST_F(TextUploadTest, LongestTextEndsWithItsSizeInTheLog) {
-  Upload(TextOf(1983));
-  EXPECT_EQ(log.Lines().back(), "Wysłano tekst do urządzenia 1983 znaków");
-  EXPECT_EQ(log.Lines()[8], "wysłano stronę7");
-}
-
 TEST_F(TextUploadTest, ClosedPortStillPausesAfterEveryPageAndLogsEachFailure) {
   ASSERT_TRUE(port.Close());
   driver.ClearRecord();
@@ -123,12 +117,6 @@ TEST_F(TextUploadTest, PageTakenInPartIsReportedFailedAndTheNextPageStartsAFullP
 
   EXPECT_THAT(driver.WritesAndPauses(), ElementsAre("W1", "W1", "W256", "P1000", "W44", "P1000", "W1"));
   EXPECT_EQ(driver.writes[3], text.substr(256)) << "no page is resent or shortened";
-  EXPECT_THAT(log.Lines(), ElementsAre("", kNotConnected, "wysłano stronę1", EndLine("300")));
-}
-
-TEST_F(TextUploadTest, PortTakingTooLittleEachTimeFailsEveryFullPageButNotTheShortOnes) {
-  driver.acceptPerWrite = 100;
-  Upload(TextOf(300));
   EXPECT_THAT(log.Lines(), ElementsAre("", kNotConnected, "wysłano stronę1", EndLine("300")));
 }
 
