@@ -52,12 +52,12 @@ void FrameDecoder::Feed(std::string_view bytes, Millis nowMs) {
 void FrameDecoder::Expire(Millis nowMs) {
   const std::optional<Millis> deadline = Deadline();
   if (deadline && *deadline <= nowMs) {
-    FlushPending();
+    Flush();
   }
 }
 
 void FrameDecoder::Hangup(Millis nowMs) {
-  FlushPending();
+  Flush();
   SimEvent hangup;
   hangup.kind = EventKind::Hangup;
   hangup.timeMs = nowMs;
@@ -190,7 +190,7 @@ void FrameDecoder::EmitUndecoded(std::string bytes, std::size_t count, Undecoded
   events_.push_back(std::move(event));
 }
 
-void FrameDecoder::FlushPending() {
+void FrameDecoder::Flush() {
   switch (state_) {
   case State::Idle:
     FlushStray();

@@ -35,6 +35,8 @@ public:
   void Feed(std::string_view bytes, Millis nowMs);
   // Gives up a pending frame whose time-out has passed by nowMs.
   void Expire(Millis nowMs);
+  // Reports whatever is pending as it stands, as when the simulator ends.
+  void Flush();
   // The port closed: whatever is pending is reported as it stands, then the hang-up.
   void Hangup(Millis nowMs);
 
@@ -53,7 +55,6 @@ private:
   void StartFrame(Millis nowMs);
   void EmitCommand(EventKind kind, std::uint8_t value);
   void EmitUndecoded(std::string bytes, std::size_t count, UndecodedReason reason, Millis timeMs);
-  void FlushPending();
   void FlushStray();
   void FlushFrame(UndecodedReason reason);
   void FinishUpload(Millis nowMs);

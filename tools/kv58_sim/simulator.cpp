@@ -4,8 +4,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 #include <utility>
@@ -35,6 +34,25 @@ bool WriteAll(int fd, std::string_view bytes) {
     bytes.remove_prefix(static_cast<std::size_t>(count));
   }
   return true;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& into, std::string& error) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error = "cannot open " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  std::array<char, 4096> chunk{};
+  for (;;) {
+    const ssize_t count = read(fd, chunk.data(), chunk.size());
+    if (count > 0) {
+      into.append(chunk.data(), static_cast<std::size_t>(count));
+    } else if (count == 0 || errno != EINTR) {
+      error = count == 0 ? "" : "cannot read " + path + ": " + std::strerror(errno);
+      close(fd);
+      return count == 0;
+    }
+  }
 }
 
 } // namespace
@@ -73,10 +91,9 @@ bool Simulator::Start() {
 
 bool Simulator::LoadPushBytes() {
   if (options_.sendFile) {
-    std::ifstream file(*options_.sendFile, std::ios::binary);
-    pushBytes_.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    if (!file.good() && !file.eof()) {
-      Complain("cannot read " + *options_.sendFile + ": " + std::strerror(errno));
+    std::string error;
+    if (!ReadWholeFile(*options_.sendFile, pushBytes_, error)) {
+      Complain(error);
       return false;
     }
   }
@@ -113,6 +130,7 @@ void Simulator::RunRound() {
   }
   if (const int signal = signals_.Take(); signal != 0) {
     endReason_ = SignalName(signal);
+    ReportWhatIsLeft();
     return;
   }
   ServiceLine();
@@ -174,6 +192,15 @@ void Simulator::ReadFromProgram(bool untilEmpty) {
       return;
     }
   }
+}
+
+void Simulator::ReportWhatIsLeft() {
+  if (pty_.Look().readable) {
+    MarkOpen();
+    ReadFromProgram(true);
+  }
+  decoder_.Flush();
+  PrintEvents();
 }
 
 void Simulator::MarkOpen() {

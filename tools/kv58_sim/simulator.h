@@ -33,6 +33,7 @@ private:
   [[nodiscard]] int PollTimeout() const;
   void ServiceLine();
   void ReadFromProgram(bool untilEmpty);
+  void ReportWhatIsLeft();
   void MarkOpen();
   void OnHangup();
   void PrintEvents();

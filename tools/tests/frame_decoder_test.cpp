@@ -282,6 +282,18 @@ TEST(FrameDecoderTest, LongGarbageIsReportedInCappedRuns) {
                                                 Undecoded("89", UndecodedReason::NoMarker, 0), Hangup(1)));
 }
 
+TEST(FrameDecoderTest, FlushReportsWhatIsPendingWithoutAHangup) {
+  FrameDecoder decoder;
+  decoder.Feed(Bytes({0xFF, 0x08, 0xFF, 0x07, 'a'}), 3);
+  decoder.Flush();
+  EXPECT_THAT(decoder.TakeEvents(),
+              ElementsAre(Command(EventKind::Store, 0, 3),
+                          Undecoded(Bytes({0xFF, 0x07, 'a'}), UndecodedReason::UnterminatedUpload, 3)));
+  EXPECT_EQ(decoder.Deadline(), std::nullopt);
+  decoder.Flush();
+  EXPECT_FALSE(decoder.HasEvents());
+}
+
 TEST(FrameDecoderTest, TakeEventsHandsEachEventOutOnce) {
   FrameDecoder decoder;
   decoder.Feed(Bytes({0xFF, 0x08}), 0);

@@ -333,6 +333,27 @@ TEST_F(SimEndToEndTest, BytesLeftUnreadByOneProgramDoNotReachTheNext) {
   close(port);
 }
 
+TEST_F(SimEndToEndTest, AFrameLeftHalfWayIsReportedWhenTheSimulatorIsStopped) {
+  StartLinked({}, "COM207");
+  const int port = OpenRawTerminal(PortEntry("COM207"));
+  ASSERT_GE(port, 0) << std::strerror(errno);
+  EXPECT_EQ(sim.NextEvent(), "open");
+  ASSERT_TRUE(WriteBytes(port, Bytes({0xFF, 0x03, 0x04, 0xFF, 0x06})));
+  EXPECT_EQ(sim.NextEvent(), "speed 4");
+
+  sim.Signal(SIGTERM);
+  EXPECT_EQ(sim.NextEvent(), "undecoded 2 bytes (incomplete frame): ff 06");
+  EXPECT_EQ(sim.NextEvent(), "exit (SIGTERM)");
+  EXPECT_EQ(sim.WaitForExit(), 0);
+  close(port);
+}
+
+TEST_F(SimEndToEndTest, AFileToPushThatCannotBeReadStopsTheStart) {
+  ASSERT_TRUE(sim.Start({"--link", "COM208", "--send-file", config.Path().string()}, config.Path()));
+  EXPECT_EQ(sim.WaitForExit(), 1);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(PortEntry("COM208"))));
+}
+
 TEST_F(SimEndToEndTest, ReplacesAStaleLink) {
   fs::create_directories(PortEntry("COM204").parent_path());
   fs::create_symlink(config.Path() / "unplugged", PortEntry("COM204"));
