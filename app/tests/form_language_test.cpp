@@ -1,0 +1,198 @@
+// The language list and the language pass over the window's texts.
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <fstream>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "app/tests/form_harness.h"
+#include "app/widgets/combo_box.h"
+#include "app/widgets/radio_group.h"
+#include "common/errors.h"
+
+namespace kv58 {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+
+// Row 0 names two languages; every other row holds a key's texts, the key in column 1.
+constexpr const char* kTwoLanguages = "Polski\tEnglish\t\n"
+                                      "ZAPISZ\tSAVE\t\n"
+                                      "Zeruj\tRESET\t\n"
+                                      "Wyślij tekst\tSEND TEXT\t\n"
+                                      "Ilość znaków\tNUMBER OF CHARACTERS\t\n"
+                                      "Język\tLANGUAGE\t\n"
+                                      "Połącz\tCONNECT\t\n"
+                                      "Ustawienia scrollu\tSCROLL SETTINGS\t\n"
+                                      "Pierwsza linia\tFIRST LINE\t\n"
+                                      "Ostatnia linia\tLAST LINE\t\n"
+                                      "Szybkość\tSPEED\t\n"
+                                      "Rodzaj scrollu\tTYPE OF SCROLL\t\n"
+                                      "Brak\tOFF\t\n"
+                                      "Pionowy\tVERTICAL\t\n"
+                                      "Poziomy\tHORIZONTAL\t\n"
+                                      "Port połączony\tPORT CONNECTED\t\n";
+
+class LanguageTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    folder = fs::temp_directory_path() / ("kv58-lang-" + std::to_string(::getpid()));
+    fs::create_directories(folder);
+  }
+  void TearDown() override { fs::remove_all(folder); }
+
+  fs::path WriteLanguageFile(std::string_view content) {
+    const fs::path path = folder / "lang.txt";
+    std::ofstream(path, std::ios::binary) << content;
+    return path;
+  }
+  void CreateWith(std::string_view content) { harness.Create(WriteLanguageFile(content)); }
+  void PickLanguage(int index) {
+    form().ComboBoxLang->showPopup();
+    form().ComboBoxLang->hidePopup();
+    form().ComboBoxLang->setCurrentIndex(index);
+    emit form().ComboBoxLang->activated(index); // as the user's pick
+  }
+  [[nodiscard]] QStringList Texts() {
+    TForm1& f = form();
+    return {f.Button1->text(),    f.Button2->text(),         f.Button5->text(),     f.Label1->text(),
+            f.Label5->text(),     f.CheckBoxConnect->text(), f.GroupBox1->title(),  f.GroupBox2->title(),
+            f.GroupBox3->title(), f.GroupBox4->title(),      f.RadioGroup1->title()};
+  }
+
+  fs::path folder;
+  testing::FormHarness harness;
+  TForm1& form() { return *harness.form; }
+};
+
+TEST_F(LanguageTest, StartsInTheFirstLanguageAndSwitchesEveryTarget) {
+  CreateWith(kTwoLanguages);
+  EXPECT_EQ(form().ComboBoxLang->count(), 2);
+  EXPECT_EQ(form().ComboBoxLang->currentText(), "Polski");
+  EXPECT_EQ(Texts(), QStringList({"zapisz", "zeruj", "wyślij tekst", "ilość znaków = ", "JĘZYK", "połącz",
+                                  "ustawienia scrollu", "pierwsza linia", "ostatnia linia", "szybkość",
+                                  "rodzaj scrollu"}));
+  EXPECT_EQ(form().RadioGroup1->Items(), QStringList({"brak", "pionowy", "poziomy"}));
+  EXPECT_EQ(form().PortConnectedText, "port połączony");
+
+  PickLanguage(1);
+
+  EXPECT_EQ(Texts(),
+            QStringList({"save", "reset", "send text", "number of characters = ", "LANGUAGE", "connect",
+                         "scroll settings", "first line", "last line", "speed", "type of scroll"}));
+  EXPECT_EQ(form().RadioGroup1->Items(), QStringList({"off", "vertical", "horizontal"}));
+  EXPECT_EQ(form().PortConnectedText, "port connected");
+  EXPECT_EQ(form().windowTitle(), "KV - 58 Scroll controller") << "the caption is never translated";
+  EXPECT_EQ(form().Label4->text(), "PORT");
+}
+
+TEST_F(LanguageTest, MissingKeysShowInBracesAndNullCellsEmptyTheirTarget) {
+  CreateWith("A\tB\t\n"
+             "*NULL*\tNUMBER OF CHARACTERS\t\n"
+             "Zapisz\tSAVE\t\n");
+  EXPECT_EQ(form().Label1->text(), " = ");
+  EXPECT_EQ(form().Button1->text(), "zapisz");
+  EXPECT_EQ(form().Button2->text(), "{reset}");
+  EXPECT_EQ(form().Label5->text(), "{LANGUAGE}");
+  EXPECT_EQ(form().PortConnectedText, "{port connected}");
+  EXPECT_TRUE(harness.prompts.errors.empty());
+}
+
+TEST_F(LanguageTest, WithoutALanguageFileEveryTextIsItsKeyInBraces) {
+  harness.Create(folder / "absent.txt");
+  EXPECT_EQ(Texts(), QStringList({"{save}", "{reset}", "{send text}",
+                                  "{number of characters} = ", "{LANGUAGE}", "{connect}", "{scroll settings}",
+                                  "{first line}", "{last line}", "{speed}", "{type of scroll}"}));
+  EXPECT_EQ(form().RadioGroup1->Items(), QStringList({"{off}", "{vertical}", "{horizontal}"}));
+  EXPECT_EQ(form().ComboBoxLang->count(), 0);
+  EXPECT_EQ(form().ComboBoxLang->currentText(), "ComboBoxLang");
+  EXPECT_EQ(form().ComboBoxLang->ItemIndex(), -1);
+  EXPECT_TRUE(harness.prompts.errors.empty());
+  EXPECT_TRUE(harness.prompts.title.empty());
+}
+
+TEST_F(LanguageTest, AShortRowStopsThePassAtItsStepWithTheErrorBox) {
+  CreateWith("Polski\tEnglish\t\n"
+             "Zapisz\tSAVE\t\n"
+             "Zeruj\tRESET\t\n"
+             "SEND TEXT\t\n" // no English cell: step 3 fails in column 1
+             "Połącz\tCONNECT\t\n");
+  PickLanguage(1);
+
+  EXPECT_THAT(harness.prompts.errors, ElementsAre("List index out of bounds (1)"));
+  EXPECT_EQ(form().Button1->text(), "save") << "earlier steps keep their new texts";
+  EXPECT_EQ(form().Button2->text(), "reset");
+  EXPECT_EQ(form().Button5->text(), "send text") << "later targets keep the previous pass's texts";
+  EXPECT_EQ(form().CheckBoxConnect->text(), "połącz");
+}
+
+TEST_F(LanguageTest, TypingIntoTheListLeavesNoColumnAndTheFirstLookupFails) {
+  CreateWith(kTwoLanguages);
+  QTest::keyClicks(form().ComboBoxLang->lineEdit(), "x");
+  EXPECT_EQ(form().ComboBoxLang->ItemIndex(), -1);
+  EXPECT_THAT(harness.prompts.errors, ElementsAre("List index out of bounds (-1)"));
+  EXPECT_EQ(form().Button1->text(), "zapisz");
+}
+
+TEST_F(LanguageTest, EveryPassRunsTheScrollTypeHandlerOnceWithTheSelectionKept) {
+  CreateWith(kTwoLanguages);
+  EXPECT_THAT(harness.Log(), ElementsAre("", "Port nie połączony", "Port nie połączony"))
+      << "the first pass, port closed: the scroll type and the reset fail";
+
+  harness.Connect();
+  form().RadioGroup1->SetItemIndex(2);
+  harness.driver.ClearRecord();
+  PickLanguage(1);
+
+  EXPECT_EQ(harness.Line(), "FF 06 02 | pause 10 | FF 09");
+  EXPECT_EQ(form().RadioGroup1->ItemIndex(), 2);
+}
+
+TEST_F(LanguageTest, OpeningTheListTwiceKeepsItemsAndSelection) {
+  CreateWith(kTwoLanguages);
+  PickLanguage(1);
+  form().ComboBoxLang->showPopup();
+  form().ComboBoxLang->hidePopup();
+  form().ComboBoxLang->showPopup();
+  form().ComboBoxLang->hidePopup();
+  EXPECT_EQ(form().ComboBoxLang->count(), 2);
+  EXPECT_EQ(form().ComboBoxLang->ItemIndex(), 1);
+  EXPECT_EQ(form().ComboBoxLang->currentText(), "English");
+}
+
+TEST_F(LanguageTest, WindowsAndUtf8FilesShowTheSamePolishLetters) {
+  // "Połącz" and "Język" in Windows-1250 bytes.
+  CreateWith("Polski\t\nPo\xB3\xB9"
+             "cz\tCONNECT\t\nJ\xEAzyk\tLANGUAGE\t\n");
+  const QString windows = form().CheckBoxConnect->text() + form().Label5->text();
+  harness.form.reset();
+  CreateWith("Polski\t\nPołącz\tCONNECT\t\nJęzyk\tLANGUAGE\t\n");
+  EXPECT_EQ(form().CheckBoxConnect->text() + form().Label5->text(), windows);
+  EXPECT_EQ(windows, "połączJĘZYK");
+}
+
+TEST_F(LanguageTest, TheTitleRowNamesTheApplicationButNotTheWindow) {
+  CreateWith("Polski\t\nSterownik KV-58\tGLOBAL APPLICATION TITLE\t\n");
+  EXPECT_EQ(harness.prompts.title, "Sterownik KV-58");
+  EXPECT_EQ(form().windowTitle(), "KV - 58 Scroll controller");
+}
+
+TEST_F(LanguageTest, ALanguageFileThatCannotBeReadEndsTheWindowsConstruction) {
+  const fs::path unreadable = folder / "lang.txt";
+  fs::create_directories(unreadable); // exists, cannot be read as a file
+  try {
+    harness.Create(unreadable);
+    FAIL() << "construction went on";
+  } catch (const FileOpenError& error) {
+    EXPECT_EQ(std::string(error.what()), "Cannot open file " + unreadable.string());
+  }
+}
+
+} // namespace
+} // namespace kv58
