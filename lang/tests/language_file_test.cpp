@@ -146,6 +146,10 @@ TEST_F(LanguageFileTest, FolderInPlaceOfTheFileRaisesTheOpenErrorWithTheNameGive
 }
 
 TEST_F(LanguageFileTest, UnreadableFileRaisesTheOpenError) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows has no permission that keeps a file's owner from reading it: the file "
+                  "would only become read-only, still open for reading and not removable afterwards";
+#endif
   const auto path = Write("Polski\t\r\n");
   fs::permissions(path, fs::perms::none);
   if (std::ifstream(path).is_open()) {
