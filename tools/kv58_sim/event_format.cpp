@@ -131,7 +131,7 @@ std::string UndecodedText(const SimEvent& event) {
 }
 
 std::string EventText(const SimEvent& event) {
-  const std::string name(EventName(event.kind));
+  std::string name(EventName(event.kind));
   switch (event.kind) {
   case EventKind::Speed:
   case EventKind::FirstLine:

@@ -90,7 +90,7 @@ LineState PseudoTerminal::Look() const {
   return LineState{!has(POLLHUP) && !has(POLLERR), has(POLLIN), has(POLLOUT)};
 }
 
-PseudoTerminal::ReadOutcome PseudoTerminal::ReadChunk(std::string& into) {
+PseudoTerminal::ReadOutcome PseudoTerminal::ReadChunk(std::string& into) const {
   std::array<char, 4096> buffer{};
   for (;;) {
     const ssize_t count = read(master_, buffer.data(), buffer.size());
@@ -109,7 +109,7 @@ PseudoTerminal::ReadOutcome PseudoTerminal::ReadChunk(std::string& into) {
   }
 }
 
-long PseudoTerminal::WriteSome(std::string_view bytes) {
+long PseudoTerminal::WriteSome(std::string_view bytes) const {
   for (;;) {
     const ssize_t count = write(master_, bytes.data(), bytes.size());
     if (count >= 0) {

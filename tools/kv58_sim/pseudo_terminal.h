@@ -38,10 +38,10 @@ public:
 
   enum class ReadOutcome { Data, Empty, HungUp, Failed };
   // Appends one chunk of what the program sent, without waiting.
-  [[nodiscard]] ReadOutcome ReadChunk(std::string& into);
+  [[nodiscard]] ReadOutcome ReadChunk(std::string& into) const;
 
   // Writes what the master takes now, without waiting. The count written; -1 on failure.
-  [[nodiscard]] long WriteSome(std::string_view bytes);
+  [[nodiscard]] long WriteSome(std::string_view bytes) const;
 
   [[nodiscard]] int MasterFd() const { return master_; }
   [[nodiscard]] const std::string& SlavePath() const { return slavePath_; }

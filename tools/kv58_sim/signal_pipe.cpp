@@ -59,7 +59,7 @@ bool SignalPipe::Install(std::string& error) {
   return true;
 }
 
-int SignalPipe::Take() {
+int SignalPipe::Take() const {
   unsigned char byte = 0;
   return read(readFd_, &byte, 1) == 1 ? byte : 0;
 }

@@ -18,7 +18,7 @@ public:
   [[nodiscard]] bool Install(std::string& error);
   [[nodiscard]] int ReadFd() const { return readFd_; }
   // The next signal received, or 0 when none is waiting.
-  [[nodiscard]] int Take();
+  [[nodiscard]] int Take() const;
 
 private:
   int readFd_ = -1;

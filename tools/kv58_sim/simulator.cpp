@@ -19,7 +19,7 @@ constexpr Millis kOpenCheckMs = 20;
 // Reads per round while the program keeps sending, so signals are still seen.
 constexpr int kReadsPerRound = 64;
 // Replies stop piling up once the program has left this much unread.
-constexpr std::size_t kMostQueuedReplyBytes = 64 * 1024;
+constexpr std::size_t kMostQueuedReplyBytes = std::size_t{64} * 1024;
 constexpr Millis kLongestPollMs = 60'000;
 
 bool WriteAll(int fd, std::string_view bytes) {

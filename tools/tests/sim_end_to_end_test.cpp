@@ -151,6 +151,7 @@ public:
 private:
   static std::vector<char*> Pointers(std::vector<std::string>& strings) {
     std::vector<char*> pointers;
+    pointers.reserve(strings.size() + 1);
     for (std::string& s : strings) {
       pointers.push_back(s.data());
     }
@@ -220,7 +221,7 @@ protected:
     }
     const std::string ptyLine = sim.ReadLine().value_or("");
     EXPECT_THAT(ptyLine, StartsWith("pty /dev/pts/"));
-    const std::string slave = ptyLine.substr(4);
+    std::string slave = ptyLine.substr(4);
     EXPECT_EQ(sim.ReadLine(), "link " + PortEntry(name).string() + " -> " + slave);
     return slave;
   }
@@ -241,6 +242,7 @@ TEST_F(SimEndToEndTest, DecodesWhatTheProgramSendsAnswersEachFrameAndRemovesItsL
       WriteBytes(port, "ABC" + Bytes({0xFF, 0x03, 0x04, 0xFF, 0x04, 0x02, 0xFF, 0x05, 0x0A, 0xFF, 0x06,
                                       0x01, 0xFF, 0x08, 0xFF, 0x09, 0xFF, 0x07, 'H',  'i',  0xFF, 0x00})));
   std::vector<std::string> events;
+  events.reserve(8);
   for (int i = 0; i < 8; ++i) {
     events.push_back(sim.NextEvent());
   }
