@@ -268,6 +268,10 @@ Text output, one line per event, the time in ms since the simulator started:
   [   4100 ms] undecoded 3 bytes (no marker): 41 42 43
   [   5000 ms] hangup
   [   6000 ms] exit (SIGTERM)
+An event's time is when its first byte arrived. "open": a program opened the port (seen
+within about 20 ms); "hangup": the last one closed it. The port is then made ready for
+the next program (raw, not held exclusive, nothing left over from before) and the
+simulator goes on serving.
 Text is shown C-style: printable ASCII as is, \" \\ \n \r \t, any other byte as \xNN.
 Page times count from the upload's FF; an upload keeps at most 4096 bytes for showing
 ("first 4096 shown") but counts them all.
@@ -290,7 +294,8 @@ character of the same number (U+0000 to U+00FF), so the bytes come back exactly.
 Every line is written as soon as its event happens, so a pipe sees it at once. Messages
 about problems go to standard error. The simulator ends on SIGINT, SIGTERM or SIGHUP (and
 with --exit-on-hangup when the program closes the port), removing its link; exit status
-0 then, 1 when it cannot run, 2 for a wrong command line.
+0 then, 1 when it cannot run, 2 for a wrong command line. Killed with SIGKILL it cannot
+remove its link; the next start replaces that stale link.
 
 Examples:
   kv58-sim --link COM7
