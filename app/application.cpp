@@ -9,7 +9,6 @@
 #include "serial/serial_driver.h"
 
 namespace kv58 {
-namespace {
 
 std::unique_ptr<TForm1> CreateMainWindow(const FormServices& services, Prompts& prompts) {
   try {
@@ -21,8 +20,6 @@ std::unique_ptr<TForm1> CreateMainWindow(const FormServices& services, Prompts& 
   }
   return nullptr;
 }
-
-} // namespace
 
 int RunController() {
   QtPrompts prompts;

@@ -10,10 +10,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "app/application.h"
 #include "app/tests/form_harness.h"
 #include "app/widgets/combo_box.h"
 #include "app/widgets/radio_group.h"
-#include "common/errors.h"
 
 namespace kv58 {
 namespace {
@@ -183,15 +183,14 @@ TEST_F(LanguageTest, TheTitleRowNamesTheApplicationButNotTheWindow) {
   EXPECT_EQ(form().windowTitle(), "KV - 58 Scroll controller");
 }
 
-TEST_F(LanguageTest, ALanguageFileThatCannotBeReadEndsTheWindowsConstruction) {
+TEST_F(LanguageTest, ALanguageFileThatCannotBeReadEndsStartUpWithTheErrorBox) {
   const fs::path unreadable = folder / "lang.txt";
   fs::create_directories(unreadable); // exists, cannot be read as a file
-  try {
-    harness.Create(unreadable);
-    FAIL() << "construction went on";
-  } catch (const FileOpenError& error) {
-    EXPECT_EQ(std::string(error.what()), "Cannot open file " + unreadable.string());
-  }
+  const Pause noPause = [](std::uint32_t) {};
+  const auto window = CreateMainWindow(
+      FormServices{harness.driver, harness.ports, harness.prompts, noPause, unreadable}, harness.prompts);
+  EXPECT_EQ(window, nullptr);
+  EXPECT_THAT(harness.prompts.errors, ElementsAre("Cannot open file " + unreadable.string()));
 }
 
 } // namespace

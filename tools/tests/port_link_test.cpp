@@ -4,7 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "tools/tests/scratch_dir.h"
+#include "tools/testing/scratch_dir.h"
 
 namespace kv58::sim {
 namespace {
