@@ -4,6 +4,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
+#include <algorithm>
 
 #include "app/display_text.h"
 #include "app/form1.h"
@@ -11,6 +12,16 @@
 #include "app/widgets/radio_group.h"
 
 namespace kv58 {
+namespace {
+
+// A translated caption may be longer than the built-in one; the label widens rather than
+// cutting it off, and never narrows below its designed width.
+void SetCaption(QLabel* label, const QString& text) {
+  label->setText(text);
+  label->resize(std::max(label->width(), label->sizeHint().width()), label->height());
+}
+
+} // namespace
 
 void TForm1::ComboBoxLangDropDown() {
   if (LanguageRows.RowCount() == 0) {
@@ -38,8 +49,8 @@ void TForm1::ComboBoxLangChange() {
   Button1->setText(lower("SAVE"));
   Button2->setText(lower("RESET"));
   Button5->setText(lower("SEND TEXT"));
-  Label1->setText(lower("NUMBER OF CHARACTERS") + QStringLiteral(" = "));
-  Label5->setText(text("LANGUAGE").toUpper());
+  SetCaption(Label1, lower("NUMBER OF CHARACTERS") + QStringLiteral(" = "));
+  SetCaption(Label5, text("LANGUAGE").toUpper());
   CheckBoxConnect->setText(lower("CONNECT"));
   GroupBox1->setTitle(lower("SCROLL SETTINGS"));
   GroupBox2->setTitle(lower("FIRST LINE"));

@@ -96,6 +96,14 @@ TEST_F(CommandsTest, UserMovementsSendAgainEvenWithoutAChange) {
   EXPECT_EQ(form().TrackBar1->Position(), 14) << "a page is two steps";
 }
 
+TEST_F(CommandsTest, AClickBesideTheHandleMovesAPageAndTheReleaseRepeatsIt) {
+  TTrackBar* bar = form().TrackBar1;
+  const QPoint nearRightEnd(bar->width() - 4, bar->height() - 3); // below the groove, among the ticks
+  QTest::mouseClick(bar, Qt::LeftButton, {}, nearRightEnd);
+  EXPECT_EQ(bar->Position(), 6);
+  EXPECT_EQ(harness.Line(), "FF 03 06 FF 03 06");
+}
+
 TEST_F(CommandsTest, ScrollTypeIsFollowedByAPauseAndAReset) {
   const auto before = harness.Log().size();
   QTest::mouseClick(form().RadioGroup1->Button(2), Qt::LeftButton);

@@ -215,7 +215,14 @@ TEST_F(FormCreatedTest, EveryControlHasItsParentPlaceTextAndState) {
     QWidget* control = row.control(form());
     ASSERT_NE(control, nullptr);
     EXPECT_EQ(control->parentWidget(), row.parent(form()));
-    EXPECT_EQ(control->geometry(), row.geometry);
+    if (control == form().Label1 || control == form().Label5) {
+      // Captions the language pass sets: the designed place, wider when the text needs it.
+      EXPECT_EQ(control->pos(), row.geometry.topLeft());
+      EXPECT_EQ(control->height(), row.geometry.height());
+      EXPECT_GE(control->width(), row.geometry.width());
+    } else {
+      EXPECT_EQ(control->geometry(), row.geometry);
+    }
     EXPECT_EQ(control->isEnabled(), row.enabled);
     if (row.text != nullptr) {
       EXPECT_EQ(TextOf(control), QString::fromUtf8(row.text));

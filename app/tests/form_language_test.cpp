@@ -90,6 +90,8 @@ TEST_F(LanguageTest, StartsInTheFirstLanguageAndSwitchesEveryTarget) {
   EXPECT_EQ(form().PortConnectedText, "port connected");
   EXPECT_EQ(form().windowTitle(), "KV - 58 Scroll controller") << "the caption is never translated";
   EXPECT_EQ(form().Label4->text(), "PORT");
+  EXPECT_GE(form().Label1->width(), form().Label1->sizeHint().width()) << "a longer caption is not cut off";
+  EXPECT_EQ(form().Label1->pos(), QPoint(8, 280));
 }
 
 TEST_F(LanguageTest, MissingKeysShowInBracesAndNullCellsEmptyTheirTarget) {

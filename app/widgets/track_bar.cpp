@@ -2,6 +2,8 @@
 
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QStyle>
+#include <QStyleOptionSlider>
 
 namespace kv58 {
 namespace {
@@ -52,9 +54,18 @@ void TTrackBar::keyReleaseEvent(QKeyEvent* event) {
   }
 }
 
+// A click anywhere beside the handle moves one page towards the click, not only a click on
+// the thin groove: the whole height of the slider is the track.
 void TTrackBar::mousePressEvent(QMouseEvent* event) {
-  QSlider::mousePressEvent(event);
   pressed_ = event->button() == Qt::LeftButton && isEnabled();
+  const QRect handle = HandleRect();
+  const int x = event->position().toPoint().x();
+  if (!pressed_ || (x >= handle.left() && x <= handle.right())) {
+    QSlider::mousePressEvent(event);
+    return;
+  }
+  triggerAction(x > handle.center().x() ? SliderPageStepAdd : SliderPageStepSub);
+  event->accept();
 }
 
 void TTrackBar::mouseReleaseEvent(QMouseEvent* event) {
@@ -63,6 +74,12 @@ void TTrackBar::mouseReleaseEvent(QMouseEvent* event) {
     pressed_ = false;
     emit Change();
   }
+}
+
+QRect TTrackBar::HandleRect() const {
+  QStyleOptionSlider option;
+  initStyleOption(&option);
+  return style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, this);
 }
 
 } // namespace kv58

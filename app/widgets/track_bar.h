@@ -1,7 +1,7 @@
 #pragma once
 // A horizontal slider whose Change signal fires on every value change, from the user or
 // from code, and also on the user's end-of-movement notifications that leave the value as
-// it is: the release after a drag or a click on the groove, the release of a movement key,
+// it is: the release after a drag or a click beside the handle, the release of a movement key,
 // and a movement key pressed at the end of the range. Setting the current value from code
 // fires nothing.
 
@@ -27,6 +27,8 @@ protected:
   void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
+  [[nodiscard]] QRect HandleRect() const;
+
   bool pressed_ = false;
 };
 
