@@ -16,18 +16,7 @@ using ::testing::ElementsAre;
 using testing::ScriptedWriteDriver;
 using ::testing::SizeIs;
 
-class DeviceCommandTest : public ::testing::Test {
-protected:
-  ScriptedWriteDriver driver;
-  TCOMSocket port{driver};
-  DebugLog log;
-
-  void SetUp() override {
-    ASSERT_TRUE(port.SetPortName("COM3"));
-    ASSERT_TRUE(port.Open());
-    driver.ClearRecord();
-  }
-};
+using DeviceCommandTest = testing::OpenPortTest<>;
 
 struct FrameCase {
   const char* label;

@@ -10,7 +10,11 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "common/debug_log.h"
 #include "protocol/pause.h"
+#include "serial/com_socket.h"
 #include "serial/testing/fake_serial_driver.h"
 
 namespace kv58::testing {
@@ -57,6 +61,20 @@ public:
 
 private:
   std::size_t writeIndex_ = 0;
+};
+
+// A port opened on a recording driver, with a log of its own; the record starts empty.
+template <typename Driver = ScriptedWriteDriver> class OpenPortTest : public ::testing::Test {
+protected:
+  Driver driver;
+  TCOMSocket port{driver};
+  DebugLog log;
+
+  void SetUp() override {
+    ASSERT_TRUE(port.SetPortName("COM3"));
+    ASSERT_TRUE(port.Open());
+    driver.ClearRecord();
+  }
 };
 
 } // namespace kv58::testing

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "protocol/tests/protocol_test_support.h"
 #include "serial/testing/fake_serial_driver.h"
 
 namespace kv58 {
@@ -15,17 +16,13 @@ using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using testing::FakeSerialDriver;
 
-class ReceiveMonitorTest : public ::testing::Test {
+class ReceiveMonitorTest : public testing::OpenPortTest<FakeSerialDriver> {
 protected:
-  FakeSerialDriver driver;
-  TCOMSocket port{driver};
   ReceiveMonitor monitor;
   std::vector<std::string> completed;
 
   void SetUp() override {
-    ASSERT_TRUE(port.SetPortName("COM3"));
-    ASSERT_TRUE(port.Open());
-    driver.ClearRecord();
+    OpenPortTest::SetUp();
     monitor.SetLineHandler([this](std::string_view line) { completed.emplace_back(line); });
   }
 

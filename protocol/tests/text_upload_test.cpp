@@ -28,18 +28,8 @@ std::string TextOf(std::size_t size) {
   return text;
 }
 
-class TextUploadTest : public ::testing::Test {
+class TextUploadTest : public testing::OpenPortTest<> {
 protected:
-  ScriptedWriteDriver driver;
-  TCOMSocket port{driver};
-  DebugLog log;
-
-  void SetUp() override {
-    ASSERT_TRUE(port.SetPortName("COM3"));
-    ASSERT_TRUE(port.Open());
-    driver.ClearRecord();
-  }
-
   void Upload(const std::string& text) { UploadText(port, text, driver.RecordingPause(), log); }
 };
 

@@ -193,9 +193,8 @@ std::string EventJson(const SimEvent& event) {
   return object.Close();
 }
 
-} // namespace
-
-std::string EscapeC(std::string_view bytes) {
+// The escapes C and JSON share; every other byte is `other`'s to write.
+template <typename OtherByte> std::string Escape(std::string_view bytes, OtherByte other) {
   std::string out;
   out.reserve(bytes.size());
   for (const char c : bytes) {
@@ -217,48 +216,34 @@ std::string EscapeC(std::string_view bytes) {
       out += "\\t";
       break;
     default:
-      if (IsPrintableAscii(byte)) {
-        out.push_back(c);
-      } else {
-        out += "\\x";
-        AppendHex(out, byte);
-      }
+      other(out, c, byte);
     }
   }
   return out;
 }
 
-std::string EscapeJson(std::string_view bytes, HighBytes high) {
-  std::string out;
-  out.reserve(bytes.size());
-  for (const char c : bytes) {
-    const auto byte = static_cast<unsigned char>(c);
-    switch (byte) {
-    case '"':
-      out += "\\\"";
-      break;
-    case '\\':
-      out += "\\\\";
-      break;
-    case '\n':
-      out += "\\n";
-      break;
-    case '\r':
-      out += "\\r";
-      break;
-    case '\t':
-      out += "\\t";
-      break;
-    default:
-      if (IsPrintableAscii(byte) || (byte >= 0x80 && high == HighBytes::AsIs)) {
-        out.push_back(c);
-      } else {
-        out += "\\u00";
-        AppendHex(out, byte);
-      }
+} // namespace
+
+std::string EscapeC(std::string_view bytes) {
+  return Escape(bytes, [](std::string& out, char c, unsigned char byte) {
+    if (IsPrintableAscii(byte)) {
+      out.push_back(c);
+    } else {
+      out += "\\x";
+      AppendHex(out, byte);
     }
-  }
-  return out;
+  });
+}
+
+std::string EscapeJson(std::string_view bytes, HighBytes high) {
+  return Escape(bytes, [high](std::string& out, char c, unsigned char byte) {
+    if (IsPrintableAscii(byte) || (byte >= 0x80 && high == HighBytes::AsIs)) {
+      out.push_back(c);
+    } else {
+      out += "\\u00";
+      AppendHex(out, byte);
+    }
+  });
 }
 
 std::string HexBytes(std::string_view bytes, std::string_view separator) {
