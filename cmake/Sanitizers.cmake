@@ -27,5 +27,6 @@ function(kv58_add_test target)
   endif()
   gtest_discover_tests(${target}
     DISCOVERY_MODE PRE_TEST
+    NO_PRETTY_VALUES # names, not byte dumps of the parameter rows
     PROPERTIES ENVIRONMENT "${KV58_TEST_ENVIRONMENT}" TIMEOUT 120)
 endfunction()
