@@ -4,7 +4,7 @@
 
 #include "app/display_text.h"
 #include "app/form1.h"
-#include "app/line_settings.h"
+#include "protocol/line_settings.h"
 #include "app/widgets/combo_box.h"
 #include "common/int_parse.h"
 

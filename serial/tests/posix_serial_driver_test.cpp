@@ -1,3 +1,4 @@
+#include "protocol/line_settings.h"
 #include "serial/posix_serial_driver.h"
 
 #include <array>
@@ -47,24 +48,7 @@ protected:
     ASSERT_TRUE(port.SetPortName("COM200"));
     ASSERT_TRUE(port.Open());
     ASSERT_TRUE(port.ReadSettings());
-    port.Dcb.BaudRate = rate;
-    port.Dcb.ByteSize = 8;
-    port.Dcb.Parity = NOPARITY;
-    port.Dcb.StopBits = ONESTOPBIT;
-    port.Dcb.fDtrControl = DTR_CONTROL_DISABLE;
-    port.Dcb.fRtsControl = RTS_CONTROL_DISABLE;
-    port.Dcb.fOutxCtsFlow = 0;
-    port.Dcb.fOutxDsrFlow = 0;
-    port.Dcb.fDsrSensitivity = 0;
-    port.Dcb.fAbortOnError = 0;
-    port.Dcb.fBinary = 1;
-    port.Dcb.fOutX = 0;
-    port.Dcb.fInX = 0;
-    port.Dcb.fErrorChar = 0;
-    port.Dcb.fNull = 0;
-    port.InQueueSize = 1024;
-    port.OutQueueSize = 1024;
-    port.Timeouts = COMMTIMEOUTS{100, 10, 100, 10, 100};
+    SetDeviceLineSettings(port, static_cast<std::int32_t>(rate));
     ASSERT_TRUE(port.WriteSettings());
     ASSERT_TRUE(port.WriteQueueSizes());
     ASSERT_TRUE(port.WriteTimeouts());

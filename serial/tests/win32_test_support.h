@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "protocol/line_settings.h"
 #include "serial/com_socket.h"
 
 #define WIN32_LEAN_AND_MEAN
@@ -56,24 +57,7 @@ inline std::string ConnectAsTheWindowDoes(TCOMSocket& port, std::string_view nam
   if (!port.ReadSettings()) {
     return "ReadSettings";
   }
-  port.Dcb.BaudRate = baudRate;
-  port.Dcb.ByteSize = 8;
-  port.Dcb.Parity = NOPARITY;
-  port.Dcb.StopBits = ONESTOPBIT;
-  port.Dcb.fDtrControl = DTR_CONTROL_DISABLE;
-  port.Dcb.fRtsControl = RTS_CONTROL_DISABLE;
-  port.Dcb.fOutxCtsFlow = 0;
-  port.Dcb.fOutxDsrFlow = 0;
-  port.Dcb.fDsrSensitivity = 0;
-  port.Dcb.fAbortOnError = 0;
-  port.Dcb.fBinary = 1;
-  port.Dcb.fOutX = 0;
-  port.Dcb.fInX = 0;
-  port.Dcb.fErrorChar = 0;
-  port.Dcb.fNull = 0;
-  port.InQueueSize = 1024;
-  port.OutQueueSize = 1024;
-  port.Timeouts = {100, 10, 100, 10, 100};
+  SetDeviceLineSettings(port, static_cast<std::int32_t>(baudRate));
   if (!port.WriteSettings()) {
     return "WriteSettings";
   }

@@ -1,4 +1,4 @@
-#include "app/line_settings.h"
+#include "protocol/line_settings.h"
 
 #include "serial/com_socket.h"
 
