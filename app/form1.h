@@ -96,7 +96,6 @@ private:
   void PlaceOnScreen();
   void ConnectEvents();
   void ApplyTitle();
-  void LogCommand(bool sent, std::string_view successLine);
   template <typename Handler> void Guarded(Handler handler);
 
   FormServices services_;
