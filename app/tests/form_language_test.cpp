@@ -9,6 +9,7 @@
 #include <fstream>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "app/application.h"
 #include "app/tests/form_harness.h"

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "app/tests/form_harness.h"
 
@@ -76,6 +77,9 @@ TEST_F(UploadTest, AFileOverTheLimitIsRefusedWithTheMessageAndNothingSent) {
 }
 
 TEST_F(UploadTest, AHugeSparseFileIsRefusedWithoutBeingRead) {
+#ifdef _WIN32
+  GTEST_SKIP() << "NTFS files are not sparse unless asked: this would take 4 GiB of disk";
+#endif
   const fs::path path = folder / "huge.bin";
   { std::ofstream touch(path); }
   fs::resize_file(path, 4ULL << 30); // 4 GiB, no blocks on disk
