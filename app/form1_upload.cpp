@@ -58,7 +58,7 @@ void TForm1::Button5Click() {
   ShowSize(Label3, file.status == UploadFile::Status::Unreadable ? 0 : file.size);
   switch (file.status) {
   case UploadFile::Status::Unreadable:
-    services_.prompts.ShowMessage(std::string(kUnreadableMessage) + (PathText(*path)).toStdString());
+    services_.prompts.ShowMessage(std::string(kUnreadableMessage) + PathText(*path).toStdString());
     return;
   case UploadFile::Status::TooLong:
     services_.prompts.ShowMessage(std::string(kTooLongMessage));

@@ -80,9 +80,4 @@ void ListSerialPorts(PortSource& source, std::vector<std::string>& target) {
   }
 }
 
-void ListSerialPorts(std::vector<std::string>& target) {
-  const auto source = SystemPortSource();
-  ListSerialPorts(*source, target);
-}
-
 } // namespace kv58

@@ -17,9 +17,6 @@ namespace kv58 {
 // ComparePortNumbers. The source's key is closed on every path.
 void ListSerialPorts(PortSource& source, std::vector<std::string>& target);
 
-// The same with a fresh source of the platform the program runs on.
-void ListSerialPorts(std::vector<std::string>& target);
-
 // Negative, 0 or positive as the number of list[first] is below, equal to or above that of
 // list[second]. The number of a name is its text from the 4th character on, at most 16
 // characters, read by ToIntOrDefault with 0. A position outside the list throws
