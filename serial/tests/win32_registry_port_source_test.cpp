@@ -28,7 +28,7 @@ TEST(Win32RegistrySerialMapTest, AMappedPortIsListedByItsComName) {
                     "(scripts/test-windows maps pseudo-terminals under Wine)";
   }
   std::vector<std::string> ports{"left over from the last listing"};
-  ListSerialPorts(ports);
+  ListSerialPorts(*SystemPortSource(), ports); // the source the window uses
 
   EXPECT_THAT(ports, ::testing::Contains(*name));
   EXPECT_THAT(ports, ::testing::Contains(*peerName));
