@@ -30,8 +30,9 @@ kv58_require_packages() {
   fi
   echo "Installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  # Another install may hold the package lock (a parallel script): wait for it, do not fail.
+  apt-get -o DPkg::Lock::Timeout=600 update -qq
+  apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
 kv58_log() { printf '\033[1m==> %s\033[0m\n' "$*"; }
