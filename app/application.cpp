@@ -1,6 +1,8 @@
 #include "app/application.h"
 
 #include <QApplication>
+#include <QIcon>
+#include <QString>
 #include <memory>
 
 #include "app/form1.h"
@@ -21,7 +23,21 @@ std::unique_ptr<TForm1> CreateMainWindow(const FormServices& services, Prompts& 
   return nullptr;
 }
 
+namespace {
+
+// Every window of the program shows the icon the desktop shows (PNGs: every Qt build reads them).
+void SetApplicationIcon() {
+  QIcon icon;
+  for (const int size : {16, 32, 48, 256}) {
+    icon.addFile(QStringLiteral(":/icons/kv58-controller-%1.png").arg(size));
+  }
+  QApplication::setWindowIcon(icon);
+}
+
+} // namespace
+
 int RunController() {
+  SetApplicationIcon();
   QtPrompts prompts;
   const auto ports = SystemPortSource();
   const FormServices services{SystemSerialDriver(), *ports, prompts, SleepingPause()};
