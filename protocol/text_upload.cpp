@@ -21,23 +21,32 @@ std::string TextSentLine(std::size_t size) {
   return "Wysłano tekst do urządzenia " + std::to_string(size) + " znaków";
 }
 
-void UploadText(TCOMSocket& port, std::string_view text, const Pause& pause, DebugLog& log) {
+bool UploadText(TCOMSocket& port, std::string_view text, const Pause& pause, DebugLog& log,
+                const PageObserver& observe) {
   if (text.size() > kMaxTextBytes) {
-    return;
+    return false;
   }
   // The frame's own outcome is not reported: the pages and the terminator say how it went.
   (void)SendCommand(port, TDeviceCommand::dcText);
 
-  std::size_t page = 0;
-  for (std::size_t offset = 0; offset < text.size(); offset += kPageBytes, ++page) {
+  bool everyPageSent = true;
+  const std::size_t pageCount = PageCount(text.size());
+  for (std::size_t page = 0; page < pageCount; ++page) {
+    const std::size_t offset = page * kPageBytes;
     const std::string_view bytes = text.substr(offset, std::min(kPageBytes, text.size() - offset));
-    log.Log(WriteWhole(port, bytes) ? PageSentLine(page) : std::string(kPortNotConnectedLine));
+    const bool sent = WriteWhole(port, bytes);
+    everyPageSent = everyPageSent && sent;
+    log.Log(sent ? PageSentLine(page) : std::string(kPortNotConnectedLine));
+    if (observe && !observe(PageOutcome{page, pageCount, sent})) {
+      return false;
+    }
     pause(kPagePauseMs);
   }
 
   const char terminator = static_cast<char>(kTextTerminator);
-  log.Log(WriteWhole(port, std::string_view(&terminator, 1)) ? TextSentLine(text.size())
-                                                             : std::string(kPortNotConnectedLine));
+  const bool ended = WriteWhole(port, std::string_view(&terminator, 1));
+  log.Log(ended ? TextSentLine(text.size()) : std::string(kPortNotConnectedLine));
+  return everyPageSent && ended;
 }
 
 } // namespace kv58

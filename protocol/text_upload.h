@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -27,11 +28,28 @@ inline constexpr std::string_view kPageSentPrefix = "wysłano stronę";
 // The log line of a terminator the port took: "Wysłano tekst do urządzenia <size> znaków".
 [[nodiscard]] std::string TextSentLine(std::size_t size);
 
+// The number of pages `size` bytes of text fill: 0 for none, 8 for 1793 to 1983.
+[[nodiscard]] constexpr std::size_t PageCount(std::size_t size) {
+  return (size + kPageBytes - 1) / kPageBytes;
+}
+
+// What an upload tells its caller about each page, right after the page's write and before
+// its pause: the page from 0, how many pages the text fills, and whether the port took the
+// page whole. Returning false ends the upload there: no pause, no further page, no terminator.
+struct PageOutcome {
+  std::size_t page = 0;
+  std::size_t pageCount = 0;
+  bool sent = false;
+};
+using PageObserver = std::function<bool(const PageOutcome& outcome)>;
+
 // Uploads `text` (raw bytes, at most kMaxTextBytes). Every page is written once and followed by
 // `pause`(kPagePauseMs), a failed or the last one included; a page or terminator that the port
-// took only in part is logged as kPortNotConnectedLine. The upload is never cut short.
+// took only in part is logged as kPortNotConnectedLine. Without an observer that asks to stop,
+// the upload is never cut short. True when the port took every page and the terminator whole.
 // A longer text is a caller's fault that would overrun the device: it is refused whole,
 // with nothing written and nothing logged.
-void UploadText(TCOMSocket& port, std::string_view text, const Pause& pause, DebugLog& log);
+bool UploadText(TCOMSocket& port, std::string_view text, const Pause& pause, DebugLog& log,
+                const PageObserver& observe = {});
 
 } // namespace kv58

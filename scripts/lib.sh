@@ -3,8 +3,9 @@
 
 KV58_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
-# Packages to build the program and its tests (the window tests measure text, so fonts too).
-KV58_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev
+# Packages to build the program and its tests (the window tests measure text, so fonts too;
+# the tools parse their options with CLI11).
+KV58_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev libcli11-dev
   googletest libbenchmark-dev fonts-comic-neue fonts-dejavu-core)
 # Packages to show the window where there is no display, and to photograph it.
 KV58_DISPLAY_PACKAGES=(xvfb xauth x11-utils imagemagick)

@@ -136,6 +136,30 @@ TEST_F(TextUploadTest, FailedTextFrameIsNeitherJudgedNorLogged) {
   EXPECT_EQ(driver.CountOf("WriteFile"), 4u);
 }
 
+TEST_F(TextUploadTest, ObserverHearsOfEachPageBeforeItsPauseAndTheResultSaysWhetherAllWentOut) {
+  std::vector<std::string> heard;
+  const auto observe = [&](const PageOutcome& outcome) {
+    heard.push_back(std::to_string(outcome.page) + "/" + std::to_string(outcome.pageCount) +
+                    (outcome.sent ? " sent" : " lost") + " after " + std::to_string(driver.calls.size()));
+    return true;
+  };
+  driver.failingWrites.insert(3); // page 1
+
+  EXPECT_FALSE(UploadText(port, TextOf(600), driver.RecordingPause(), log, observe));
+  EXPECT_THAT(heard, ElementsAre("0/3 sent after 3", "1/3 lost after 5", "2/3 sent after 7"));
+  EXPECT_TRUE(UploadText(port, TextOf(600), driver.RecordingPause(), log, observe)) << "all taken";
+}
+
+TEST_F(TextUploadTest, ObserverThatAsksToStopEndsTheUploadWithoutPauseOrTerminator) {
+  driver.failingWrites.insert(3); // page 1
+  const auto stopAtFailure = [](const PageOutcome& outcome) { return outcome.sent; };
+
+  EXPECT_FALSE(UploadText(port, TextOf(600), driver.RecordingPause(), log, stopAtFailure));
+
+  EXPECT_THAT(driver.WritesAndPauses(), ElementsAre("W1", "W1", "W256", "P1000", "W256"));
+  EXPECT_THAT(log.Lines(), ElementsAre("", "wysłano stronę0", kNotConnected));
+}
+
 TEST_F(TextUploadTest, TextLongerThanTheDeviceHoldsIsRefusedWhole) {
   Upload(TextOf(kMaxTextBytes + 1));
   EXPECT_TRUE(driver.calls.empty()) << "nothing written, no pause";

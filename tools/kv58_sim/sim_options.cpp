@@ -1,21 +1,14 @@
 #include "tools/kv58_sim/sim_options.h"
 
-#include <array>
+#include <CLI/CLI.hpp>
 #include <charconv>
+#include <functional>
+#include <vector>
 
 namespace kv58::sim {
 namespace {
 
 constexpr Millis kLongestWaitMs = 24LL * 60 * 60 * 1000;
-
-// An error text, or nothing when the value was taken.
-using Outcome = std::optional<std::string>;
-
-struct OptionRule {
-  std::string_view name;
-  bool takesValue;
-  Outcome (*apply)(SimOptions& options, std::string_view value);
-};
 
 std::optional<Millis> ParseMillis(std::string_view text, Millis minimum) {
   Millis value = 0;
@@ -28,77 +21,70 @@ std::optional<Millis> ParseMillis(std::string_view text, Millis minimum) {
   return value;
 }
 
-Outcome SetMillis(Millis& target, std::string_view option, std::string_view value, Millis minimum) {
-  const std::optional<Millis> parsed = ParseMillis(value, minimum);
-  if (!parsed) {
-    return std::string(option) + " takes whole milliseconds from " + std::to_string(minimum) + " to " +
-           std::to_string(kLongestWaitMs) + ", not \"" + std::string(value) + "\"";
-  }
-  target = *parsed;
-  return std::nullopt;
+// An option whose value goes through `take`, which throws the error the user reads.
+void AddValueOption(CLI::App& app, const std::string& name, std::function<void(const std::string&)> take) {
+  app.add_option_function<std::string>(name, std::move(take))
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
 }
 
-Outcome SetHex(std::string& target, std::string_view option, std::string_view value) {
-  std::optional<std::string> bytes = ParseHexBytes(value);
-  if (!bytes) {
-    return std::string(option) + " takes hex bytes such as 06 or 0d0a, not \"" + std::string(value) + "\"";
-  }
-  target = std::move(*bytes);
-  return std::nullopt;
-}
-
-constexpr std::array<OptionRule, 10> kOptions{{
-    {"--json", false,
-     [](SimOptions& o, std::string_view) -> Outcome {
-       o.format = OutputFormat::Json;
-       return std::nullopt;
-     }},
-    {"--exit-on-hangup", false,
-     [](SimOptions& o, std::string_view) -> Outcome {
-       o.exitOnHangup = true;
-       return std::nullopt;
-     }},
-    {"--link", true,
-     [](SimOptions& o, std::string_view v) -> Outcome {
-       if (!IsComName(v)) {
-         return "--link takes a port name such as COM7 (COM and a number from 1), not \"" + std::string(v) +
-                "\"";
-       }
-       o.linkName = std::string(v);
-       return std::nullopt;
-     }},
-    {"--reply", true, [](SimOptions& o, std::string_view v) { return SetHex(o.reply, "--reply", v); }},
-    {"--send-hex", true,
-     [](SimOptions& o, std::string_view v) { return SetHex(o.sendBytes, "--send-hex", v); }},
-    {"--send-file", true,
-     [](SimOptions& o, std::string_view v) -> Outcome {
-       if (v.empty()) {
-         return std::string("--send-file needs a file name");
-       }
-       o.sendFile = std::string(v);
-       return std::nullopt;
-     }},
-    {"--send-delay", true,
-     [](SimOptions& o, std::string_view v) { return SetMillis(o.sendDelayMs, "--send-delay", v, 0); }},
-    {"--frame-timeout", true,
-     [](SimOptions& o, std::string_view v) {
-       return SetMillis(o.limits.frameTimeoutMs, "--frame-timeout", v, 1);
-     }},
-    {"--upload-timeout", true,
-     [](SimOptions& o, std::string_view v) {
-       return SetMillis(o.limits.uploadTimeoutMs, "--upload-timeout", v, 1);
-     }},
-    {"--page-gap", true,
-     [](SimOptions& o, std::string_view v) { return SetMillis(o.limits.pageGapMs, "--page-gap", v, 0); }},
-}};
-
-const OptionRule* FindOption(std::string_view name) {
-  for (const OptionRule& rule : kOptions) {
-    if (rule.name == name) {
-      return &rule;
+void AddMillisOption(CLI::App& app, const std::string& name, Millis& target, Millis minimum) {
+  AddValueOption(app, name, [&target, name, minimum](const std::string& value) {
+    const std::optional<Millis> parsed = ParseMillis(value, minimum);
+    if (!parsed) {
+      throw CLI::ValidationError(name + " takes whole milliseconds from " + std::to_string(minimum) + " to " +
+                                 std::to_string(kLongestWaitMs) + ", not \"" + value + "\"");
     }
+    target = *parsed;
+  });
+}
+
+void AddHexOption(CLI::App& app, const std::string& name, std::string& target) {
+  AddValueOption(app, name, [&target, name](const std::string& value) {
+    std::optional<std::string> bytes = ParseHexBytes(value);
+    if (!bytes) {
+      throw CLI::ValidationError(name + " takes hex bytes such as 06 or 0d0a, not \"" + value + "\"");
+    }
+    target = std::move(*bytes);
+  });
+}
+
+// Every option of the simulator, each writing its field of `o` as it is parsed.
+void DescribeOptions(CLI::App& app, SimOptions& o) {
+  app.add_flag_callback("--json", [&o] { o.format = OutputFormat::Json; })->disable_flag_override();
+  app.add_flag_callback("--exit-on-hangup", [&o] { o.exitOnHangup = true; })->disable_flag_override();
+  AddValueOption(app, "--link", [&o](const std::string& value) {
+    if (!IsComName(value)) {
+      throw CLI::ValidationError("--link takes a port name such as COM7 (COM and a number from 1), not \"" +
+                                 value + "\"");
+    }
+    o.linkName = value;
+  });
+  AddHexOption(app, "--reply", o.reply);
+  AddHexOption(app, "--send-hex", o.sendBytes);
+  AddValueOption(app, "--send-file", [&o](const std::string& value) {
+    if (value.empty()) {
+      throw CLI::ValidationError("--send-file needs a file name");
+    }
+    o.sendFile = value;
+  });
+  AddMillisOption(app, "--send-delay", o.sendDelayMs, 0);
+  AddMillisOption(app, "--frame-timeout", o.limits.frameTimeoutMs, 1);
+  AddMillisOption(app, "--upload-timeout", o.limits.uploadTimeoutMs, 1);
+  AddMillisOption(app, "--page-gap", o.limits.pageGapMs, 0);
+}
+
+// CLI11's wording for the two slips its own checks catch, in the words of the other messages:
+// "--link: 1 required TEXT missing" and "json was given a disallowed flag override".
+std::string ErrorText(const CLI::ParseError& error) {
+  const std::string text = error.what();
+  if (const std::size_t colon = text.find(": "); colon != std::string::npos && text.ends_with(" missing")) {
+    return text.substr(0, colon) + " needs a value";
   }
-  return nullptr;
+  if (const std::size_t end = text.find(" was given a disallowed flag override"); end != std::string::npos) {
+    return "--" + text.substr(0, end) + " takes no value";
+  }
+  return text;
 }
 
 CommandLine Failure(std::string error) {
@@ -146,33 +132,22 @@ bool AppendHexGroup(std::string_view group, std::string& bytes) {
 
 CommandLine ParseCommandLine(std::span<const std::string_view> args) {
   CommandLine result;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string_view arg = args[i];
-    if (arg == "-h" || arg == "--help") {
-      result.action = CommandLine::Action::ShowHelp;
-      return result;
-    }
-    const std::size_t equals = arg.find('=');
-    const std::string_view name = arg.substr(0, equals);
-    const OptionRule* rule = FindOption(name);
-    if (rule == nullptr) {
-      return Failure("unknown option \"" + std::string(arg) + "\"");
-    }
-    std::string_view value;
-    if (equals != std::string_view::npos) {
-      if (!rule->takesValue) {
-        return Failure(std::string(name) + " takes no value");
-      }
-      value = arg.substr(equals + 1);
-    } else if (rule->takesValue) {
-      if (i + 1 == args.size()) {
-        return Failure(std::string(name) + " needs a value");
-      }
-      value = args[++i];
-    }
-    if (Outcome error = rule->apply(result.options, value)) {
-      return Failure(std::move(*error));
-    }
+  CLI::App app("kv58-sim", "kv58-sim");
+  app.set_help_flag("-h,--help");
+  app.allow_extras(); // reported below as the first word that is no option
+  DescribeOptions(app, result.options);
+
+  std::vector<std::string> reversed(args.rbegin(), args.rend()); // CLI11 takes them last first
+  try {
+    app.parse(reversed);
+  } catch (const CLI::CallForHelp&) {
+    result.action = CommandLine::Action::ShowHelp;
+    return result;
+  } catch (const CLI::ParseError& error) {
+    return Failure(ErrorText(error));
+  }
+  if (const std::vector<std::string> extra = app.remaining(); !extra.empty()) {
+    return Failure("unknown option \"" + extra.front() + "\"");
   }
   return result;
 }

@@ -77,8 +77,9 @@ INSTANTIATE_TEST_SUITE_P(
                       BadLineCase{"LinkLeadingZero", {"--link", "COM07"}, "--link"},
                       BadLineCase{"ReplyOddDigits", {"--reply", "063"}, "--reply takes hex bytes"},
                       BadLineCase{"ReplyEmpty", {"--reply="}, "--reply"},
+                      BadLineCase{"ReplyGivenNoValue", {"--reply", "--json"}, "--reply"},
                       BadLineCase{"SendHexNotHex", {"--send-hex", "zz"}, "--send-hex"},
-                      BadLineCase{"SendFileEmpty", {"--send-file="}, "--send-file needs a file name"},
+                      BadLineCase{"SendFileEmpty", {"--send-file="}, "--send-file needs a"},
                       BadLineCase{
                           "DelayNegative", {"--send-delay", "-5"}, "--send-delay takes whole milliseconds"},
                       BadLineCase{"DelayWithUnit", {"--send-delay", "5ms"}, "--send-delay"},
