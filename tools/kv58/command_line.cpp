@@ -1,0 +1,259 @@
+#include "tools/kv58/command_line.h"
+
+#include <CLI/CLI.hpp>
+#include <array>
+#include <charconv>
+#include <functional>
+#include <memory>
+#include <utility>
+
+#include "common/int_parse.h"
+#include "tools/kv58/usage_text.h"
+
+namespace kv58::cli {
+namespace {
+
+constexpr std::int32_t kMaxSpeed = 16;
+constexpr std::int32_t kFirstDisplayLine = 1;
+constexpr std::int32_t kLastDisplayLine = 22;
+constexpr std::array<std::string_view, 3> kScrollNames{"none", "vertical", "horizontal"};
+
+Step StepOf(Step::Kind kind, std::int32_t value = 0, std::int32_t lastLine = 0) {
+  Step step;
+  step.kind = kind;
+  step.value = value;
+  step.lastLine = lastLine;
+  return step;
+}
+
+[[noreturn]] void Refuse(const std::string& message) { throw CLI::ValidationError(message); }
+
+// A decimal whole number and nothing else; none for "", "4x", "+4", or one out of range.
+std::optional<std::int32_t> WholeNumber(std::string_view text) {
+  std::int32_t value = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (text.empty() || error != std::errc() || stop != end) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+std::int32_t NumberInRange(std::string_view command, std::string_view what, const std::string& text,
+                           std::int32_t lowest, std::int32_t highest) {
+  const auto value = WholeNumber(text);
+  if (!value || *value < lowest || *value > highest) {
+    Refuse(std::string(command) + ": " + std::string(what) + " is a whole number from " +
+           std::to_string(lowest) + " to " + std::to_string(highest) + ", not \"" + text + "\"");
+  }
+  return *value;
+}
+
+std::int32_t ScrollValue(const std::string& text) {
+  for (std::size_t i = 0; i < kScrollNames.size(); ++i) {
+    if (text == kScrollNames[i]) {
+      return static_cast<std::int32_t>(i);
+    }
+  }
+  Refuse("scroll: the type is none, vertical or horizontal, not \"" + text + "\"");
+}
+
+// The line speed as the window reads its speed box (decimal, or hex after $ or 0x), but a
+// text that is no number, or no positive one, is refused rather than taken as 500000.
+std::int32_t BaudRate(const std::string& text) {
+  const std::int32_t value = ToIntOrDefault(text, 0);
+  if (value <= 0) {
+    Refuse("--baud takes a line speed in bits per second such as 9600, not \"" + text + "\"");
+  }
+  return value;
+}
+
+// A command that appends its step each time it is given, so that repeats and order count.
+CLI::App* AddCommand(CLI::App& app, Request& request, const std::string& name, const std::string& about,
+                     std::function<Step()> makeStep) {
+  CLI::App* command = app.add_subcommand(name, about);
+  command->fallthrough(); // the options may stand anywhere, also after a command
+  command->immediate_callback();
+  command->callback([&request, makeStep = std::move(makeStep)] { request.steps.push_back(makeStep()); });
+  return command;
+}
+
+// The value after a command, held as text and judged by the command's callback.
+void AddValue(CLI::App* command, const std::string& name, std::string& text) {
+  command->add_option(name, text);
+}
+
+// The text a command was given, taken away so that a repeat of the command starts afresh.
+std::string Take(std::string& text, std::string_view command, std::string_view missing) {
+  if (text.empty()) {
+    Refuse(std::string(command) + " needs " + std::string(missing) + " (see kv58 --help)");
+  }
+  return std::exchange(text, std::string());
+}
+
+void DescribeCommands(CLI::App& app, Request& request) {
+  struct Texts {
+    std::string speed, first, last, scroll, file;
+    bool hex = false;
+  };
+  auto texts = std::make_shared<Texts>();
+
+  CLI::App* speed = AddCommand(app, request, "speed", "scroll speed", [texts] {
+    const std::string text = Take(texts->speed, "speed", "the speed, 0 to 16");
+    return StepOf(Step::Kind::Speed, NumberInRange("speed", "the speed", text, 0, kMaxSpeed));
+  });
+  AddValue(speed, "N", texts->speed);
+
+  CLI::App* lines = AddCommand(app, request, "lines", "first and last display line", [texts] {
+    const std::string firstText = Take(texts->first, "lines", "the first and the last line, 1 to 22");
+    const std::string lastText = Take(texts->last, "lines", "the last line too, 1 to 22");
+    const std::int32_t first =
+        NumberInRange("lines", "the first line", firstText, kFirstDisplayLine, kLastDisplayLine);
+    const std::int32_t last =
+        NumberInRange("lines", "the last line", lastText, kFirstDisplayLine, kLastDisplayLine);
+    if (first > last) {
+      Refuse("lines: the first line (" + firstText + ") comes after the last line (" + lastText + ")");
+    }
+    return StepOf(Step::Kind::Lines, first, last);
+  });
+  AddValue(lines, "FIRST", texts->first);
+  AddValue(lines, "LAST", texts->last);
+
+  CLI::App* scroll = AddCommand(app, request, "scroll", "kind of scroll", [texts] {
+    return StepOf(Step::Kind::Scroll,
+                  ScrollValue(Take(texts->scroll, "scroll", "the type: none, vertical or horizontal")));
+  });
+  AddValue(scroll, "TYPE", texts->scroll);
+
+  (void)AddCommand(app, request, "store", "store the settings", [] { return StepOf(Step::Kind::Store); });
+  (void)AddCommand(app, request, "reset", "reset the display", [] { return StepOf(Step::Kind::Reset); });
+
+  CLI::App* send = AddCommand(app, request, "send", "upload a text file", [texts] {
+    Step step = StepOf(Step::Kind::Send);
+    step.file = Take(texts->file, "send", "a file name, or - for standard input");
+    return step;
+  });
+  AddValue(send, "FILE", texts->file);
+
+  CLI::App* monitor = AddCommand(app, request, "monitor", "print what the device sends", [texts] {
+    Step step = StepOf(Step::Kind::Monitor);
+    step.hex = std::exchange(texts->hex, false);
+    return step;
+  });
+  monitor->add_flag("--hex", texts->hex)->disable_flag_override();
+
+  CLI::App* ports = app.add_subcommand("ports", "list the serial ports");
+  ports->fallthrough();
+  ports->callback([&request] { request.listPorts = true; });
+}
+
+void DescribeOptions(CLI::App& app, Request& request) {
+  app.add_option_function<std::string>("--port",
+                                       [&request](const std::string& name) {
+                                         if (!IsPortName(name)) {
+                                           Refuse("--port takes a port name such as COM5, not \"" + name +
+                                                  "\"");
+                                         }
+                                         request.port = name;
+                                       })
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  app.add_option_function<std::string>(
+         "--baud", [&request](const std::string& text) { request.baudRate = BaudRate(text); })
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  app.add_flag("--dry-run", request.dryRun)->disable_flag_override();
+  app.add_flag("-q,--quiet", request.quiet)->disable_flag_override();
+}
+
+// What can only be judged once the whole line is read.
+std::optional<std::string> CheckTheWhole(const Request& request) {
+  if (request.listPorts) {
+    return request.steps.empty() ? std::nullopt
+                                 : std::optional<std::string>("ports stands alone: list the ports, then "
+                                                              "give the device commands in a second call");
+  }
+  if (request.steps.empty()) {
+    return "no command given: say what to send, e.g. kv58 --port COM5 speed 4";
+  }
+  std::size_t fromInput = 0;
+  for (std::size_t i = 0; i < request.steps.size(); ++i) {
+    const Step& step = request.steps[i];
+    if (step.kind == Step::Kind::Monitor && i + 1 != request.steps.size()) {
+      return "monitor runs until interrupted, so it must be the last command";
+    }
+    if (step.kind == Step::Kind::Send && step.file == "-" && ++fromInput > 1) {
+      return "send - reads standard input, which can be read only once";
+    }
+  }
+  return std::nullopt;
+}
+
+// CLI11's own wording for the slips its checks catch, made to read like the other messages.
+std::string ErrorText(const CLI::ParseError& error) {
+  const std::string text = error.what();
+  if (const std::size_t colon = text.find(": "); colon != std::string::npos && text.ends_with(" missing")) {
+    return text.substr(0, colon) + " needs a value";
+  }
+  if (const std::size_t end = text.find(" was given a disallowed flag override"); end != std::string::npos) {
+    return "--" + text.substr(0, end) + " takes no value";
+  }
+  return text;
+}
+
+CommandLine Failure(std::string error) {
+  CommandLine result;
+  result.action = CommandLine::Action::Fail;
+  result.error = std::move(error);
+  return result;
+}
+
+} // namespace
+
+CommandLine ParseCommandLine(std::span<const std::string_view> args) {
+  CommandLine result;
+  CLI::App app("kv58", "kv58");
+  app.set_help_flag("-h,--help");
+  app.set_version_flag("--version", VersionText());
+  app.allow_extras(); // reported below, naming the first word that is neither option nor command
+  DescribeOptions(app, result.request);
+  DescribeCommands(app, result.request);
+
+  std::vector<std::string> reversed(args.rbegin(), args.rend()); // CLI11 takes them last first
+  try {
+    app.parse(reversed);
+  } catch (const CLI::CallForHelp&) {
+    result.action = CommandLine::Action::ShowHelp;
+    return result;
+  } catch (const CLI::CallForVersion&) {
+    result.action = CommandLine::Action::ShowVersion;
+    return result;
+  } catch (const CLI::ParseError& error) {
+    return Failure(ErrorText(error));
+  }
+  std::vector<std::string> extra = app.remaining();
+  for (CLI::App* command : app.get_subcommands()) {
+    const std::vector<std::string> more = command->remaining();
+    extra.insert(extra.end(), more.begin(), more.end());
+  }
+  if (!extra.empty()) {
+    const std::string& word = extra.front();
+    return Failure(word.starts_with('-') ? "unknown option \"" + word + "\""
+                                         : "unknown command or extra value \"" + word + "\"");
+  }
+  if (auto error = CheckTheWhole(result.request)) {
+    return Failure(std::move(*error));
+  }
+  return result;
+}
+
+bool IsPortName(std::string_view name) {
+  constexpr std::string_view kPrefix = "COM";
+  return name.starts_with(kPrefix) && ToIntOrDefault(name.substr(kPrefix.size()), 0) > 0;
+}
+
+std::string_view ScrollName(std::int32_t value) {
+  return value >= 0 && static_cast<std::size_t>(value) < kScrollNames.size()
+             ? kScrollNames[static_cast<std::size_t>(value)]
+             : std::string_view("unknown");
+}
+
+} // namespace kv58::cli

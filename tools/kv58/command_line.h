@@ -1,0 +1,53 @@
+#pragma once
+// kv58's command line: the options, and the device actions in the order given. Parsing only;
+// nothing here reads a file, the environment or a port.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kv58::cli {
+
+// One action on the device, as given on the command line.
+struct Step {
+  enum class Kind { Speed, Lines, Scroll, Store, Reset, Send, Monitor };
+  Kind kind = Kind::Store;
+  std::int32_t value = 0;    // Speed: 0..16; Lines: the first line; Scroll: 0 none, 1 vertical, 2 horizontal
+  std::int32_t lastLine = 0; // Lines only
+  std::string file;          // Send only: a path, or "-" for standard input
+  bool hex = false;          // Monitor only: bytes as hex instead of text
+};
+
+struct Request {
+  std::optional<std::string> port; // --port; KV58_PORT is consulted only when this is empty
+  std::int32_t baudRate = 9600;
+  bool dryRun = false;
+  bool quiet = false;
+  bool listPorts = false; // the `ports` command, which stands alone
+  std::vector<Step> steps;
+};
+
+struct CommandLine {
+  enum class Action { Run, ShowHelp, ShowVersion, Fail };
+  Action action = Action::Run;
+  Request request;
+  std::string error; // for Fail: what was wrong, one line
+};
+
+inline constexpr int kExitDone = 0;
+inline constexpr int kExitDeviceError = 1;
+inline constexpr int kExitUsageError = 2;
+
+// Parses the arguments after the program name.
+[[nodiscard]] CommandLine ParseCommandLine(std::span<const std::string_view> args);
+
+// A port name as the window takes it: "COM" and a number from 1 (COM7, COM12).
+[[nodiscard]] bool IsPortName(std::string_view name);
+
+// The names of the scroll types, by their value.
+[[nodiscard]] std::string_view ScrollName(std::int32_t value);
+
+} // namespace kv58::cli

@@ -1,0 +1,147 @@
+#include "tools/kv58/run.h"
+
+#include <vector>
+
+#include "serial/com_socket.h"
+#include "tools/kv58/command_line.h"
+#include "tools/kv58/dry_run_driver.h"
+#include "tools/kv58/port_listing.h"
+#include "tools/kv58/port_session.h"
+#include "tools/kv58/step_runner.h"
+#include "tools/kv58/text_input.h"
+#include "tools/kv58/usage_text.h"
+
+namespace kv58::cli {
+namespace {
+
+// A dry run opens nothing, so any name will do when none is given.
+constexpr std::string_view kDryRunPort = "COM1";
+
+int UsageError(Console& console, const std::string& message, bool pointToHelp = true) {
+  console.err << "kv58: " << message << '\n';
+  if (pointToHelp) {
+    console.err << "Try 'kv58 --help'.\n";
+  }
+  return kExitUsageError;
+}
+
+int ListPorts(Console& console, Machine& machine) {
+  const auto source = machine.portSource();
+  const std::vector<std::string> lines = PortLines(*source);
+  if (lines.empty()) {
+    console.err << "kv58: no serial ports found\n";
+  }
+  for (const std::string& line : lines) {
+    console.out << line << '\n';
+  }
+  return kExitDone;
+}
+
+// --port, else KV58_PORT; none is an error unless nothing is to be opened.
+std::optional<std::string> PortName(const Request& request, Console& console, std::string& error) {
+  if (request.port) {
+    return request.port;
+  }
+  if (const auto fromEnvironment = console.environment(kPortVariable)) {
+    if (!IsPortName(*fromEnvironment)) {
+      error =
+          std::string(kPortVariable) + " holds \"" + *fromEnvironment + "\", not a port name such as COM5";
+      return std::nullopt;
+    }
+    return fromEnvironment;
+  }
+  if (request.dryRun) {
+    return std::string(kDryRunPort);
+  }
+  error = "no port given: use --port COMn or set " + std::string(kPortVariable) + " (kv58 ports lists them)";
+  return std::nullopt;
+}
+
+// The texts of the send steps, all read before the port is opened.
+bool ReadTexts(const Request& request, Console& console, std::vector<std::string>& texts,
+               std::string& error) {
+  texts.assign(request.steps.size(), std::string());
+  for (std::size_t i = 0; i < request.steps.size(); ++i) {
+    if (request.steps[i].kind != Step::Kind::Send) {
+      continue;
+    }
+    TextInput text = ReadText(request.steps[i].file, console.in);
+    if (!text.loaded) {
+      error = std::move(text.error);
+      return false;
+    }
+    texts[i] = std::move(text.bytes);
+  }
+  return true;
+}
+
+int SendSteps(const Request& request, const std::string& portName, const std::vector<std::string>& texts,
+              Console& console, SerialDriver& driver, const Pause& pause, std::chrono::milliseconds tick) {
+  TCOMSocket port(driver);
+  if (const auto error = OpenDevicePort(port, portName, request.baudRate)) {
+    console.err << "kv58: " << portName << ": " << *error << '\n';
+    return kExitDeviceError;
+  }
+  MonitorOptions monitor;
+  monitor.tick = tick;
+  monitor.stopRequested = [&console] { return console.interrupted(); };
+  StepRunner runner(StepContext{port, driver, pause, portName, console.out, console.err,
+                                request.quiet || request.dryRun, console.errIsTerminal && !request.quiet,
+                                monitor});
+  for (std::size_t i = 0; i < request.steps.size(); ++i) {
+    const Step& step = request.steps[i];
+    if (step.kind == Step::Kind::Monitor) {
+      if (request.dryRun) {
+        console.out << "monitor: nothing is read in a dry run\n";
+        continue;
+      }
+      console.watchInterrupts();
+    }
+    if (!runner.Run(step, texts[i], console.err)) {
+      return kExitDeviceError;
+    }
+  }
+  return kExitDone;
+}
+
+} // namespace
+
+int RunKv58(std::span<const std::string_view> args, Console& console, Machine& machine) {
+  const CommandLine line = ParseCommandLine(args);
+  switch (line.action) {
+  case CommandLine::Action::ShowHelp:
+    console.out << UsageText() << std::flush;
+    return kExitDone;
+  case CommandLine::Action::ShowVersion:
+    console.out << VersionText() << '\n' << std::flush;
+    return kExitDone;
+  case CommandLine::Action::Fail:
+    return UsageError(console, line.error);
+  case CommandLine::Action::Run:
+    break;
+  }
+  const Request& request = line.request;
+  if (request.listPorts) {
+    return ListPorts(console, machine);
+  }
+
+  std::string error;
+  const auto portName = PortName(request, console, error);
+  if (!portName) {
+    return UsageError(console, error);
+  }
+  std::vector<std::string> texts;
+  if (!ReadTexts(request, console, texts, error)) {
+    return UsageError(console, error, false);
+  }
+  if (!request.dryRun) {
+    return SendSteps(request, *portName, texts, console, machine.driver, machine.pause, machine.monitorTick);
+  }
+  DryRunDriver dryRun(console.out);
+  const int status =
+      SendSteps(request, *portName, texts, console, dryRun, dryRun.PrintingPause(), machine.monitorTick);
+  dryRun.EndLine();
+  return status;
+}
+
+} // namespace kv58::cli

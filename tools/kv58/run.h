@@ -1,0 +1,45 @@
+#pragma once
+// kv58 from its arguments to its exit status. Everything it takes from the process and the
+// machine comes in here, so tests run it whole with streams, ports and an environment of
+// their own.
+
+#include <chrono>
+#include <functional>
+#include <istream>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "protocol/pause.h"
+#include "serial/port_source.h"
+#include "serial/serial_driver.h"
+
+namespace kv58::cli {
+
+struct Console {
+  std::ostream& out;
+  std::ostream& err;
+  std::istream& in;
+  bool errIsTerminal = false;
+  std::function<std::optional<std::string>(const char* name)> environment;
+  // Called once as monitor starts; from then on, interrupted() says when to stop.
+  std::function<void()> watchInterrupts;
+  std::function<bool()> interrupted;
+};
+
+struct Machine {
+  SerialDriver& driver;
+  std::function<std::unique_ptr<PortSource>()> portSource;
+  Pause pause;
+  std::chrono::milliseconds monitorTick{100};
+};
+
+inline constexpr const char* kPortVariable = "KV58_PORT";
+
+// The exit status: kExitDone, kExitDeviceError or kExitUsageError.
+[[nodiscard]] int RunKv58(std::span<const std::string_view> args, Console& console, Machine& machine);
+
+} // namespace kv58::cli

@@ -1,0 +1,268 @@
+// kv58 run whole, in-process, on a recording driver: what each command line puts on the
+// line and in which order, and which command lines are refused before anything is opened.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "protocol/tests/protocol_test_support.h"
+#include "serial/testing/fake_port_source.h"
+#include "tools/kv58/command_line.h"
+#include "tools/kv58/hex_text.h"
+#include "tools/kv58/run.h"
+#include "tools/kv58/usage_text.h"
+
+namespace kv58::cli {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
+class Kv58RunTest : public ::testing::Test {
+protected:
+  kv58::testing::ScriptedWriteDriver driver;
+  kv58::testing::FakePortSource ports;
+  std::ostringstream out;
+  std::ostringstream err;
+  std::istringstream in;
+  std::optional<std::string> portVariable;
+  bool errIsTerminal = false;
+
+  int Run(std::vector<std::string_view> args) {
+    Console console{out,
+                    err,
+                    in,
+                    errIsTerminal,
+                    [this](const char* name) {
+                      return std::string_view(name) == kPortVariable ? portVariable : std::nullopt;
+                    },
+                    [] {},
+                    [] { return true; }};
+    Machine machine{driver, [this] { return std::make_unique<ForwardingSource>(ports); },
+                    driver.RecordingPause()};
+    return RunKv58(args, console, machine);
+  }
+
+  // The line as written: the bytes of consecutive writes in hex, each pause as "(N ms)".
+  [[nodiscard]] std::string Line() const {
+    std::string line;
+    for (const auto& call : driver.calls) {
+      std::string item;
+      if (call.function == "WriteFile") {
+        item = HexLine(call.text);
+      } else if (call.function == "Pause") {
+        item = "(" + std::to_string(call.count) + " ms)";
+      } else {
+        continue;
+      }
+      line += (line.empty() ? "" : " ") + item;
+    }
+    return line;
+  }
+
+private:
+  // Each listing gets a source of its own, as from the system; these all read one script.
+  class ForwardingSource : public PortSource {
+  public:
+    explicit ForwardingSource(PortSource& target) : target_(target) {}
+    bool OpenKey() override { return target_.OpenKey(); }
+    std::vector<std::string> ValueNames() override { return target_.ValueNames(); }
+    std::string ReadString(const std::string& name) override { return target_.ReadString(name); }
+    void CloseKey() override { target_.CloseKey(); }
+
+  private:
+    PortSource& target_;
+  };
+};
+
+struct LineCase {
+  const char* label;
+  std::vector<std::string_view> args;
+  const char* input; // standard input
+  const char* line;
+};
+
+void PrintTo(const LineCase& row, std::ostream* os) { *os << row.label; }
+
+class Kv58LineTest : public Kv58RunTest, public ::testing::WithParamInterface<LineCase> {};
+
+TEST_P(Kv58LineTest, SendsTheWindowsFramesAndPausesInTheOrderGiven) {
+  in.str(GetParam().input);
+  std::vector<std::string_view> args{"--port", "COM5"};
+  args.insert(args.end(), GetParam().args.begin(), GetParam().args.end());
+
+  EXPECT_EQ(Run(args), kExitDone) << err.str();
+  EXPECT_EQ(Line(), GetParam().line);
+  EXPECT_THAT(err.str(), IsEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, Kv58LineTest,
+    ::testing::Values(
+        LineCase{"Speed", {"speed", "4"}, "", "FF 03 04"},
+        LineCase{"SpeedZero", {"speed", "0"}, "", "FF 03 00"},
+        LineCase{"LinesGoThroughTheBottomLine", {"lines", "3", "9"}, "", "FF 05 16 FF 04 03 FF 05 09"},
+        LineCase{"LinesEndingAtTheBottomNeedNoThirdFrame", {"lines", "5", "22"}, "", "FF 05 16 FF 04 05"},
+        LineCase{"ScrollThenAPauseThenReset", {"scroll", "horizontal"}, "", "FF 06 02 (10 ms) FF 09"},
+        LineCase{"ScrollNone", {"scroll", "none"}, "", "FF 06 00 (10 ms) FF 09"},
+        LineCase{"StoreAndReset", {"store", "reset"}, "", "FF 08 FF 09"},
+        LineCase{"SeveralInTheOrderGiven",
+                 {"speed", "16", "scroll", "vertical", "store", "speed", "2"},
+                 "",
+                 "FF 03 10 FF 06 01 (10 ms) FF 09 FF 08 FF 03 02"},
+        LineCase{"TextFromStandardInput", {"send", "-"}, "AB\r\n", "FF 07 41 42 0D 0A (1000 ms) 00"},
+        LineCase{"EmptyTextIsFrameAndTerminator", {"send", "-", "store"}, "", "FF 07 00 FF 08"},
+        LineCase{"OptionsAfterTheCommands", {"speed", "1", "--quiet"}, "", "FF 03 01"}),
+    [](const auto& row) { return std::string(row.param.label); });
+
+TEST_F(Kv58RunTest, OpensAtTheGivenSpeedWithTheDevicesLineSettingsAndReportsEachCommand) {
+  ASSERT_EQ(Run({"--port", "COM5", "--baud", "19200", "store", "lines", "1", "22"}), kExitDone);
+  EXPECT_EQ(driver.calls.front().text, "COM5");
+  ASSERT_TRUE(driver.lastDcb.has_value());
+  EXPECT_EQ(driver.lastDcb->BaudRate, 19200u);
+  EXPECT_EQ(driver.lastDcb->ByteSize, 8);
+  EXPECT_EQ(driver.lastDcb->fOutxCtsFlow, 0u);
+  EXPECT_EQ(out.str(), "COM5: sent store\nCOM5: sent lines 1 to 22\n");
+  EXPECT_TRUE(driver.openHandles.empty()) << "the port is closed at the end";
+}
+
+TEST_F(Kv58RunTest, PortComesFromTheEnvironmentUnlessGiven) {
+  portVariable = "COM8";
+  ASSERT_EQ(Run({"-q", "reset"}), kExitDone);
+  EXPECT_EQ(driver.calls.front().text, "COM8");
+  EXPECT_THAT(out.str(), IsEmpty()) << "--quiet";
+
+  driver.ClearRecord();
+  ASSERT_EQ(Run({"-q", "--port", "COM9", "reset"}), kExitDone);
+  EXPECT_EQ(driver.calls.front().text, "COM9");
+}
+
+TEST_F(Kv58RunTest, LostPageStopsTheUploadAndIsNamed) {
+  in.str(std::string(600, 'x'));
+  driver.failingWrites.insert(3); // FF, 07, page 1, then page 2 fails
+
+  EXPECT_EQ(Run({"--port", "COM5", "send", "-", "store"}), kExitDeviceError);
+
+  EXPECT_EQ(driver.CountOf("WriteFile"), 4u) << "no page after the lost one, no terminator, no store";
+  EXPECT_EQ(driver.CountOf("Pause"), 1u);
+  EXPECT_THAT(err.str(), HasSubstr("COM5: text from standard input: page 2 of 3 was not sent"));
+}
+
+TEST_F(Kv58RunTest, PortThatDoesNotOpenIsADeviceError) {
+  driver.absentPorts.insert("COM5");
+  EXPECT_EQ(Run({"--port", "COM5", "store"}), kExitDeviceError);
+  EXPECT_THAT(err.str(), HasSubstr("kv58: COM5: cannot open the port"));
+  EXPECT_EQ(driver.CountOf("WriteFile"), 0u);
+}
+
+TEST_F(Kv58RunTest, ProgressBarCountsPagesOnATerminal) {
+  errIsTerminal = true;
+  in.str(std::string(300, 'x'));
+  ASSERT_EQ(Run({"--port", "COM5", "send", "-"}), kExitDone);
+  EXPECT_THAT(err.str(), HasSubstr("page 1 of 2 sent, 2 s left"));
+  EXPECT_THAT(err.str(), HasSubstr("page 2 of 2 sent, 1 s left"));
+  EXPECT_EQ(out.str(), "COM5: sent text of 300 bytes in 2 pages\n");
+}
+
+TEST_F(Kv58RunTest, DryRunPrintsFramesAndPausesAndOpensNothing) {
+  in.str("Hi");
+  ASSERT_EQ(Run({"--dry-run", "speed", "4", "scroll", "vertical", "send", "-"}), kExitDone);
+  EXPECT_EQ(out.str(), "FF 03 04\nFF 06 01\npause 10 ms\nFF 09\nFF 07\n48 69\npause 1000 ms\n00\n");
+  EXPECT_TRUE(driver.calls.empty());
+}
+
+TEST_F(Kv58RunTest, PortsAreListedInTheWindowsOrderWithTheirDevices) {
+  ports.AddText("/dev/ttyUSB0", "COM33");
+  ports.AddText("/dev/ttyS1", "COM2");
+  ports.AddNonText("bad");
+  ASSERT_EQ(Run({"ports"}), kExitDone);
+  EXPECT_EQ(out.str(), "COM2    /dev/ttyS1\nCOM33   /dev/ttyUSB0\n");
+  EXPECT_TRUE(driver.calls.empty());
+}
+
+struct UsageCase {
+  const char* label;
+  std::vector<std::string_view> args;
+  const char* says;
+};
+
+void PrintTo(const UsageCase& row, std::ostream* os) { *os << row.label; }
+
+class Kv58UsageTest : public Kv58RunTest, public ::testing::WithParamInterface<UsageCase> {};
+
+TEST_P(Kv58UsageTest, IsRefusedWithStatusTwoBeforeAnyPortIsOpened) {
+  EXPECT_EQ(Run(GetParam().args), kExitUsageError);
+  EXPECT_THAT(err.str(), HasSubstr(GetParam().says));
+  EXPECT_THAT(out.str(), IsEmpty());
+  EXPECT_TRUE(driver.calls.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CommandLines, Kv58UsageTest,
+    ::testing::Values(
+        UsageCase{"NoCommand", {"--port", "COM5"}, "no command given"},
+        UsageCase{"NoPort", {"store"}, "no port given"},
+        UsageCase{"PortNotAName", {"--port", "/dev/ttyS0", "store"}, "--port takes a port name"},
+        UsageCase{"PortWithoutValue", {"store", "--port"}, "--port needs a value"},
+        UsageCase{"UnknownOption", {"--port", "COM5", "--speed", "4"}, "unknown option \"--speed\""},
+        UsageCase{"UnknownCommand", {"--port", "COM5", "blink"}, "unknown command or extra value \"blink\""},
+        UsageCase{"SpeedWithoutValue", {"--port", "COM5", "speed"}, "speed needs the speed"},
+        UsageCase{"SpeedTooHigh", {"--port", "COM5", "speed", "17"}, "from 0 to 16, not \"17\""},
+        UsageCase{"SpeedNegative", {"--port", "COM5", "speed", "-1"}, "not \"-1\""},
+        UsageCase{"SpeedNotANumber", {"--port", "COM5", "speed", "4x"}, "not \"4x\""},
+        UsageCase{"SpeedTwoValues", {"--port", "COM5", "speed", "4", "5"}, "extra value \"5\""},
+        UsageCase{"LinesOneValue", {"--port", "COM5", "lines", "5"}, "lines needs the last line"},
+        UsageCase{
+            "LinesZero", {"--port", "COM5", "lines", "0", "5"}, "the first line is a whole number from 1"},
+        UsageCase{"LinesBelowTheDisplay", {"--port", "COM5", "lines", "1", "23"}, "not \"23\""},
+        UsageCase{"LinesFirstAfterLast", {"--port", "COM5", "lines", "9", "3"}, "comes after the last line"},
+        UsageCase{"ScrollUnknown", {"--port", "COM5", "scroll", "diagonal"}, "none, vertical or horizontal"},
+        UsageCase{"SendWithoutFile", {"--port", "COM5", "send"}, "send needs a file name"},
+        UsageCase{"StandardInputTwice", {"--port", "COM5", "send", "-", "send", "-"}, "read only once"},
+        UsageCase{"MonitorNotLast", {"--port", "COM5", "monitor", "store"}, "must be the last command"},
+        UsageCase{"PortsWithCommands", {"ports", "store"}, "ports stands alone"},
+        UsageCase{
+            "BaudNotANumber", {"--port", "COM5", "--baud", "fast", "store"}, "--baud takes a line speed"},
+        UsageCase{"BaudZero", {"--port", "COM5", "--baud", "0", "store"}, "not \"0\""},
+        UsageCase{"FlagWithAValue", {"--port", "COM5", "--dry-run=no", "store"}, "--dry-run takes no value"},
+        UsageCase{"HexBeforeMonitor", {"--port", "COM5", "--hex", "monitor"}, "unknown option \"--hex\""},
+        UsageCase{
+            "MissingFile", {"--port", "COM5", "send", "no-such-file.txt"}, "no-such-file.txt: no such file"},
+        UsageCase{"DirectoryAsFile", {"--port", "COM5", "send", "."}, ".: it is a directory"}),
+    [](const auto& row) { return std::string(row.param.label); });
+
+TEST_F(Kv58RunTest, TooLongTextsAreRefusedWholeWithoutReadingPastTheLimit) {
+  in.str(std::string(5000, 'x'));
+  EXPECT_EQ(Run({"--port", "COM5", "store", "send", "-"}), kExitUsageError);
+  EXPECT_THAT(err.str(), HasSubstr("standard input holds more than 1983 bytes"));
+  EXPECT_TRUE(driver.calls.empty()) << "not even the store before it";
+  EXPECT_EQ(in.tellg(), 1984) << "read no further than one byte past the limit";
+
+  portVariable = "COM5x";
+  EXPECT_EQ(Run({"store"}), kExitUsageError);
+  EXPECT_THAT(err.str(), HasSubstr("KV58_PORT holds \"COM5x\""));
+}
+
+TEST_F(Kv58RunTest, HelpNamesEveryCommandOptionAndExitStatusAndVersionIsOneLine) {
+  ASSERT_EQ(Run({"store", "--help"}), kExitDone);
+  const std::string help = out.str();
+  EXPECT_TRUE(help.starts_with("Usage: kv58 ")) << "help2man reads the first line";
+  for (const char* word :
+       {"ports", "send FILE", "speed N", "lines FIRST LAST", "scroll TYPE", "store", "reset",
+        "monitor [--hex]", "--port COMn", "KV58_PORT", "--baud N", "--dry-run", "--quiet", "--version",
+        "Exit status:", "  1  device or port error", "  2  usage error", "FF 05 16"}) {
+    EXPECT_THAT(help, HasSubstr(word));
+  }
+  out.str("");
+  ASSERT_EQ(Run({"--version"}), kExitDone);
+  EXPECT_EQ(out.str(), VersionText() + "\n");
+  const std::string version = VersionText().substr(5);
+  EXPECT_TRUE(VersionText().starts_with("kv58 ") && !version.empty() &&
+              version.find_first_not_of("0123456789.") == std::string::npos)
+      << VersionText();
+}
+
+} // namespace
+} // namespace kv58::cli

@@ -1,0 +1,270 @@
+// kv58 against the device simulator on a pseudo-terminal: what arrives on the line, and how
+// kv58 ends when the port is held by another program or goes away in the middle of a text.
+// Time-outs only keep a broken run from hanging; the pauses are checked as lower bounds.
+
+#include <array>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <fstream>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <thread>
+
+#include "protocol/pause.h"
+#include "serial/com_socket.h"
+#include "serial/posix_port_source.h"
+#include "serial/posix_serial_driver.h"
+#include "tools/kv58/command_line.h"
+#include "tools/kv58/run.h"
+#include "tools/testing/scratch_dir.h"
+#include "tools/testing/sim_process.h"
+
+namespace kv58::cli {
+namespace {
+
+namespace fs = std::filesystem;
+using sim::test_support::ScratchDir;
+using sim::test_support::SimProcess;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+constexpr const char* kPort = "COM7";
+
+struct Finished {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// The milliseconds at the front of a simulator line: "[   1234 ms] reset".
+long long TimeOf(const std::string& line) { return std::stoll(line.substr(1)); }
+
+std::string EventOf(const std::string& line) {
+  const std::size_t close = line.find("] ");
+  return close == std::string::npos ? line : line.substr(close + 2);
+}
+
+// Runs the real kv58 program with its standard error in a pipe; none if it does not end.
+std::optional<Finished> RunProgram(const std::vector<std::string>& args, const fs::path& configHome) {
+  std::array<int, 2> pipeEnds{};
+  if (pipe2(pipeEnds.data(), O_CLOEXEC) != 0) {
+    return std::nullopt;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDERR_FILENO);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  std::vector<std::string> strings{KV58_PATH};
+  strings.insert(strings.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& s : strings) {
+    argv.push_back(s.data());
+  }
+  argv.push_back(nullptr);
+  std::string home = "XDG_CONFIG_HOME=" + configHome.string();
+  std::array<char*, 2> envp{home.data(), nullptr};
+  pid_t pid = -1;
+  const int failed = posix_spawn(&pid, KV58_PATH, &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  close(pipeEnds[1]);
+  Finished finished;
+  std::array<char, 512> chunk{};
+  const auto deadline = sim::test_support::Clock::now() + sim::test_support::kPatience;
+  while (failed == 0 && sim::test_support::WaitReadable(pipeEnds[0], deadline)) {
+    const ssize_t got = read(pipeEnds[0], chunk.data(), chunk.size());
+    if (got <= 0) {
+      break;
+    }
+    finished.err.append(chunk.data(), static_cast<std::size_t>(got));
+  }
+  close(pipeEnds[0]);
+  if (failed != 0) {
+    return std::nullopt;
+  }
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) {
+    return std::nullopt;
+  }
+  finished.status = WEXITSTATUS(status);
+  return finished;
+}
+
+class Kv58SimTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_TRUE(config.IsMade());
+    ASSERT_TRUE(sim.Start({"--link", kPort}, config.Path()));
+    const std::string ptyLine = sim.ReadLine().value_or("");
+    ASSERT_TRUE(ptyLine.starts_with("pty /dev/pts/")) << ptyLine;
+    pty = ptyLine.substr(4);
+    ASSERT_THAT(sim.ReadLine().value_or(""), ::testing::StartsWith("link "));
+  }
+
+  [[nodiscard]] PortLocations Locations() const {
+    return PortLocations{config.Path() / "kv58" / "ports", config.Path() / "no-devices"};
+  }
+
+  // kv58 in this process, on the simulator's link; never on a device node of the machine.
+  Finished Run(
+      std::vector<std::string_view> args, std::function<bool()> interrupted = [] { return true; }) {
+    out.str("");
+    err.str("");
+    std::istringstream in;
+    Console console{
+        out, err, in, false, [](const char*) { return std::nullopt; }, [] {}, std::move(interrupted)};
+    PosixSerialDriver driver(Locations());
+    const PortLocations locations = Locations();
+    Machine machine{driver,
+                    [locations] {
+                      return std::make_unique<PosixPortSource>(locations,
+                                                               [](const fs::path&) { return false; });
+                    },
+                    SleepingPause(), std::chrono::milliseconds(20)};
+    const int status = RunKv58(args, console, machine);
+    return Finished{status, out.str(), err.str()};
+  }
+
+  fs::path WriteText(const std::string& text) {
+    const fs::path path = config.Path() / "text.txt";
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
+  }
+
+  ScratchDir config;
+  SimProcess sim;
+  std::string pty;
+  std::ostringstream out; // what the last run printed, also while it runs
+  std::ostringstream err;
+};
+
+TEST_F(Kv58SimTest, EachCommandsFramesArriveInOrderWithTheirPauses) {
+  // The simulator notices an open a few milliseconds late and stamps what was queued by then
+  // with one time; the one-page text first gives the later frames times of their own.
+  const std::string file = WriteText("Hi").string();
+  const Finished run = Run({"--port", kPort, "speed", "4", "lines", "3", "9", "send", file, "scroll",
+                            "horizontal", "store", "reset"});
+  ASSERT_EQ(run.status, kExitDone) << run.err;
+
+  std::vector<std::string> lines;
+  std::vector<std::string> events;
+  for (int i = 0; i < 11; ++i) {
+    lines.push_back(sim.ReadLine().value_or("(no line)"));
+    events.push_back(EventOf(lines.back()));
+  }
+  EXPECT_THAT(events[5], ::testing::StartsWith("text 2 bytes, page at 0 ms (2 bytes), end at "));
+  events[5] = "text";
+  ASSERT_THAT(events, ElementsAre("open", "speed 4", "last-line 22", "first-line 3", "last-line 9", "text",
+                                  "scroll-type 2 (horizontal)", "reset", "store", "reset", "hangup"));
+  EXPECT_GE(TimeOf(lines[6]) - TimeOf(lines[5]), 900) << "a second's pause after the page";
+  EXPECT_GE(TimeOf(lines[7]) - TimeOf(lines[6]), 10) << "the display needs 10 ms before the reset";
+}
+
+TEST_F(Kv58SimTest, LongestTextArrivesWholeInEightPagesASecondApart) {
+  std::string text;
+  for (std::size_t i = 0; i < 1983; ++i) {
+    text += static_cast<char>('a' + i % 26);
+  }
+  const std::string file = WriteText(text).string();
+
+  const Finished run = Run({"--port", kPort, "send", file});
+  ASSERT_EQ(run.status, kExitDone) << run.err;
+  EXPECT_EQ(run.out, "COM7: sent text of 1983 bytes in 8 pages\n");
+
+  EXPECT_EQ(sim.NextEvent(), "open");
+  const std::string upload = sim.NextEvent();
+  EXPECT_THAT(upload, HasSubstr("text 1983 bytes, pages at 0, "));
+  EXPECT_THAT(upload, HasSubstr("(256 + 256 + 256 + 256 + 256 + 256 + 256 + 191 bytes)"));
+  EXPECT_TRUE(upload.ends_with(": \"" + text + "\"")) << "every byte, in order, then the 00";
+
+  // "pages at 0, 1001, 2002, ... ms": a second's pause after each page. The simulator's clock
+  // reads when a page's first byte came in, so a late read may shorten a gap a little.
+  const std::string pages = upload.substr(upload.find("pages at ") + 9);
+  std::istringstream times(pages.substr(0, pages.find(" ms")));
+  std::vector<long long> starts;
+  for (std::string time; std::getline(times, time, ',');) {
+    starts.push_back(std::stoll(time));
+  }
+  ASSERT_EQ(starts.size(), 8u) << pages;
+  for (std::size_t i = 1; i < starts.size(); ++i) {
+    EXPECT_GE(starts[i] - starts[i - 1], 900) << "page " << i;
+  }
+}
+
+TEST_F(Kv58SimTest, PortHeldByAnotherProgramIsRefusedWithStatusOneAndNothingSent) {
+  PosixSerialDriver driver(Locations());
+  TCOMSocket holder(driver);
+  ASSERT_TRUE(holder.SetPortName(kPort) && holder.Open());
+  EXPECT_EQ(sim.NextEvent(), "open");
+
+  const auto run = RunProgram({"--port", kPort, "speed", "4"}, config.Path());
+  ASSERT_TRUE(run.has_value());
+  EXPECT_EQ(run->status, kExitDeviceError);
+  EXPECT_EQ(run->err, "kv58: COM7: cannot open the port: another program is using it\n");
+
+  ASSERT_TRUE(holder.Close());
+  EXPECT_EQ(sim.NextEvent(), "hangup") << "no frame came in between";
+}
+
+TEST_F(Kv58SimTest, UnpluggedInTheMiddleOfATextEndsWithStatusOneNamingThePage) {
+  const std::string file = WriteText(std::string(1983, 'x')).string();
+  std::thread unplug([this] {
+    if (sim.NextEvent() == "open") {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1500)); // pages 1 and 2 are out by then
+    }
+    sim.Signal(SIGKILL);
+  });
+
+  const Finished run = Run({"--port", kPort, "send", file, "store"});
+  unplug.join();
+
+  EXPECT_EQ(run.status, kExitDeviceError);
+  EXPECT_THAT(run.err,
+              ::testing::MatchesRegex("kv58: COM7: text from .*: page [2-8] of 8 was not sent: the port "
+                                      "is gone \\(the device was unplugged, or the other end of the line "
+                                      "closed\\)\n"));
+  EXPECT_EQ(run.out, "") << "neither the text nor the store is reported sent";
+}
+
+TEST_F(Kv58SimTest, PortsListsTheSimulatorWithItsTerminal) {
+  const Finished run = Run({"ports"});
+  ASSERT_EQ(run.status, kExitDone);
+  EXPECT_EQ(run.out, "COM7    " + pty + "\n");
+}
+
+TEST_F(Kv58SimTest, MonitorPrintsWhatTheDeviceSendsUntilInterrupted) {
+  sim.Signal(SIGTERM);
+  ASSERT_TRUE(sim.WaitForExit().has_value());
+  SimProcess talking;
+  ASSERT_TRUE(
+      talking.Start({"--link", kPort, "--send-hex", "4f 4b 0d 0a 01", "--send-delay", "100"}, config.Path()));
+  ASSERT_TRUE(talking.ReadLine() && talking.ReadLine()); // its pty and link lines
+
+  // Asked on the monitor's own thread, between its reads.
+  const auto giveUp = std::chrono::steady_clock::now() + sim::test_support::kPatience;
+  const Finished run = Run({"--port", kPort, "monitor", "--hex"}, [&] {
+    return out.str().find('\n') != std::string::npos || std::chrono::steady_clock::now() > giveUp;
+  });
+
+  EXPECT_EQ(run.status, kExitDone) << run.err;
+  EXPECT_EQ(run.out, "4F 4B 0D 0A 01\n");
+}
+
+TEST_F(Kv58SimTest, MonitorEndsWithStatusOneWhenTheLineGoesAway) {
+  std::thread unplug([this] {
+    if (sim.NextEvent() == "open") {
+      sim.Signal(SIGKILL);
+    }
+  });
+  const auto giveUp = std::chrono::steady_clock::now() + sim::test_support::kPatience;
+  const Finished run =
+      Run({"--port", kPort, "monitor"}, [&] { return std::chrono::steady_clock::now() > giveUp; });
+  unplug.join();
+
+  EXPECT_EQ(run.status, kExitDeviceError);
+  EXPECT_THAT(run.err, HasSubstr("kv58: COM7: monitor ended: the port is gone"));
+}
+
+} // namespace
+} // namespace kv58::cli

@@ -1,0 +1,114 @@
+// kv58 on Windows, run whole in this process against the lines that scripts/test-windows maps
+// under Wine: a pair whose far end the test reads with plain Win32 calls, and the device
+// simulator, which answers every frame it decodes.
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sstream>
+
+#include "protocol/pause.h"
+#include "serial/port_discovery.h"
+#include "serial/tests/win32_test_support.h"
+#include "tools/kv58/command_line.h"
+#include "tools/kv58/hex_text.h"
+#include "tools/kv58/run.h"
+
+namespace kv58::cli {
+namespace {
+
+using kv58::testing::EnvironmentText;
+using ::testing::HasSubstr;
+
+constexpr auto kPatience = std::chrono::seconds(10);
+
+class Kv58Win32Test : public ::testing::Test {
+protected:
+  int Run(
+      std::vector<std::string_view> args, std::function<bool()> interrupted = [] { return true; }) {
+    Console console{
+        out, err, in, false, [](const char*) { return std::nullopt; }, [] {}, std::move(interrupted)};
+    Machine machine{SystemSerialDriver(), SystemPortSource, SleepingPause(), std::chrono::milliseconds(20)};
+    return RunKv58(args, console, machine);
+  }
+
+  std::ostringstream out; // also read while monitor runs, on its own thread
+  std::ostringstream err;
+  std::istringstream in;
+};
+
+TEST_F(Kv58Win32Test, FramesAndTextReachTheFarEndOfTheLineInOrder) {
+  const auto name = EnvironmentText(kv58::testing::kPortVariable);
+  const auto peerName = EnvironmentText(kv58::testing::kPeerPortVariable);
+  if (!name || !peerName) {
+    GTEST_SKIP() << "no line: scripts/test-windows maps one under Wine";
+  }
+  kv58::testing::PeerPort peer(*peerName);
+  ASSERT_TRUE(peer.IsReady());
+  std::string text;
+  for (int i = 0; i < 300; ++i) {
+    text += static_cast<char>(i % 256); // 0x00, 0xFF, CR and LF travel inside the pages
+  }
+  const auto file = std::filesystem::temp_directory_path() / "kv58-win32-test.txt";
+  std::ofstream(file, std::ios::binary) << text;
+
+  ASSERT_EQ(Run({"--port", *name, "--baud", "115200", "speed", "4", "lines", "3", "9", "scroll", "horizontal",
+                 "send", file.string(), "store"}),
+            kExitDone)
+      << err.str();
+
+  const std::string frames = "\xFF\x03\x04\xFF\x05\x16\xFF\x04\x03\xFF\x05\x09\xFF\x06\x02\xFF\x09\xFF\x07";
+  const std::string expected = frames + text + std::string(1, '\0') + "\xFF\x08";
+  EXPECT_EQ(HexLine(peer.Receive(expected.size())), HexLine(expected));
+  std::filesystem::remove(file);
+}
+
+TEST_F(Kv58Win32Test, TheSimulatorAnswersWhatKv58Sent) {
+  const auto name = EnvironmentText(kv58::testing::kSimPortVariable);
+  const auto replyHex = EnvironmentText(kv58::testing::kSimReplyVariable);
+  if (!name || !replyHex) {
+    GTEST_SKIP() << "no simulator: scripts/test-windows starts kv58-sim and maps it under Wine";
+  }
+  std::string reply = *replyHex; // "4f 4b 0d 0a", as monitor --hex prints it
+  for (char& c : reply) {
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  }
+  const std::string sentLine = *name + ": sent store\n";
+  const auto giveUp = std::chrono::steady_clock::now() + kPatience;
+  const auto allHeard = [&] {
+    const std::string heard = out.str();
+    return heard.size() >= sentLine.size() + reply.size() + 1 || std::chrono::steady_clock::now() > giveUp;
+  };
+
+  ASSERT_EQ(Run({"--port", *name, "--baud", "115200", "store", "monitor", "--hex"}, allHeard), kExitDone)
+      << err.str();
+  std::string heard = out.str();
+  ASSERT_TRUE(heard.starts_with(sentLine)) << heard;
+  heard.erase(0, sentLine.size());
+  std::replace(heard.begin(), heard.end(), '\n', ' '); // however the reads split it
+  EXPECT_EQ(heard, reply + " ");
+}
+
+TEST_F(Kv58Win32Test, PortThatDoesNotExistIsADeviceErrorSaidSo) {
+  EXPECT_EQ(Run({"--port", "COM199", "store"}), kExitDeviceError);
+  EXPECT_EQ(err.str(), "kv58: COM199: cannot open the port: it does not exist\n");
+}
+
+TEST_F(Kv58Win32Test, PortsListsTheMappedLines) {
+  const auto name = EnvironmentText(kv58::testing::kPortVariable);
+  const auto simName = EnvironmentText(kv58::testing::kSimPortVariable);
+  if (!name || !simName) {
+    GTEST_SKIP() << "no lines: scripts/test-windows maps them under Wine";
+  }
+  ASSERT_EQ(Run({"ports"}), kExitDone);
+  const std::string listed = out.str();
+  EXPECT_THAT(listed, HasSubstr(*name + " "));
+  EXPECT_LT(listed.find(*name + " "), listed.find(*simName + " ")) << "in port number order:\n" << listed;
+}
+
+} // namespace
+} // namespace kv58::cli

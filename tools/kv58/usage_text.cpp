@@ -1,0 +1,82 @@
+#include "tools/kv58/usage_text.h"
+
+namespace kv58::cli {
+
+std::string UsageText() {
+  return R"(Usage: kv58 [OPTION]... COMMAND [ARGUMENT]... [COMMAND [ARGUMENT]...]...
+Drive the KV-58 scrolling text display on a serial port from the command line or from a
+script: send it a text, change its settings, or watch what it sends back. Commands run
+in the order given, each with the same frames and pauses as the control panel's window,
+so several settings go out in one call:  kv58 --port COM5 speed 4 scroll horizontal store
+
+Commands:
+  ports              list the serial ports in the order the window lists them, each with
+                     the device it maps to; stands alone
+  send FILE          upload the text in FILE, sent as it is stored, at most 1983 bytes:
+                     FF 07, the text in pages of 256 bytes with a pause of 1 s after each
+                     page, then 00. FILE must be a regular file; "-" reads standard input
+                     (at most 1983 bytes). On a terminal a progress bar shows the page
+                     and the seconds left. The upload stops at the first page the port
+                     does not take
+  speed N            scroll speed N, 0 to 16: FF 03 N
+  lines FIRST LAST   first and last display line, 1 to 22, FIRST not after LAST. The
+                     display must never hold a first line after its last one, and kv58
+                     does not know the lines it holds now, so three frames go out: last
+                     line 22 (FF 05 16), then first line FIRST (FF 04 FIRST), then last
+                     line LAST (FF 05 LAST); the third is left out when LAST is 22
+  scroll TYPE        kind of scroll, TYPE none, vertical or horizontal: FF 06 00, 01 or
+                     02, a pause of 10 ms, then the reset FF 09 that the display needs
+                     to take it
+  store              store the settings in the display's memory: FF 08
+  reset              reset the display: FF 09
+  monitor [--hex]    print what the device sends, until interrupted (Ctrl+C): as it
+                     comes, or with --hex as hex bytes, a line per read; the last command
+
+Options:
+  --port COMn        the display's port; without it, the environment variable KV58_PORT
+  --baud N           line speed in bits per second (default 9600), written as the window
+                     takes it: decimal, or hex after $ or 0x. The line is always 8 data
+                     bits, no parity, one stop bit, no flow control
+  --dry-run          print the frames in hex, one per line, and the pauses between
+                     them, without opening a port (no port needs to be given)
+  -q, --quiet        print only errors: no progress bar, no line per command sent
+  -h, --help         show this text and exit
+  --version          show the version and exit
+
+Ports:
+  The port is opened for kv58 alone: while another program holds it, kv58 sends nothing
+  and ends with status 1. On Windows COMn is the system's port of that name. On Linux COMn
+  is the entry COMn of the port map directory ${XDG_CONFIG_HOME:-~/.config}/kv58/ports/
+  (normally a link to a device), else by a fixed rule COM1-COM32 are /dev/ttyS0-31,
+  COM33-COM64 /dev/ttyUSB0-31, COM65-COM96 /dev/ttyACM0-31 and COM97-COM128 /dev/ttyAMA0-31.
+
+Exit status:
+  0  every command was sent
+  1  device or port error: the port does not exist, another program holds it, it
+     refused the line settings, or it stopped taking bytes (for example, the device was
+     unplugged); the commands before the failing one were sent, none after it
+  2  usage error: a wrong command line, no port given, or a text that cannot be read or
+     is longer than 1983 bytes; nothing was sent
+
+Environment:
+  KV58_PORT          the port to use when --port is not given, e.g. COM5
+
+Examples:
+  kv58 ports
+                     the ports there are
+  kv58 --port COM5 send offer.txt
+                     show the text in offer.txt
+  kv58 --port COM5 speed 4 lines 3 9 scroll horizontal store
+                     four settings in one call, then keep them
+  echo "Open 9-17" | kv58 --port COM5 send -
+                     show a text made by a script
+  kv58 --dry-run lines 3 9
+                     see the frames without sending them
+  kv58 --port COM5 monitor --hex
+                     watch what the display sends, until Ctrl+C
+)";
+}
+
+std::string VersionText() { return "kv58 " KV58_VERSION; }
+
+} // namespace kv58::cli
