@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "app/application.h"
+#include "app/display_text.h"
 #include "app/tests/form_harness.h"
 #include "app/widgets/combo_box.h"
 #include "app/widgets/radio_group.h"
@@ -80,7 +81,8 @@ TEST_F(LanguageTest, StartsInTheFirstLanguageAndSwitchesEveryTarget) {
                                   "ustawienia scrollu", "pierwsza linia", "ostatnia linia", "szybkość",
                                   "rodzaj scrollu"}));
   EXPECT_EQ(form().RadioGroup1->Items(), QStringList({"brak", "pionowy", "poziomy"}));
-  EXPECT_EQ(form().PortConnectedText, "port połączony");
+  // Kept in the system's 8-bit encoding (UTF-8 here, the ANSI code page on Windows).
+  EXPECT_EQ(FromBytes(form().PortConnectedText), QStringLiteral("port połączony"));
 
   PickLanguage(1);
 

@@ -1,0 +1,98 @@
+# Sourced by scripts/test-windows once its Wine prefix, ports and simulator are up: installs
+# the packaged program silently, drives the installed window with real X input, then
+# uninstalls it. Uses the caller's WINEPREFIX, LOGS, SIM_PORT, pids, fail and wine_quiet.
+#
+# What a user does: types the simulator's port into the PORT box, ticks the connect box and
+# presses "Zapisz" (store). The simulator must report the store command, the program must
+# end with 0 when its window is closed, and the uninstaller must leave nothing behind.
+
+readonly PRODUCT_DIR="Program Files/KV-58 Scroll Controller"
+readonly SHORTCUT_NAME="KV-58 Scroll Controller.lnk" # in the Start menu, whose folder names Wine translates
+readonly UNINSTALL_KEY='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\kv58-controller'
+readonly WINDOW_TITLE="KV - 58 Scroll controller"
+# Where the controls sit in the window's client area, in pixels: the PORT box, the connect
+# box and the store button.
+readonly PORT_BOX=(70 54) CONNECT_BOX=(80 13) STORE_BUTTON=(337 317)
+readonly CLIENT_WIDTH=393 CLIENT_HEIGHT=584
+
+# Starts a virtual X display of its own; sets DISPLAY.
+start_display() {
+  local number_file="$LOGS/xvfb.display"
+  : >"$number_file"
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$number_file" </dev/null >"$LOGS/xvfb.log" 2>&1 &
+  pids+=($!)
+  for _ in $(seq 100); do
+    [ -s "$number_file" ] && break
+    sleep 0.1
+  done
+  [ -s "$number_file" ] || fail "Xvfb did not start: $(cat "$LOGS/xvfb.log")"
+  export DISPLAY=":$(cat "$number_file")"
+}
+
+# Clicks at a point of the window's client area. Wine draws the frame itself when there is
+# no window manager, so the client area is found from the window's size: borders left and
+# right alike, the caption on top.
+click_in_window() {
+  local window=$1 x=$2 y=$3 WIDTH HEIGHT X Y SCREEN WINDOW border caption
+  eval "$(xdotool getwindowgeometry --shell "$window")"
+  border=$(((WIDTH - CLIENT_WIDTH) / 2))
+  caption=$((HEIGHT - CLIENT_HEIGHT - border))
+  xdotool mousemove --window "$window" $((border + x)) $((caption + y)) click 1
+}
+
+test_installed_program() {
+  local setup=$1 prefix_dir="$WINEPREFIX/drive_c" window program status store_lines
+  # Wine's desktop process picks its display driver when the server starts: restart the
+  # server on a display, warm, as for the tests.
+  wineserver -k 2>/dev/null
+  wineserver -w 2>/dev/null
+  start_display
+  wineserver -p
+  wine_quiet wine cmd /c exit || fail "Wine does not start on the display $DISPLAY; see $LOGS/wine.log"
+
+  kv58_log "Installing $(basename "$setup") silently"
+  wine_quiet wine "$setup" /S || fail "the silent install failed"
+  [ -f "$prefix_dir/$PRODUCT_DIR/kv58-controller.exe" ] || fail "the installer put no kv58-controller.exe in $PRODUCT_DIR"
+  [ -f "$prefix_dir/$PRODUCT_DIR/lang.txt" ] || fail "the installer put no lang.txt beside the program"
+  [ -n "$(find "$prefix_dir/ProgramData" -name "$SHORTCUT_NAME")" ] || fail "the installer made no Start-menu shortcut"
+  wine_quiet wine reg query "$UNINSTALL_KEY" /v UninstallString || fail "no uninstaller registered in Add/Remove Programs"
+
+  kv58_log "Starting the installed program and storing the settings through $SIM_PORT"
+  store_lines=$(grep -c '"event":"store"' "$LOGS/sim.jsonl")
+  (cd "$prefix_dir/$PRODUCT_DIR" && exec timeout 120 wine kv58-controller.exe </dev/null >"$LOGS/controller.log" 2>&1) &
+  program=$!
+  pids+=("$program")
+  window=$(timeout 60 xdotool search --sync --onlyvisible --name "^$WINDOW_TITLE\$" | head -n1)
+  [ -n "$window" ] || fail "the installed program showed no window titled \"$WINDOW_TITLE\""
+
+  click_in_window "$window" "${PORT_BOX[@]}"
+  xdotool key --clearmodifiers ctrl+a
+  xdotool type --delay 50 "$SIM_PORT"
+  click_in_window "$window" "${CONNECT_BOX[@]}"
+  sleep 1
+  click_in_window "$window" "${STORE_BUTTON[@]}"
+  for _ in $(seq 50); do
+    [ "$(grep -c '"event":"store"' "$LOGS/sim.jsonl")" -gt "$store_lines" ] && break
+    sleep 0.1
+  done
+  import -window root "$LOGS/installed-program.png" 2>/dev/null
+  [ "$(grep -c '"event":"store"' "$LOGS/sim.jsonl")" -gt "$store_lines" ] ||
+    fail "the simulator received no store command from the installed program (screenshot: $LOGS/installed-program.png)"
+
+  xdotool key --window "$window" alt+F4
+  wait "$program"
+  status=$?
+  [ "$status" -eq 0 ] || fail "the installed program ended with $status after its window was closed"
+
+  kv58_log "Uninstalling silently"
+  wine_quiet wine "$prefix_dir/$PRODUCT_DIR/uninstall.exe" /S || fail "the silent uninstall failed"
+  # The uninstaller runs from a copy of itself and returns at once: wait for its work.
+  for _ in $(seq 100); do
+    [ -e "$prefix_dir/$PRODUCT_DIR" ] || break
+    sleep 0.1
+  done
+  [ ! -e "$prefix_dir/$PRODUCT_DIR" ] || fail "the uninstaller left $(find "$prefix_dir/$PRODUCT_DIR" | head -n5)"
+  [ -z "$(find "$prefix_dir/ProgramData" -name "$SHORTCUT_NAME")" ] || fail "the uninstaller left the Start-menu shortcut"
+  ! wine_quiet wine reg query "$UNINSTALL_KEY" || fail "the uninstaller left its Add/Remove Programs entry"
+  kv58_log "The installed program stored the settings through $SIM_PORT, ended with 0, and was uninstalled"
+}
