@@ -7,6 +7,9 @@ KV58_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # the tools parse their options with CLI11).
 KV58_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev libcli11-dev
   googletest libbenchmark-dev fonts-comic-neue fonts-dejavu-core)
+# Packages to build the Debian package (scripts/package-linux) and to check it.
+KV58_PACKAGE_PACKAGES=(dpkg-dev file help2man)
+KV58_PACKAGE_CHECK_PACKAGES=(desktop-file-utils appstream lintian librsvg2-bin imagemagick)
 # Packages to show the window where there is no display, and to photograph it.
 KV58_DISPLAY_PACKAGES=(xvfb xauth x11-utils imagemagick)
 
@@ -34,6 +37,11 @@ kv58_require_packages() {
   # Another install may hold the package lock (a parallel script): wait for it, do not fail.
   apt-get -o DPkg::Lock::Timeout=600 update -qq
   apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# The version in the top CMakeLists.txt's project(), e.g. 1.0.0.
+kv58_version() {
+  sed -n 's/^project(kv58 VERSION \([0-9.]*\).*/\1/p' "$KV58_ROOT/CMakeLists.txt"
 }
 
 kv58_log() { printf '\033[1m==> %s\033[0m\n' "$*"; }
