@@ -60,7 +60,7 @@ std::optional<std::string> PortName(const Request& request, Console& console, st
 // The texts of the send steps, all read before the port is opened.
 bool ReadTexts(const Request& request, Console& console, std::vector<std::string>& texts,
                std::string& error) {
-  texts.assign(request.steps.size(), std::string());
+  texts = std::vector<std::string>(request.steps.size());
   for (std::size_t i = 0; i < request.steps.size(); ++i) {
     if (request.steps[i].kind != Step::Kind::Send) {
       continue;
