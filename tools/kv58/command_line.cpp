@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <array>
+#include <cctype>
 #include <charconv>
 #include <functional>
 #include <memory>
@@ -150,11 +151,11 @@ void DescribeCommands(CLI::App& app, Request& request) {
 void DescribeOptions(CLI::App& app, Request& request) {
   app.add_option_function<std::string>("--port",
                                        [&request](const std::string& name) {
-                                         if (!IsPortName(name)) {
+                                         request.port = PortName(name);
+                                         if (!request.port) {
                                            Refuse("--port takes a port name such as COM5, not \"" + name +
                                                   "\"");
                                          }
-                                         request.port = name;
                                        })
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   app.add_option_function<std::string>(
@@ -245,9 +246,19 @@ CommandLine ParseCommandLine(std::span<const std::string_view> args) {
   return result;
 }
 
-bool IsPortName(std::string_view name) {
+std::optional<std::string> PortName(std::string_view name) {
   constexpr std::string_view kPrefix = "COM";
-  return name.starts_with(kPrefix) && ToIntOrDefault(name.substr(kPrefix.size()), 0) > 0;
+  if (name.size() < kPrefix.size()) {
+    return std::nullopt;
+  }
+  std::string spelled(name);
+  for (std::size_t i = 0; i < kPrefix.size(); ++i) {
+    spelled[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(spelled[i])));
+  }
+  if (!spelled.starts_with(kPrefix) || ToIntOrDefault(name.substr(kPrefix.size()), 0) <= 0) {
+    return std::nullopt;
+  }
+  return spelled;
 }
 
 std::string_view ScrollName(std::int32_t value) {

@@ -44,8 +44,9 @@ inline constexpr int kExitUsageError = 2;
 // Parses the arguments after the program name.
 [[nodiscard]] CommandLine ParseCommandLine(std::span<const std::string_view> args);
 
-// A port name as the window takes it: "COM" and a number from 1 (COM7, COM12).
-[[nodiscard]] bool IsPortName(std::string_view name);
+// A port name as the window takes it, "COM" and a number from 1 (COM7, COM12); "com7" is
+// taken too, as Windows takes it, and comes back as "COM7". None for anything else.
+[[nodiscard]] std::optional<std::string> PortName(std::string_view name);
 
 // The names of the scroll types, by their value.
 [[nodiscard]] std::string_view ScrollName(std::int32_t value);

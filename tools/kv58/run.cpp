@@ -38,17 +38,17 @@ int ListPorts(Console& console, Machine& machine) {
 }
 
 // --port, else KV58_PORT; none is an error unless nothing is to be opened.
-std::optional<std::string> PortName(const Request& request, Console& console, std::string& error) {
+std::optional<std::string> ChosenPort(const Request& request, Console& console, std::string& error) {
   if (request.port) {
     return request.port;
   }
   if (const auto fromEnvironment = console.environment(kPortVariable)) {
-    if (!IsPortName(*fromEnvironment)) {
+    auto name = PortName(*fromEnvironment);
+    if (!name) {
       error =
           std::string(kPortVariable) + " holds \"" + *fromEnvironment + "\", not a port name such as COM5";
-      return std::nullopt;
     }
-    return fromEnvironment;
+    return name;
   }
   if (request.dryRun) {
     return std::string(kDryRunPort);
@@ -86,8 +86,8 @@ int SendSteps(const Request& request, const std::string& portName, const std::ve
   monitor.tick = tick;
   monitor.stopRequested = [&console] { return console.interrupted(); };
   StepRunner runner(StepContext{port, driver, pause, portName, console.out, console.err,
-                                request.quiet || request.dryRun, console.errIsTerminal && !request.quiet,
-                                monitor});
+                                request.quiet || request.dryRun,
+                                console.errIsTerminal && !request.quiet && !request.dryRun, monitor});
   for (std::size_t i = 0; i < request.steps.size(); ++i) {
     const Step& step = request.steps[i];
     if (step.kind == Step::Kind::Monitor) {
@@ -126,7 +126,7 @@ int RunKv58(std::span<const std::string_view> args, Console& console, Machine& m
   }
 
   std::string error;
-  const auto portName = PortName(request, console, error);
+  const auto portName = ChosenPort(request, console, error);
   if (!portName) {
     return UsageError(console, error);
   }
