@@ -7,12 +7,14 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
+#include <QWindow>
 
 #include "app/display_text.h"
 #include "app/prompts.h"
 #include "app/widgets/combo_box.h"
 #include "app/widgets/radio_group.h"
 #include "app/widgets/track_bar.h"
+#include "app/window_placement.h"
 
 namespace kv58 {
 namespace {
@@ -42,17 +44,15 @@ std::string TForm1::TranslateCurrent(std::string_view key) const {
   return LanguageRows.Translate(key, LanguageIndex);
 }
 
+// The designed point, unless the whole frame would not fit on that screen's free area
+// (small laptop screens): then just far enough up and left to fit.
 void TForm1::PlaceOnScreen() {
-  const bool visible = QGuiApplication::screenAt(kDesignedPosition) != nullptr;
-  if (visible) {
-    move(kDesignedPosition);
-    return;
-  }
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    QRect frame = frameGeometry();
-    frame.moveCenter(screen->availableGeometry().center());
-    move(frame.topLeft());
-  }
+  create(); // the platform window knows the frame: title bar and borders
+  const QSize frame = size().grownBy(windowHandle() ? windowHandle()->frameMargins() : QMargins());
+  const QScreen* screen = QGuiApplication::screenAt(kDesignedPosition);
+  const QScreen* primary = QGuiApplication::primaryScreen();
+  const auto area = screen ? std::optional(screen->availableGeometry()) : std::nullopt;
+  move(PlaceFrame(frame, kDesignedPosition, area, primary ? primary->availableGeometry() : QRect()));
 }
 
 // The language file may name the application; the desktop then shows that name for it

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -155,8 +156,14 @@ void TForm1::CreateControls() {
   setTabOrder(CheckBoxConnect, Button5);
   setTabOrder(Button5, Button2);
   setTabOrder(Button2, Button1);
-  setTabOrder(Button1, RadioGroup1);
-  setTabOrder(RadioGroup1, ComboBoxLang);
+  // A group box takes no part in the chain itself: its buttons do, the group keeping them in
+  // place through every language pass.
+  QWidget* previous = Button1;
+  for (const int item : {0, 1, 2}) {
+    setTabOrder(previous, RadioGroup1->Button(item));
+    previous = RadioGroup1->Button(item);
+  }
+  setTabOrder(previous, ComboBoxLang);
 
   Timer1 = new QTimer(this);
   Timer1->setInterval(1000);

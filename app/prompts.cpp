@@ -17,13 +17,15 @@ constexpr auto kAllFilesFilter = "All files (*)";
 } // namespace
 
 std::optional<std::filesystem::path> QtPrompts::AskFileToOpen() {
-  // No title, folder or default suffix of our own: the system's defaults.
-  const QString chosen =
-      QFileDialog::getOpenFileName(parent_, QString(), QString(), QString::fromLatin1(kAllFilesFilter));
-  if (chosen.isEmpty()) {
+  // No title, folder or default suffix of our own: the system's defaults. Any name is
+  // accepted, an existing file or not: the loading step reports a file it cannot read.
+  QFileDialog dialog(parent_, QString(), QString(), QString::fromLatin1(kAllFilesFilter));
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
     return std::nullopt;
   }
-  return std::filesystem::path(chosen.toStdU16String());
+  return std::filesystem::path(dialog.selectedFiles().constFirst().toStdU16String());
 }
 
 void QtPrompts::ShowMessage(const std::string& text) {

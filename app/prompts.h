@@ -14,7 +14,8 @@ class Prompts {
 public:
   virtual ~Prompts() = default;
 
-  // The path the user chose, or nothing when the prompt was cancelled.
+  // The path the user chose or typed, whether that file exists or not; nothing when the
+  // prompt was cancelled.
   [[nodiscard]] virtual std::optional<std::filesystem::path> AskFileToOpen() = 0;
   // A modal box with the text, an empty caption, one OK button and no icon.
   virtual void ShowMessage(const std::string& text) = 0;

@@ -92,8 +92,8 @@ TEST_F(CommandsTest, UserMovementsSendAgainEvenWithoutAChange) {
   QTest::keyClick(form().TrackBar1, Qt::Key_Right); // at the end: still two notifications
   EXPECT_EQ(harness.Line(), "FF 03 10 FF 03 10");
   harness.driver.ClearRecord();
-  QTest::keyClick(form().TrackBar1, Qt::Key_PageDown);
-  EXPECT_EQ(form().TrackBar1->Position(), 14) << "a page is two steps";
+  QTest::keyClick(form().TrackBar1, Qt::Key_PageUp);
+  EXPECT_EQ(form().TrackBar1->Position(), 14) << "a page is two steps, PageUp towards the minimum";
 }
 
 TEST_F(CommandsTest, AClickBesideTheHandleMovesAPageAndTheReleaseRepeatsIt) {

@@ -1,70 +1,134 @@
 #include "app/widgets/radio_group.h"
 
-#include <QButtonGroup>
 #include <QGridLayout>
+#include <QKeyEvent>
 #include <QRadioButton>
 
 namespace kv58 {
+namespace {
+
+// Left and Up step back, Right and Down forward, as in a Windows radio group.
+int ArrowStep(int key) {
+  switch (key) {
+  case Qt::Key_Left:
+  case Qt::Key_Up:
+    return -1;
+  case Qt::Key_Right:
+  case Qt::Key_Down:
+    return 1;
+  default:
+    return 0;
+  }
+}
+
+} // namespace
 
 TRadioGroup::TRadioGroup(const QString& caption, int columns, QWidget* parent)
-    : QGroupBox(caption, parent), columns_(columns), buttons_(new QButtonGroup(this)),
-      layout_(new QGridLayout(this)) {
-  buttons_->setExclusive(false); // exclusivity is ours, so "no selection" stays possible
+    : QGroupBox(caption, parent), columns_(columns), layout_(new QGridLayout(this)) {
   layout_->setContentsMargins(8, 4, 8, 4);
-  connect(buttons_, &QButtonGroup::idClicked, this, &TRadioGroup::SetItemIndex);
 }
 
 QStringList TRadioGroup::Items() const {
   QStringList texts;
-  for (QAbstractButton* button : buttons_->buttons()) {
-    texts << button->text();
+  for (int i = 0; i < count_; ++i) {
+    texts << buttons_[i]->text();
   }
   return texts;
 }
 
+// The buttons are hidden, not destroyed: reused by the next items, they keep their place in
+// the window's tab chain, which new widgets would only join at its end.
 void TRadioGroup::ClearItems() {
   itemIndex_ = -1;
-  for (QAbstractButton* button : buttons_->buttons()) {
-    buttons_->removeButton(button);
-    delete button;
+  count_ = 0;
+  for (QRadioButton* button : buttons_) {
+    button->setChecked(false);
+    button->hide();
   }
 }
 
 void TRadioGroup::AddItem(const QString& text) {
-  auto* button = new QRadioButton(text, this);
-  button->setAutoExclusive(false);
-  buttons_->addButton(button, static_cast<int>(buttons_->buttons().size()));
+  QRadioButton* button = TakeButton(text);
+  ++count_;
   PlaceButtons();
+  UpdateTabStop();
   button->show();
 }
 
+QRadioButton* TRadioGroup::TakeButton(const QString& text) {
+  if (count_ < buttons_.size()) {
+    QRadioButton* button = buttons_[count_];
+    button->setText(text);
+    return button;
+  }
+  auto* button = new QRadioButton(text, this);
+  button->setAutoExclusive(false); // exclusivity is ours, so "no selection" stays possible
+  button->installEventFilter(this);
+  const int index = static_cast<int>(buttons_.size());
+  connect(button, &QRadioButton::clicked, this, [this, index] { SetItemIndex(index); });
+  if (!buttons_.isEmpty()) {
+    setTabOrder(buttons_.last(), button);
+  }
+  buttons_.append(button);
+  return button;
+}
+
 void TRadioGroup::SetItemIndex(int index) {
-  const auto count = static_cast<int>(buttons_->buttons().size());
-  if (index < -1 || index >= count) {
+  if (index < -1 || index >= count_) {
     return;
   }
-  for (int i = 0; i < count; ++i) {
-    buttons_->button(i)->setChecked(i == index);
+  for (int i = 0; i < count_; ++i) {
+    buttons_[i]->setChecked(i == index);
   }
   if (index == itemIndex_) {
     return;
   }
   itemIndex_ = index;
+  UpdateTabStop();
   if (index != -1) {
     emit Click();
   }
 }
 
 QRadioButton* TRadioGroup::Button(int index) const {
-  return qobject_cast<QRadioButton*>(buttons_->button(index));
+  return index >= 0 && index < count_ ? buttons_[index] : nullptr;
+}
+
+bool TRadioGroup::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() != QEvent::KeyPress) {
+    return QGroupBox::eventFilter(watched, event);
+  }
+  const int step = ArrowStep(static_cast<QKeyEvent*>(event)->key());
+  if (step == 0) {
+    return QGroupBox::eventFilter(watched, event);
+  }
+  MoveSelection(step);
+  return true;
+}
+
+void TRadioGroup::MoveSelection(int step) {
+  if (count_ == 0) {
+    return;
+  }
+  const int from = itemIndex_ == -1 ? (step > 0 ? -1 : 0) : itemIndex_;
+  const int to = (from + step + count_) % count_;
+  SetItemIndex(to);
+  buttons_[to]->setFocus(step > 0 ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+}
+
+// Only one button is a tab stop: the selected one, or the first while none is selected.
+// The others still take focus from a click.
+void TRadioGroup::UpdateTabStop() {
+  const int stop = itemIndex_ == -1 ? 0 : itemIndex_;
+  for (int i = 0; i < buttons_.size(); ++i) {
+    buttons_[i]->setFocusPolicy(i == stop ? Qt::StrongFocus : Qt::ClickFocus);
+  }
 }
 
 void TRadioGroup::PlaceButtons() {
-  const auto buttons = buttons_->buttons();
-  const auto count = static_cast<int>(buttons.size());
-  const int rows = (count + columns_ - 1) / columns_;
-  for (int i = 0; i < count; ++i) {
-    layout_->addWidget(buttons_->button(i), i % rows, i / rows); // filled column by column
+  const int rows = (count_ + columns_ - 1) / columns_;
+  for (int i = 0; i < count_; ++i) {
+    layout_->addWidget(buttons_[i], i % rows, i / rows); // filled column by column
   }
 }
 

@@ -3,11 +3,13 @@
 // Click signal fires whenever the selected index moves to another item, by the user or by
 // code, also while the group is disabled. Clearing the items leaves no selection and fires
 // nothing; clicking the item that is already selected fires nothing.
+// From the keyboard it is one stop in the window's tab chain, entered on the selected item
+// (the first one when none is selected); the arrow keys move the selection round the items.
 
 #include <QGroupBox>
+#include <QList>
 #include <QStringList>
 
-class QButtonGroup;
 class QGridLayout;
 class QRadioButton;
 
@@ -29,12 +31,19 @@ public:
 signals:
   void Click();
 
+protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+  [[nodiscard]] QRadioButton* TakeButton(const QString& text);
   void PlaceButtons();
+  void UpdateTabStop();
+  void MoveSelection(int step);
 
   int columns_;
   int itemIndex_ = -1;
-  QButtonGroup* buttons_;
+  int count_ = 0; // the first count_ buttons are the items; the rest wait hidden for reuse
+  QList<QRadioButton*> buttons_;
   QGridLayout* layout_;
 };
 

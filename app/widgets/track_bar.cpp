@@ -4,23 +4,31 @@
 #include <QMouseEvent>
 #include <QStyle>
 #include <QStyleOptionSlider>
+#include <optional>
 
 namespace kv58 {
 namespace {
 
-bool IsMovementKey(int key) {
+// The keys of a Windows trackbar: Left, Up and PageUp go towards the minimum, Right, Down
+// and PageDown towards the maximum (Qt's own slider raises the value on Up and PageUp).
+std::optional<QAbstractSlider::SliderAction> TrackBarAction(int key) {
   switch (key) {
   case Qt::Key_Left:
-  case Qt::Key_Right:
   case Qt::Key_Up:
+    return QAbstractSlider::SliderSingleStepSub;
+  case Qt::Key_Right:
   case Qt::Key_Down:
+    return QAbstractSlider::SliderSingleStepAdd;
   case Qt::Key_PageUp:
+    return QAbstractSlider::SliderPageStepSub;
   case Qt::Key_PageDown:
+    return QAbstractSlider::SliderPageStepAdd;
   case Qt::Key_Home:
+    return QAbstractSlider::SliderToMinimum;
   case Qt::Key_End:
-    return true;
+    return QAbstractSlider::SliderToMaximum;
   default:
-    return false;
+    return std::nullopt;
   }
 }
 
@@ -40,16 +48,22 @@ TTrackBar::TTrackBar(int minimum, int maximum, int position, QWidget* parent)
 }
 
 void TTrackBar::keyPressEvent(QKeyEvent* event) {
+  const auto action = TrackBarAction(event->key());
+  if (!action) {
+    QSlider::keyPressEvent(event);
+    return;
+  }
+  event->accept();
   const int before = value();
-  QSlider::keyPressEvent(event);
-  if (IsMovementKey(event->key()) && value() == before && isEnabled()) {
+  triggerAction(*action);
+  if (value() == before && isEnabled()) {
     emit Change(); // pressed against the end of the range: the user still moved it
   }
 }
 
 void TTrackBar::keyReleaseEvent(QKeyEvent* event) {
   QSlider::keyReleaseEvent(event);
-  if (IsMovementKey(event->key()) && !event->isAutoRepeat() && isEnabled()) {
+  if (TrackBarAction(event->key()) && !event->isAutoRepeat() && isEnabled()) {
     emit Change();
   }
 }

@@ -3,7 +3,8 @@
 // from code, and also on the user's end-of-movement notifications that leave the value as
 // it is: the release after a drag or a click beside the handle, the release of a movement key,
 // and a movement key pressed at the end of the range. Setting the current value from code
-// fires nothing.
+// fires nothing. Its keys are a Windows trackbar's: Left, Up and PageUp move towards the
+// minimum, Right, Down and PageDown towards the maximum, Home and End to the ends.
 
 #include <QSlider>
 

@@ -1,0 +1,74 @@
+// The real open-file prompt, answered by typing into it as a user would.
+
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+#include <memory>
+
+#include "app/prompts.h"
+
+namespace kv58 {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Types the name into the prompt once it is open, then presses Return or clicks Cancel.
+// Whatever still asks for an answer after that (a "file not found" warning, say) is named in
+// `left` and closed, so a prompt that insists fails the test rather than hanging it.
+std::unique_ptr<QTimer> AnswerPrompt(const QString& name, bool accept, QStringList& left) {
+  auto poll = std::make_unique<QTimer>();
+  QObject::connect(poll.get(), &QTimer::timeout, [=, &left, answered = false]() mutable {
+    QWidget* modal = QApplication::activeModalWidget();
+    auto* dialog = qobject_cast<QFileDialog*>(modal);
+    if (!answered && dialog != nullptr) {
+      answered = true;
+      auto* nameField = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+      nameField->setText(name);
+      // Queued, so that a box the answer opens finds this poll free to close it.
+      QMetaObject::invokeMethod(
+          dialog,
+          [=] {
+            if (accept) {
+              QTest::keyClick(nameField, Qt::Key_Return);
+            } else {
+              QTest::mouseClick(dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel),
+                                Qt::LeftButton);
+            }
+          },
+          Qt::QueuedConnection);
+    } else if (answered && modal != nullptr) {
+      left << modal->metaObject()->className();
+
+      modal->close();
+    }
+  });
+  poll->start(20);
+  return poll;
+}
+
+TEST(OpenFilePrompt, ATypedNameIsTakenWhetherTheFileExistsOrNot) {
+  const fs::path missing = fs::temp_directory_path() / "kv58-no-such-file.txt";
+  fs::remove(missing);
+  struct Row {
+    const char* name;
+    bool accept;
+    std::optional<fs::path> answer;
+  };
+  const std::vector<Row> rows = {{"a missing file, Return", true, missing}, {"Cancel", false, std::nullopt}};
+  for (const auto& [name, accept, answer] : rows) {
+    SCOPED_TRACE(name);
+    QtPrompts prompts;
+    QStringList left;
+    const auto poll = AnswerPrompt(QString::fromStdString(missing.string()), accept, left);
+    EXPECT_EQ(prompts.AskFileToOpen(), answer);
+    EXPECT_TRUE(left.isEmpty()) << left.join(", ").toStdString();
+  }
+}
+
+} // namespace
+} // namespace kv58
