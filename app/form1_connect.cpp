@@ -4,9 +4,9 @@
 
 #include "app/display_text.h"
 #include "app/form1.h"
-#include "protocol/line_settings.h"
 #include "app/widgets/combo_box.h"
 #include "common/int_parse.h"
+#include "protocol/line_settings.h"
 
 namespace kv58 {
 namespace {
