@@ -60,7 +60,7 @@ void TForm1::PlaceOnScreen() {
 void TForm1::ApplyTitle() {
   const std::string title = TranslateCurrent(kTitleKey);
   if (title != "{" + std::string(kTitleKey) + "}") {
-    services_.prompts.SetApplicationTitle(FromBytes(title).toStdString());
+    services_.prompts.SetApplicationTitle(FromBytes(title, LanguageRows.Encoding()).toStdString());
   }
   update();
 }

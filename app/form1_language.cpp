@@ -30,7 +30,7 @@ void TForm1::ComboBoxLangDropDown() {
   const int remembered = ComboBoxLang->ItemIndex();
   ComboBoxLang->ClearAll();
   for (const auto& name : LanguageRows.LanguageNames()) {
-    ComboBoxLang->addItem(FromBytes(name));
+    ComboBoxLang->addItem(FromBytes(name, LanguageRows.Encoding()));
   }
   ComboBoxLang->SetItemIndex(remembered);
   if (ComboBoxLang->ItemIndex() == -1 && ComboBoxLang->count() > 0) {
@@ -42,7 +42,7 @@ void TForm1::ComboBoxLangDropDown() {
 // lookup; a lookup that fails stops the pass where it is, earlier texts already renamed.
 void TForm1::ComboBoxLangChange() {
   const auto text = [this](std::string_view key) {
-    return FromBytes(LanguageRows.Translate(key, ComboBoxLang->ItemIndex()));
+    return FromBytes(LanguageRows.Translate(key, ComboBoxLang->ItemIndex()), LanguageRows.Encoding());
   };
   const auto lower = [&](std::string_view key) { return text(key).toLower(); };
 
@@ -67,7 +67,8 @@ void TForm1::ComboBoxLangChange() {
   }
   RadioGroup1->SetItemIndex(selected);
 
-  PortConnectedText = ToBytes(lower("PORT CONNECTED"));
+  // The log's own lines are UTF-8; this one joins them.
+  PortConnectedText = lower("PORT CONNECTED").toStdString();
 }
 
 } // namespace kv58

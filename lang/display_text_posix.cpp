@@ -5,8 +5,6 @@
 #include <cstdint>
 #include <iconv.h>
 
-#include "lang/utf8.h"
-
 namespace kv58 {
 namespace {
 
@@ -79,8 +77,8 @@ std::string AsciiOnly(std::string_view bytes) {
 
 } // namespace
 
-std::string DecodeForDisplay(std::string_view bytes) {
-  if (IsValidUtf8(bytes)) {
+std::string DecodeForDisplay(std::string_view bytes, TextEncoding encoding) {
+  if (encoding == TextEncoding::Utf8) {
     return std::string(bytes);
   }
   Cp1250Decoder decoder;

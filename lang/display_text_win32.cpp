@@ -5,8 +5,6 @@
 #include <cstddef>
 #include <windows.h>
 
-#include "lang/utf8.h"
-
 namespace kv58 {
 namespace {
 
@@ -38,10 +36,8 @@ std::string WideToUtf8(const std::wstring& wide) {
 
 } // namespace
 
-// Files written on Windows are in the ANSI code page; a file that is well-formed UTF-8 (as the
-// shipped example is) is taken as UTF-8, since Polish text in Windows-1250 practically never is.
-std::string DecodeForDisplay(std::string_view bytes) {
-  if (IsValidUtf8(bytes)) {
+std::string DecodeForDisplay(std::string_view bytes, TextEncoding encoding) {
+  if (encoding == TextEncoding::Utf8) {
     return std::string(bytes);
   }
   std::string out;

@@ -1,27 +1,21 @@
 #include "lang/file_lines.h"
 
-#include <algorithm>
-#include <fstream>
+#include <string>
 #include <string_view>
 #include <system_error>
-#include <vector>
 
 #include "common/errors.h"
+#include "common/read_only_file.h"
 
 namespace kv58 {
 namespace {
 
-// A link that points nowhere counts as no file: there is nothing to read behind it.
+// What the existence test of the language file counts as no file: nothing of that name, a
+// link that points nowhere, or a folder.
 bool NamesNoFile(const std::filesystem::path& path) {
   std::error_code error;
-  return std::filesystem::status(path, error).type() == std::filesystem::file_type::not_found;
-}
-
-// A folder opens fine as a stream on some systems and only fails when read; refusing it up
-// front gives the same error everywhere.
-bool IsFolder(const std::filesystem::path& path) {
-  std::error_code error;
-  return std::filesystem::is_directory(path, error);
+  const auto type = std::filesystem::status(path, error).type();
+  return type == std::filesystem::file_type::not_found || type == std::filesystem::file_type::directory;
 }
 
 } // namespace
@@ -31,26 +25,19 @@ bool ForEachFileLine(const std::filesystem::path& path, const LineSplitter::Line
   if (NamesNoFile(path)) {
     return false;
   }
-  std::ifstream file;
-  if (!IsFolder(path)) {
-    file.open(path, std::ios::in | std::ios::binary);
-  }
-  if (!file.is_open()) {
+  ReadOnlyFile file(path);
+  if (!file.RegularFileSize()) {
     throw FileOpenError(path.string());
   }
 
   LineSplitter splitter(sink);
-  std::vector<char> chunk(std::max<std::size_t>(chunkBytes, 1));
-  while (file) {
-    file.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-    const auto got = static_cast<std::size_t>(file.gcount());
-    if (!splitter.Feed(std::string_view(chunk.data(), got))) {
-      break;
+  std::string chunk;
+  const std::size_t wanted = chunkBytes > 0 ? chunkBytes : 1;
+  do {
+    if (!file.ReadAtMost(wanted, chunk)) {
+      throw FileOpenError(path.string());
     }
-  }
-  if (file.bad()) {
-    throw FileOpenError(path.string());
-  }
+  } while (splitter.Feed(chunk) && chunk.size() == wanted);
   splitter.Finish();
   return true;
 }

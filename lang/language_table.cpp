@@ -10,6 +10,7 @@ namespace {
 
 constexpr char kCellSeparator = '\t';
 constexpr char kCommentMark = '#';
+constexpr char kBlank = ' ';
 constexpr std::string_view kEmptyCellMark = "*NULL*";
 
 std::string_view WithoutComment(std::string_view line) { return line.substr(0, line.find(kCommentMark)); }
@@ -21,6 +22,11 @@ std::string_view SkipSeparators(std::string_view text) {
 
 std::string CellText(std::string_view cell) {
   return cell == kEmptyCellMark ? std::string() : std::string(cell);
+}
+
+// The rest of a line after its last TAB, when it holds nothing but blanks, is no cell.
+bool IsBlankRest(std::string_view cell, bool lastInLine) {
+  return lastInLine && cell.find_first_not_of(kBlank) == std::string_view::npos;
 }
 
 bool HoldsCell(const LANGstring& row, std::string_view key) {
@@ -44,8 +50,17 @@ void LanguageTable::LoadLanguageFile(const std::filesystem::path& path) {
 
 void LanguageTable::LoadLanguageFile(const std::filesystem::path& path, std::size_t chunkBytes) {
   // No file is not an error here: the table simply stays as it is.
-  (void)ForEachFileLine(
-      path, [this](std::string_view line) { ParseLanguageLine(line); }, chunkBytes);
+  TextEncodingJudge judge;
+  const bool read = ForEachFileLine(
+      path,
+      [this, &judge](std::string_view line) {
+        judge.SeeLine(line);
+        ParseLanguageLine(line);
+      },
+      chunkBytes);
+  if (read) {
+    encoding_ = judge.Verdict();
+  }
 }
 
 void LanguageTable::ParseLanguageLine(std::string_view line) {
@@ -53,7 +68,10 @@ void LanguageTable::ParseLanguageLine(std::string_view line) {
   // Each turn takes at least one byte off the front, so the loop always ends.
   for (auto rest = SkipSeparators(WithoutComment(line)); !rest.empty(); rest = SkipSeparators(rest)) {
     const auto cellEnd = std::min(rest.find(kCellSeparator), rest.size());
-    row.AddCell(CellText(rest.substr(0, cellEnd)));
+    const auto cell = rest.substr(0, cellEnd);
+    if (!IsBlankRest(cell, cellEnd == rest.size())) {
+      row.AddCell(CellText(cell));
+    }
     rest.remove_prefix(cellEnd);
   }
   LanguageRows.push_back(std::move(row));

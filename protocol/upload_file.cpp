@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "protocol/read_only_file.h"
+#include "common/read_only_file.h"
 #include "protocol/text_upload.h"
 
 namespace kv58 {

@@ -12,17 +12,7 @@ constexpr std::string_view kPrefix = "COM";
 constexpr std::int32_t kPortsPerFamily = 32;
 constexpr std::array<std::string_view, 4> kDeviceFamilies = {"ttyS", "ttyUSB", "ttyACM", "ttyAMA"};
 
-std::filesystem::path ConfigHome() {
-  const char* configHome = std::getenv("XDG_CONFIG_HOME");
-  if (configHome != nullptr && *configHome != '\0') {
-    return configHome;
-  }
-  const char* home = std::getenv("HOME");
-  if (home != nullptr && *home != '\0') {
-    return std::filesystem::path(home) / ".config";
-  }
-  return {};
-}
+bool IsAbsolute(const char* value) { return value != nullptr && value[0] == '/'; }
 
 bool IsCanonicalNumber(std::string_view digits) {
   return !digits.empty() && digits.front() >= '1' && digits.front() <= '9' &&
@@ -31,9 +21,24 @@ bool IsCanonicalNumber(std::string_view digits) {
 
 } // namespace
 
+std::optional<std::filesystem::path> PortMapDirectory(const char* xdgConfigHome, const char* home) {
+  std::filesystem::path base;
+  if (IsAbsolute(xdgConfigHome)) {
+    base = xdgConfigHome;
+  } else if (IsAbsolute(home)) {
+    base = std::filesystem::path(home) / ".config";
+  } else {
+    return std::nullopt;
+  }
+  return base / "kv58" / "ports";
+}
+
+std::optional<std::filesystem::path> PortMapDirectoryFromEnvironment() {
+  return PortMapDirectory(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+}
+
 PortLocations DefaultPortLocations() {
-  const auto configHome = ConfigHome();
-  return PortLocations{configHome.empty() ? std::filesystem::path{} : configHome / "kv58" / "ports", "/dev"};
+  return PortLocations{PortMapDirectoryFromEnvironment().value_or(std::filesystem::path{}), "/dev"};
 }
 
 std::optional<std::int32_t> PortNumberOfName(std::string_view portName) {

@@ -19,7 +19,14 @@ struct PortLocations {
   std::filesystem::path deviceRoot;
 };
 
-// ${XDG_CONFIG_HOME:-$HOME/.config}/kv58/ports and /dev. Without either variable there is no map.
+// ${XDG_CONFIG_HOME:-$HOME/.config}/kv58/ports, from the two variables' values (null when
+// unset). As the XDG rules say, an empty or relative XDG_CONFIG_HOME counts as unset; a home
+// that is not an absolute path is none. The controller and the simulator both look here.
+[[nodiscard]] std::optional<std::filesystem::path> PortMapDirectory(const char* xdgConfigHome,
+                                                                    const char* home);
+[[nodiscard]] std::optional<std::filesystem::path> PortMapDirectoryFromEnvironment();
+
+// The map directory from the environment, and /dev. Without a usable directory there is no map.
 [[nodiscard]] PortLocations DefaultPortLocations();
 
 // n of a name spelled exactly as the channel builds it: "COM", then a positive decimal

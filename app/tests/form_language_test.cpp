@@ -9,6 +9,7 @@
 #include <fstream>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "app/application.h"
@@ -171,15 +172,23 @@ TEST_F(LanguageTest, OpeningTheListTwiceKeepsItemsAndSelection) {
   EXPECT_EQ(form().ComboBoxLang->currentText(), "English");
 }
 
+// The encoding is judged once per file: "WIĘŹ" in Windows-1250 (57 49 CA 8F) happens to be
+// valid UTF-8 on its own, and still shows as the Polish word.
 TEST_F(LanguageTest, WindowsAndUtf8FilesShowTheSamePolishLetters) {
-  // "Połącz" and "Język" in Windows-1250 bytes.
+  // "Połącz", "Język" and "WIĘŹ" in Windows-1250 bytes.
   CreateWith("Polski\t\nPo\xB3\xB9"
-             "cz\tCONNECT\t\nJ\xEAzyk\tLANGUAGE\t\n");
-  const QString windows = form().CheckBoxConnect->text() + form().Label5->text();
+             "cz\tCONNECT\t\nJ\xEAzyk\tLANGUAGE\t\nWI\xCA\x8F\tSAVE\t\n");
+  const QString windows = form().CheckBoxConnect->text() + form().Label5->text() + form().Button1->text();
   harness.form.reset();
-  CreateWith("Polski\t\nPołącz\tCONNECT\t\nJęzyk\tLANGUAGE\t\n");
-  EXPECT_EQ(form().CheckBoxConnect->text() + form().Label5->text(), windows);
-  EXPECT_EQ(windows, "połączJĘZYK");
+  CreateWith("Polski\t\nPołącz\tCONNECT\t\nJęzyk\tLANGUAGE\t\nWIĘŹ\tSAVE\t\n");
+  EXPECT_EQ(form().CheckBoxConnect->text() + form().Label5->text() + form().Button1->text(), windows);
+  EXPECT_EQ(windows, "połączJĘZYKwięź");
+}
+
+// Blanks after the last TAB, before a comment, make no extra language.
+TEST_F(LanguageTest, BlanksBeforeACommentAddNoLanguage) {
+  CreateWith("Polski\tEnglish\t   # the languages\nZapisz\tSave\t \t# store\n");
+  EXPECT_EQ(form().ComboBoxLang->count(), 2);
 }
 
 TEST_F(LanguageTest, TheTitleRowNamesTheApplicationButNotTheWindow) {
@@ -188,9 +197,17 @@ TEST_F(LanguageTest, TheTitleRowNamesTheApplicationButNotTheWindow) {
   EXPECT_EQ(form().windowTitle(), "KV - 58 Scroll controller");
 }
 
+TEST_F(LanguageTest, AFolderNamedLikeTheLanguageFileIsNoFile) {
+  fs::create_directories(folder / "lang.txt");
+  harness.Create(folder / "lang.txt");
+  EXPECT_EQ(form().Button1->text(), "{save}");
+  EXPECT_THAT(harness.prompts.errors, ::testing::IsEmpty());
+}
+
+// A FIFO that no one writes would hold start-up for ever if it were opened.
 TEST_F(LanguageTest, ALanguageFileThatCannotBeReadEndsStartUpWithTheErrorBox) {
   const fs::path unreadable = folder / "lang.txt";
-  fs::create_directories(unreadable); // exists, cannot be read as a file
+  ASSERT_EQ(::mkfifo(unreadable.c_str(), 0600), 0);
   const Pause noPause = [](std::uint32_t) {};
   const auto window = CreateMainWindow(
       FormServices{harness.driver, harness.ports, harness.prompts, noPause, unreadable}, harness.prompts);

@@ -12,8 +12,10 @@ namespace {
 // The ANSI code page differs between machines, so only what holds for every code page is
 // checked here: ASCII passes unchanged and the result is always UTF-8.
 TEST(DecodeForDisplay, AsciiPassesUnchanged) {
-  EXPECT_EQ(DecodeForDisplay(""), "");
-  EXPECT_EQ(DecodeForDisplay("SAVE\tRESET"), "SAVE\tRESET");
+  for (const auto encoding : {TextEncoding::Utf8, TextEncoding::Ansi}) {
+    EXPECT_EQ(DecodeForDisplay("", encoding), "");
+    EXPECT_EQ(DecodeForDisplay("SAVE\tRESET", encoding), "SAVE\tRESET");
+  }
 }
 
 TEST(DecodeForDisplay, EveryByteValueGivesValidUtf8) {
@@ -21,7 +23,7 @@ TEST(DecodeForDisplay, EveryByteValueGivesValidUtf8) {
   for (int byte = 1; byte < 256; ++byte) {
     every.push_back(static_cast<char>(byte));
   }
-  const auto text = DecodeForDisplay(every);
+  const auto text = DecodeForDisplay(every, TextEncoding::Ansi);
   EXPECT_TRUE(IsValidUtf8(text));
   EXPECT_EQ(text.substr(0, 127), every.substr(0, 127));
 }

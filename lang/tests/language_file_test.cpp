@@ -11,6 +11,13 @@
 
 #include "common/errors.h"
 
+#ifndef _WIN32
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+#endif
+
 namespace kv58 {
 namespace {
 
@@ -130,19 +137,41 @@ TEST_F(LanguageFileTest, CrLfAcrossTheDefaultChunkBoundaryIsOneLineEnd) {
   EXPECT_THAT(rows[1], ElementsAre("Zapisz", "SAVE"));
 }
 
-TEST_F(LanguageFileTest, FolderInPlaceOfTheFileRaisesTheOpenErrorWithTheNameGiven) {
+// The same existence test as for a missing file: a folder is no file, and start-up goes on.
+TEST_F(LanguageFileTest, FolderInPlaceOfTheFileCountsAsNoFile) {
   fs::create_directory(folder / "lang.txt");
-  const auto previous = fs::current_path();
-  fs::current_path(folder);
   LanguageTable table;
-  try {
-    table.LoadLanguageFile("lang.txt");
-    ADD_FAILURE() << "a folder was read as the language file";
-  } catch (const FileOpenError& error) {
-    EXPECT_STREQ(error.what(), "Cannot open file lang.txt");
-  }
-  fs::current_path(previous);
+  EXPECT_NO_THROW(table.LoadLanguageFile(folder / "lang.txt"));
   EXPECT_EQ(table.RowCount(), 0u);
+}
+
+// Each would block or act on being opened; each is refused at once with the name as given.
+TEST_F(LanguageFileTest, FifoDeviceOrSocketRaisesTheOpenErrorWithoutBlocking) {
+#ifdef _WIN32
+  GTEST_SKIP() << "FIFOs, device nodes and sockets in the file system are POSIX matters";
+#else
+  const auto fifo = folder / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0) << "no writer ever opens it";
+  const auto socketPath = folder / "socket";
+  const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  socketPath.native().copy(address.sun_path, sizeof address.sun_path - 1);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+
+  for (const auto& path : {fifo, fs::path("/dev/null"), socketPath}) {
+    LanguageTable table;
+    try {
+      table.LoadLanguageFile(path);
+      ADD_FAILURE() << path << " was read as the language file";
+    } catch (const FileOpenError& error) {
+      EXPECT_EQ(error.what(), "Cannot open file " + path.string());
+    }
+    EXPECT_EQ(table.RowCount(), 0u);
+  }
+  ::close(listener);
+#endif
 }
 
 TEST_F(LanguageFileTest, UnreadableFileRaisesTheOpenError) {
@@ -158,6 +187,27 @@ TEST_F(LanguageFileTest, UnreadableFileRaisesTheOpenError) {
   LanguageTable table;
   EXPECT_THROW(table.LoadLanguageFile(path), FileOpenError);
   EXPECT_EQ(table.RowCount(), 0u);
+}
+
+// Decided once for the whole file: Windows-1250 words may form valid UTF-8 one by one.
+TEST_F(LanguageFileTest, EncodingIsJudgedForTheWholeFile) {
+  struct Case {
+    const char* label;
+    std::string_view bytes;
+    TextEncoding encoding;
+  };
+  for (const auto& [label, bytes, encoding] :
+       {Case{"Ascii", "Polski\tEnglish\t\r\nSAVE\tSave\t\r\n", TextEncoding::Utf8},
+        Case{"Utf8", "Polski\tEnglish\t\r\nWI\xC4\x98\xC5\xB9\tTIE\t\r\n", TextEncoding::Utf8},
+        // "WIĘŹ" in Windows-1250 is valid UTF-8 on its own; "Język" in the first line is not.
+        Case{"Windows1250", "J\xEAzyk\tLanguage\t\r\nWI\xCA\x8F\tTIE\t\r\n", TextEncoding::Ansi},
+        Case{"Windows1250InACommentOnly", "Polski\t# J\xEAzyk\r\n", TextEncoding::Ansi},
+        Case{"ByteOrderMarkWins", "\xEF\xBB\xBFPolski\t\r\nJ\xEAzyk\t\r\n", TextEncoding::Utf8},
+        Case{"AfterTheNulNothingCounts", "Polski\t\r\n\0J\xEAzyk"sv, TextEncoding::Utf8}}) {
+    LanguageTable table;
+    table.LoadLanguageFile(Write(bytes));
+    EXPECT_EQ(table.Encoding(), encoding) << label;
+  }
 }
 
 } // namespace

@@ -78,13 +78,17 @@ INSTANTIATE_TEST_SUITE_P(
                       LineCase{"MarkBeforeComment", "*NULL*\t#", {""}}),
     [](const auto& row) { return std::string(row.param.label); });
 
-// Text after the last TAB is kept as a last cell rather than dropped.
+// Text after the last TAB is kept as a last cell rather than dropped, unless it is only blanks.
 INSTANTIATE_TEST_SUITE_P(
     TextAfterLastTab, ParseLanguageLineTest,
-    ::testing::Values(LineCase{"LastCellWithoutTab", "Zapisz\tSave", {"Zapisz", "Save"}},
-                      LineCase{"LineWithoutAnyTab", "Zapisz", {"Zapisz"}},
-                      LineCase{"SpacesOnly", "   ", {"   "}},
-                      LineCase{"CellBeforeCommentWithoutTab", "Zapisz\tSave#x", {"Zapisz", "Save"}}),
+    ::testing::Values(
+        LineCase{"LastCellWithoutTab", "Zapisz\tSave", {"Zapisz", "Save"}},
+        LineCase{"LineWithoutAnyTab", "Zapisz", {"Zapisz"}}, LineCase{"SpacesOnlyIsNoCell", "   ", {}},
+        LineCase{"BlanksBeforeCommentAreNoCell", "Zapisz\tSave\t  # the store button", {"Zapisz", "Save"}},
+        LineCase{"BlanksAtTheEndAreNoCell", "Zapisz\tSave\t ", {"Zapisz", "Save"}},
+        LineCase{"BlankCellBeforeATabStaysACell", "Zapisz\t \tSave\t", {"Zapisz", " ", "Save"}},
+        LineCase{"RestWithTextKeepsItsBlanks", "Zapisz\t Save ", {"Zapisz", " Save "}},
+        LineCase{"CellBeforeCommentWithoutTab", "Zapisz\tSave#x", {"Zapisz", "Save"}}),
     [](const auto& row) { return std::string(row.param.label); });
 
 TEST(ParseLanguageLine, AppendsRowsInOrderAndKeepsEmptyOnes) {

@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "protocol/read_only_file.h"
+#include "common/read_only_file.h"
 #include "protocol/tests/temp_dir.h"
 #include "protocol/text_upload.h"
 #include "protocol/upload_file.h"

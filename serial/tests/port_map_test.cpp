@@ -167,6 +167,32 @@ private:
   std::optional<std::string> old_;
 };
 
+struct DirectoryCase {
+  const char* label;
+  const char* xdgConfigHome;
+  const char* home;
+  std::optional<std::filesystem::path> expected;
+};
+
+class PortMapDirectoryTest : public ::testing::TestWithParam<DirectoryCase> {};
+
+TEST_P(PortMapDirectoryTest, FollowsXdgConfigHomeThenHome) {
+  EXPECT_EQ(PortMapDirectory(GetParam().xdgConfigHome, GetParam().home), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Environments, PortMapDirectoryTest,
+    ::testing::Values(
+        DirectoryCase{"XdgSet", "/x/conf", "/home/me", std::filesystem::path("/x/conf/kv58/ports")},
+        DirectoryCase{"XdgUnset", nullptr, "/home/me", std::filesystem::path("/home/me/.config/kv58/ports")},
+        DirectoryCase{"XdgEmpty", "", "/home/me", std::filesystem::path("/home/me/.config/kv58/ports")},
+        DirectoryCase{"XdgRelative", "conf", "/home/me",
+                      std::filesystem::path("/home/me/.config/kv58/ports")},
+        DirectoryCase{"XdgWithoutHome", "/x/conf", nullptr, std::filesystem::path("/x/conf/kv58/ports")},
+        DirectoryCase{"NeitherSet", nullptr, nullptr, std::nullopt},
+        DirectoryCase{"HomeRelative", nullptr, "me", std::nullopt}),
+    [](const auto& row) { return std::string(row.param.label); });
+
 TEST(DefaultPortLocations, MapLivesInTheConfigHome) {
   const ScopedVariable home("HOME", "/home/someone");
   {
@@ -176,6 +202,11 @@ TEST(DefaultPortLocations, MapLivesInTheConfigHome) {
   {
     const ScopedVariable config("XDG_CONFIG_HOME", "");
     EXPECT_EQ(DefaultPortLocations().mapDirectory, std::filesystem::path("/home/someone/.config/kv58/ports"));
+  }
+  {
+    const ScopedVariable config("XDG_CONFIG_HOME", "relative/config");
+    EXPECT_EQ(DefaultPortLocations().mapDirectory, std::filesystem::path("/home/someone/.config/kv58/ports"))
+        << "the simulator ignores a relative one too, so both look in the same place";
   }
   {
     const ScopedVariable config("XDG_CONFIG_HOME", nullptr);

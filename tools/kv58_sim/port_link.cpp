@@ -1,6 +1,5 @@
 #include "tools/kv58_sim/port_link.h"
 
-#include <cstdlib>
 #include <system_error>
 #include <unistd.h>
 
@@ -8,8 +7,6 @@ namespace kv58::sim {
 namespace fs = std::filesystem;
 
 namespace {
-
-bool IsUsableBase(const char* value) { return value != nullptr && value[0] == '/'; }
 
 // Why an existing entry may not be replaced, or nothing when it may.
 std::optional<std::string> ReasonToKeep(const fs::path& entry, const fs::path& target) {
@@ -33,22 +30,6 @@ std::optional<std::string> ReasonToKeep(const fs::path& entry, const fs::path& t
 }
 
 } // namespace
-
-std::optional<fs::path> PortMapDirectory(const char* xdgConfigHome, const char* home) {
-  fs::path base;
-  if (IsUsableBase(xdgConfigHome)) {
-    base = xdgConfigHome;
-  } else if (IsUsableBase(home)) {
-    base = fs::path(home) / ".config";
-  } else {
-    return std::nullopt;
-  }
-  return base / "kv58" / "ports";
-}
-
-std::optional<fs::path> PortMapDirectoryFromEnvironment() {
-  return PortMapDirectory(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
-}
 
 PortLink::~PortLink() { Remove(); }
 

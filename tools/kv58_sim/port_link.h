@@ -10,12 +10,6 @@
 
 namespace kv58::sim {
 
-// ${XDG_CONFIG_HOME:-$HOME/.config}/kv58/ports, from the two variables' values (null when
-// unset). An empty or relative XDG_CONFIG_HOME counts as unset; none without a usable home.
-[[nodiscard]] std::optional<std::filesystem::path> PortMapDirectory(const char* xdgConfigHome,
-                                                                    const char* home);
-[[nodiscard]] std::optional<std::filesystem::path> PortMapDirectoryFromEnvironment();
-
 class PortLink {
 public:
   PortLink() = default;

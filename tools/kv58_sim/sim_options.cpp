@@ -206,7 +206,8 @@ Options:
   --reply HEX          answer every decoded frame and every finished upload with these
                        bytes, e.g. --reply 06 or --reply "4f 4b 0d 0a"
   --send-file FILE     push the file's bytes at the program once, when it first opens
-                       the port (read at start, so a missing file fails at once)
+                       the port (read at start, so a missing file fails at once); a
+                       regular file of at most 1048576 bytes (1 MiB)
   --send-hex HEX       push these bytes once, as --send-file does (after the file's bytes)
   --send-delay MS      wait MS milliseconds after that first open before pushing (0)
   --exit-on-hangup     end when the program closes the port; by default the simulator

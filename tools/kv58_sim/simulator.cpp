@@ -9,7 +9,9 @@
 #include <unistd.h>
 #include <utility>
 
+#include "serial/port_map.h"
 #include "tools/kv58_sim/event_format.h"
+#include "tools/kv58_sim/push_file.h"
 
 namespace kv58::sim {
 namespace {
@@ -34,25 +36,6 @@ bool WriteAll(int fd, std::string_view bytes) {
     bytes.remove_prefix(static_cast<std::size_t>(count));
   }
   return true;
-}
-
-bool ReadWholeFile(const std::string& path, std::string& into, std::string& error) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    error = "cannot open " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  std::array<char, 4096> chunk{};
-  for (;;) {
-    const ssize_t count = read(fd, chunk.data(), chunk.size());
-    if (count > 0) {
-      into.append(chunk.data(), static_cast<std::size_t>(count));
-    } else if (count == 0 || errno != EINTR) {
-      error = count == 0 ? "" : "cannot read " + path + ": " + std::strerror(errno);
-      close(fd);
-      return count == 0;
-    }
-  }
 }
 
 } // namespace
@@ -92,7 +75,7 @@ bool Simulator::Start() {
 bool Simulator::LoadPushBytes() {
   if (options_.sendFile) {
     std::string error;
-    if (!ReadWholeFile(*options_.sendFile, pushBytes_, error)) {
+    if (!LoadPushFile(*options_.sendFile, pushBytes_, error)) {
       Complain(error);
       return false;
     }
@@ -105,7 +88,7 @@ bool Simulator::MakeLink() {
   if (!options_.linkName) {
     return true;
   }
-  const std::optional<std::filesystem::path> directory = PortMapDirectoryFromEnvironment();
+  const std::optional<std::filesystem::path> directory = kv58::PortMapDirectoryFromEnvironment();
   if (!directory) {
     Complain("cannot find the port map directory: neither XDG_CONFIG_HOME nor HOME is an absolute path");
     return false;

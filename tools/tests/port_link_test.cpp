@@ -12,31 +12,6 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 
-struct DirectoryCase {
-  const char* label;
-  const char* xdgConfigHome;
-  const char* home;
-  std::optional<fs::path> expected;
-};
-
-class PortMapDirectoryTest : public ::testing::TestWithParam<DirectoryCase> {};
-
-TEST_P(PortMapDirectoryTest, FollowsXdgConfigHomeThenHome) {
-  EXPECT_EQ(PortMapDirectory(GetParam().xdgConfigHome, GetParam().home), GetParam().expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Environments, PortMapDirectoryTest,
-    ::testing::Values(DirectoryCase{"XdgSet", "/x/conf", "/home/me", fs::path("/x/conf/kv58/ports")},
-                      DirectoryCase{"XdgUnset", nullptr, "/home/me", fs::path("/home/me/.config/kv58/ports")},
-                      DirectoryCase{"XdgEmpty", "", "/home/me", fs::path("/home/me/.config/kv58/ports")},
-                      DirectoryCase{"XdgRelative", "conf", "/home/me",
-                                    fs::path("/home/me/.config/kv58/ports")},
-                      DirectoryCase{"XdgWithoutHome", "/x/conf", nullptr, fs::path("/x/conf/kv58/ports")},
-                      DirectoryCase{"NeitherSet", nullptr, nullptr, std::nullopt},
-                      DirectoryCase{"HomeRelative", nullptr, "me", std::nullopt}),
-    [](const auto& row) { return std::string(row.param.label); });
-
 class PortLinkTest : public ::testing::Test {
 protected:
   void SetUp() override {

@@ -1,4 +1,4 @@
-#include "protocol/read_only_file.h"
+#include "common/read_only_file.h"
 
 #include <cerrno>
 #include <fcntl.h>

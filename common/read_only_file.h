@@ -1,7 +1,9 @@
 #pragma once
 // A file opened for reading only, whose kind and size are learned from the open handle, so
-// that what was checked is what gets read. One implementation per platform; used by the upload
-// file loader and its tests, not by the window.
+// that what was checked is what gets read. The one way this program opens a file it reads
+// (the language file, the file to upload, the simulator's file to push): a FIFO, a device or
+// a socket is refused without being opened, so nothing blocks on it or acts on the open.
+// One implementation per platform.
 
 #include <cstddef>
 #include <cstdint>
