@@ -5,6 +5,7 @@
 #include <QString>
 #include <memory>
 
+#include "app/event_pause.h"
 #include "app/form1.h"
 #include "app/prompts.h"
 #include "serial/port_discovery.h"
@@ -40,7 +41,7 @@ int RunController() {
   SetApplicationIcon();
   QtPrompts prompts;
   const auto ports = SystemPortSource();
-  const FormServices services{SystemSerialDriver(), *ports, prompts, SleepingPause()};
+  const FormServices services{SystemSerialDriver(), *ports, prompts, EventProcessingPause()};
   const auto window = CreateMainWindow(services, prompts);
   if (!window) {
     return 1;

@@ -10,6 +10,7 @@
 #include <QWindow>
 
 #include "app/display_text.h"
+#include "app/log_window.h"
 #include "app/prompts.h"
 #include "app/widgets/combo_box.h"
 #include "app/widgets/radio_group.h"
@@ -31,6 +32,7 @@ TForm1::TForm1(const FormServices& services, QWidget* parent)
   LanguageRows.LoadLanguageFile(services_.languageFile);
   ApplyTitle();
   ConnectEvents();
+  AddLogWindowShortcut(*this, DebugMemo);
   Guarded([this] { FormCreate(); });
 }
 

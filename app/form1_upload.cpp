@@ -1,13 +1,12 @@
 // The send button: pick a text file and upload it to the display page by page.
 
-#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
-#include <QTimer>
 
 #include "app/display_text.h"
 #include "app/form1.h"
 #include "app/prompts.h"
+#include "app/upload_session.h"
 #include "protocol/text_upload.h"
 #include "protocol/upload_file.h"
 
@@ -23,27 +22,6 @@ void ShowSize(QLabel* label, std::uint64_t size) {
   label->setText(QString::number(size));
   label->adjustSize(); // the size label grows with its text
 }
-
-// The upload holds the window for about a second per page: it takes no input and the
-// timer stays quiet meanwhile, and the cursor says so.
-class BusyWindow {
-public:
-  explicit BusyWindow(QTimer* timer) : timer_(timer) {
-    timer_->stop();
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    // Let the new path, size and cursor reach the screen; no input is taken here.
-    QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-  }
-  ~BusyWindow() {
-    QApplication::restoreOverrideCursor();
-    timer_->start();
-  }
-  BusyWindow(const BusyWindow&) = delete;
-  BusyWindow& operator=(const BusyWindow&) = delete;
-
-private:
-  QTimer* timer_;
-};
 
 } // namespace
 
@@ -66,8 +44,13 @@ void TForm1::Button5Click() {
   case UploadFile::Status::Loaded:
     break;
   }
-  const BusyWindow busy(Timer1);
-  UploadText(ComPort, file.bytes, services_.pause, DebugMemo);
+  UploadSession session(*this, *Timer1, PageCount(file.bytes.size()));
+  // Every page is followed by its pause, so the pause is where the progress moves on.
+  const Pause pauseAfterPage = [this, &session](std::uint32_t milliseconds) {
+    session.PageWritten();
+    services_.pause(milliseconds);
+  };
+  UploadText(ComPort, file.bytes, pauseAfterPage, DebugMemo);
 }
 
 } // namespace kv58

@@ -2,8 +2,20 @@
 
 namespace kv58 {
 
-void DebugLog::Log(std::string_view line) { lines_.emplace_back(line); }
+void DebugLog::Log(std::string_view line) {
+  lines_.emplace_back(line);
+  Changed();
+}
 
-void DebugLog::Clear() { lines_.clear(); }
+void DebugLog::Clear() {
+  lines_.clear();
+  Changed();
+}
+
+void DebugLog::Changed() const {
+  if (listener_) {
+    listener_();
+  }
+}
 
 } // namespace kv58

@@ -1,0 +1,68 @@
+#include "app/log_window.h"
+
+#include <QPointer>
+#include <QShortcut>
+#include <QStringList>
+
+#include "common/debug_log.h"
+
+namespace kv58 {
+namespace {
+
+constexpr QSize kLogWindowSize{420, 300};
+
+// The log's lines are UTF-8, as the program writes them.
+QString LineText(const std::string& line) { return QString::fromStdString(line); }
+
+void OpenLogWindow(QWidget& owner, DebugLog& log) {
+  auto* window = owner.findChild<LogWindow*>();
+  if (window == nullptr) {
+    window = new LogWindow(log, &owner);
+    const QPointer<LogWindow> follower(window);
+    log.SetListener([follower] {
+      if (follower) {
+        follower->Follow();
+      }
+    });
+  }
+  window->show();
+  window->raise();
+  window->activateWindow();
+}
+
+} // namespace
+
+LogWindow::LogWindow(const DebugLog& log, QWidget* owner) : QPlainTextEdit(owner), log_(log) {
+  setWindowFlag(Qt::Window);
+  setWindowTitle(QStringLiteral("Dziennik"));
+  setReadOnly(true);
+  setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  setLineWrapMode(QPlainTextEdit::NoWrap);
+  resize(kLogWindowSize);
+  Follow();
+}
+
+// New lines are appended, so a selection or a scrolled view stays where it is; only a log
+// that was emptied is shown afresh.
+void LogWindow::Follow() {
+  const auto& lines = log_.Lines();
+  if (lines.size() < shownLines_ || shownLines_ == 0) {
+    QStringList all;
+    for (const auto& line : lines) {
+      all.append(LineText(line));
+    }
+    setPlainText(all.join(QLatin1Char('\n')));
+  } else {
+    for (std::size_t i = shownLines_; i < lines.size(); ++i) {
+      appendPlainText(LineText(lines[i]));
+    }
+  }
+  shownLines_ = lines.size();
+}
+
+void AddLogWindowShortcut(QWidget& window, DebugLog& log) {
+  auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_L), &window);
+  QObject::connect(shortcut, &QShortcut::activated, &window, [&window, &log] { OpenLogWindow(window, log); });
+}
+
+} // namespace kv58

@@ -1,0 +1,41 @@
+#pragma once
+// What the window shows and holds back while an upload runs: the wait cursor, a progress
+// display with the page and the seconds left, the receive timer stopped, and a request to
+// close the window put off until the upload has ended, so the device never keeps a text
+// without its terminator. Input stays blocked by the pause, which takes none.
+
+#include <QObject>
+#include <cstddef>
+
+class QProgressDialog;
+class QTimer;
+class QWidget;
+
+namespace kv58 {
+
+class UploadSession final : public QObject {
+  Q_OBJECT
+public:
+  UploadSession(QWidget& window, QTimer& receiveTimer, std::size_t pageCount);
+  ~UploadSession() override;
+  UploadSession(const UploadSession&) = delete;
+  UploadSession& operator=(const UploadSession&) = delete;
+
+  // A page has gone to the port; its pause comes next.
+  void PageWritten();
+
+protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+  void ShowProgress();
+
+  QWidget& window_;
+  QTimer& receiveTimer_;
+  QProgressDialog* progress_;
+  std::size_t pageCount_;
+  std::size_t pagesWritten_ = 0;
+  bool closeRequested_ = false;
+};
+
+} // namespace kv58
