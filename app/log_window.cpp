@@ -1,6 +1,7 @@
 #include "app/log_window.h"
 
 #include <QPointer>
+#include <QScreen>
 #include <QShortcut>
 #include <QStringList>
 
@@ -10,6 +11,25 @@ namespace kv58 {
 namespace {
 
 constexpr QSize kLogWindowSize{420, 300};
+constexpr int kGapToOwner = 8;
+
+// Beside the main window, right or else left, so that it covers none of the controls; where
+// neither side has room, the system places it.
+void PlaceBeside(QWidget& window, const QWidget& owner) {
+  const QScreen* screen = owner.screen();
+  if (screen == nullptr) {
+    return;
+  }
+  const QRect room = screen->availableGeometry();
+  const QRect ownerFrame = owner.frameGeometry();
+  QRect place(QPoint(ownerFrame.right() + 1 + kGapToOwner, ownerFrame.top()), window.frameGeometry().size());
+  if (!room.contains(place)) {
+    place.moveRight(ownerFrame.left() - 1 - kGapToOwner);
+  }
+  if (room.contains(place)) {
+    window.move(place.topLeft());
+  }
+}
 
 // The log's lines are UTF-8, as the program writes them.
 QString LineText(const std::string& line) { return QString::fromStdString(line); }
@@ -18,6 +38,7 @@ void OpenLogWindow(QWidget& owner, DebugLog& log) {
   auto* window = owner.findChild<LogWindow*>();
   if (window == nullptr) {
     window = new LogWindow(log, &owner);
+    PlaceBeside(*window, owner);
     const QPointer<LogWindow> follower(window);
     log.SetListener([follower] {
       if (follower) {
