@@ -45,12 +45,12 @@ void TForm1::Button5Click() {
     break;
   }
   UploadSession session(*this, *Timer1, PageCount(file.bytes.size()));
-  // Every page is followed by its pause, so the pause is where the progress moves on.
-  const Pause pauseAfterPage = [this, &session](std::uint32_t milliseconds) {
+  // The progress moves on after each page's write, before its pause; the upload never stops early.
+  const PageObserver showProgress = [&session](const PageOutcome&) {
     session.PageWritten();
-    services_.pause(milliseconds);
+    return true;
   };
-  UploadText(ComPort, file.bytes, pauseAfterPage, DebugMemo);
+  (void)UploadText(ComPort, file.bytes, services_.pause, DebugMemo, showProgress);
 }
 
 } // namespace kv58

@@ -21,11 +21,6 @@ inline constexpr std::size_t kPageBytes = 256;
 inline constexpr std::uint32_t kPagePauseMs = 1000;
 inline constexpr std::uint8_t kTextTerminator = 0x00;
 
-// The pages a text of `size` bytes fills: 0 for the empty text, 8 for 1793 to 1983 bytes.
-[[nodiscard]] constexpr std::size_t PageCount(std::size_t size) {
-  return (size + kPageBytes - 1) / kPageBytes;
-}
-
 inline constexpr std::string_view kPageSentPrefix = "wysłano stronę";
 
 // The log line of a page the port took whole: kPageSentPrefix and the page number from 0.
