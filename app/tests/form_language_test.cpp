@@ -9,8 +9,10 @@
 #include <fstream>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include "app/application.h"
 #include "app/display_text.h"
@@ -206,6 +208,9 @@ TEST_F(LanguageTest, AFolderNamedLikeTheLanguageFileIsNoFile) {
 
 // A FIFO that no one writes would hold start-up for ever if it were opened.
 TEST_F(LanguageTest, ALanguageFileThatCannotBeReadEndsStartUpWithTheErrorBox) {
+#ifdef _WIN32
+  GTEST_SKIP() << "FIFOs are a POSIX matter; the language file's own tests cover opening on Windows";
+#else
   const fs::path unreadable = folder / "lang.txt";
   ASSERT_EQ(::mkfifo(unreadable.c_str(), 0600), 0);
   const Pause noPause = [](std::uint32_t) {};
@@ -213,6 +218,7 @@ TEST_F(LanguageTest, ALanguageFileThatCannotBeReadEndsStartUpWithTheErrorBox) {
       FormServices{harness.driver, harness.ports, harness.prompts, noPause, unreadable}, harness.prompts);
   EXPECT_EQ(window, nullptr);
   EXPECT_THAT(harness.prompts.errors, ElementsAre("Cannot open file " + unreadable.string()));
+#endif
 }
 
 } // namespace

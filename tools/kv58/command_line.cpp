@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "common/int_parse.h"
+#include "tools/common/parse_error_text.h"
 #include "tools/kv58/usage_text.h"
 
 namespace kv58::cli {
@@ -188,18 +189,6 @@ std::optional<std::string> CheckTheWhole(const Request& request) {
   return std::nullopt;
 }
 
-// CLI11's own wording for the slips its checks catch, made to read like the other messages.
-std::string ErrorText(const CLI::ParseError& error) {
-  const std::string text = error.what();
-  if (const std::size_t colon = text.find(": "); colon != std::string::npos && text.ends_with(" missing")) {
-    return text.substr(0, colon) + " needs a value";
-  }
-  if (const std::size_t end = text.find(" was given a disallowed flag override"); end != std::string::npos) {
-    return "--" + text.substr(0, end) + " takes no value";
-  }
-  return text;
-}
-
 CommandLine Failure(std::string error) {
   CommandLine result;
   result.action = CommandLine::Action::Fail;
@@ -228,7 +217,7 @@ CommandLine ParseCommandLine(std::span<const std::string_view> args) {
     result.action = CommandLine::Action::ShowVersion;
     return result;
   } catch (const CLI::ParseError& error) {
-    return Failure(ErrorText(error));
+    return Failure(ParseErrorText(error));
   }
   std::vector<std::string> extra = app.remaining();
   for (CLI::App* command : app.get_subcommands()) {

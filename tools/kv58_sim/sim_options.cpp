@@ -5,6 +5,8 @@
 #include <functional>
 #include <vector>
 
+#include "tools/common/parse_error_text.h"
+
 namespace kv58::sim {
 namespace {
 
@@ -74,19 +76,6 @@ void DescribeOptions(CLI::App& app, SimOptions& o) {
   AddMillisOption(app, "--page-gap", o.limits.pageGapMs, 0);
 }
 
-// CLI11's wording for the two slips its own checks catch, in the words of the other messages:
-// "--link: 1 required TEXT missing" and "json was given a disallowed flag override".
-std::string ErrorText(const CLI::ParseError& error) {
-  const std::string text = error.what();
-  if (const std::size_t colon = text.find(": "); colon != std::string::npos && text.ends_with(" missing")) {
-    return text.substr(0, colon) + " needs a value";
-  }
-  if (const std::size_t end = text.find(" was given a disallowed flag override"); end != std::string::npos) {
-    return "--" + text.substr(0, end) + " takes no value";
-  }
-  return text;
-}
-
 CommandLine Failure(std::string error) {
   CommandLine result;
   result.action = CommandLine::Action::Fail;
@@ -144,7 +133,7 @@ CommandLine ParseCommandLine(std::span<const std::string_view> args) {
     result.action = CommandLine::Action::ShowHelp;
     return result;
   } catch (const CLI::ParseError& error) {
-    return Failure(ErrorText(error));
+    return Failure(ParseErrorText(error));
   }
   if (const std::vector<std::string> extra = app.remaining(); !extra.empty()) {
     return Failure("unknown option \"" + extra.front() + "\"");
