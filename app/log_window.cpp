@@ -36,7 +36,8 @@ QString LineText(const std::string& line) { return QString::fromStdString(line);
 
 void OpenLogWindow(QWidget& owner, DebugLog& log) {
   auto* window = owner.findChild<LogWindow*>();
-  if (window == nullptr) {
+  const bool opening = window == nullptr;
+  if (opening) {
     window = new LogWindow(log, &owner);
     PlaceBeside(*window, owner);
     const QPointer<LogWindow> follower(window);
@@ -49,6 +50,9 @@ void OpenLogWindow(QWidget& owner, DebugLog& log) {
   window->show();
   window->raise();
   window->activateWindow();
+  if (opening) {
+    window->ensureCursorVisible(); // the latest lines, where the reason for a failure is
+  }
 }
 
 } // namespace
@@ -63,8 +67,8 @@ LogWindow::LogWindow(const DebugLog& log, QWidget* owner) : QPlainTextEdit(owner
   Follow();
 }
 
-// New lines are appended, so a selection or a scrolled view stays where it is; only a log
-// that was emptied is shown afresh.
+// New lines are appended, so a selection or a scrolled view stays where it is, and a view at
+// the end keeps following; a log that was emptied is shown afresh, from its end.
 void LogWindow::Follow() {
   const auto& lines = log_.Lines();
   if (lines.size() < shownLines_ || shownLines_ == 0) {
@@ -73,6 +77,7 @@ void LogWindow::Follow() {
       all.append(LineText(line));
     }
     setPlainText(all.join(QLatin1Char('\n')));
+    moveCursor(QTextCursor::End);
   } else {
     for (std::size_t i = shownLines_; i < lines.size(); ++i) {
       appendPlainText(LineText(lines[i]));

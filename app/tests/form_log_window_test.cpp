@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QScrollBar>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -65,6 +66,24 @@ TEST_F(LogWindowTest, TheLogWindowFollowsFailedAndSuccessfulConnects) {
   harness.Connect(QStringLiteral("COM3"), QStringLiteral("115200"));
   EXPECT_EQ(log->toPlainText(), LogText()) << "the successful connect empties the log before its lines";
   EXPECT_FALSE(log->toPlainText().contains("BLAD_OTWARCIA_PORTU"));
+}
+
+TEST_F(LogWindowTest, TheLatestLinesAreInViewOnOpeningAndStayInViewAsLinesArrive) {
+  harness.driver.failing = {"CreateFileA"};
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    harness.Connect();
+  }
+  LogWindow* log = PressCtrlL();
+  ASSERT_NE(log, nullptr);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(log));
+  const QScrollBar* scroll = log->verticalScrollBar();
+  ASSERT_GT(scroll->maximum(), 0) << "more lines than the window shows";
+  EXPECT_EQ(scroll->value(), scroll->maximum());
+
+  const int before = scroll->maximum();
+  harness.Connect();
+  EXPECT_GT(scroll->maximum(), before);
+  EXPECT_EQ(scroll->value(), scroll->maximum());
 }
 
 TEST_F(LogWindowTest, ItsTextCanBeSelectedAndCopied) {
