@@ -84,8 +84,8 @@ TEST_F(LanguageTest, StartsInTheFirstLanguageAndSwitchesEveryTarget) {
                                   "ustawienia scrollu", "pierwsza linia", "ostatnia linia", "szybkość",
                                   "rodzaj scrollu"}));
   EXPECT_EQ(form().RadioGroup1->Items(), QStringList({"brak", "pionowy", "poziomy"}));
-  // Kept in the system's 8-bit encoding (UTF-8 here, the ANSI code page on Windows).
-  EXPECT_EQ(FromBytes(form().PortConnectedText), QStringLiteral("port połączony"));
+  // Kept in UTF-8, as every line of the debug log.
+  EXPECT_EQ(QString::fromStdString(form().PortConnectedText), QStringLiteral("port połączony"));
 
   PickLanguage(1);
 

@@ -1,5 +1,5 @@
 // Window tests run the real window on the offscreen platform, inside one application. A run
-// may give the offscreen platform its own screens (QT_QPA_PLATFORM=offscreen:configfile=...).
+// may give the offscreen platform its own screens (-platform offscreen:configfile=...).
 
 #include <QApplication>
 #include <gtest/gtest.h>
