@@ -157,7 +157,8 @@ TEST_F(Kv58SimTest, EachCommandsFramesArriveInOrderWithTheirPauses) {
   events[5] = "text";
   ASSERT_THAT(events, ElementsAre("open", "speed 4", "last-line 22", "first-line 3", "last-line 9", "text",
                                   "scroll-type 2 (horizontal)", "reset", "store", "reset", "hangup"));
-  EXPECT_GE(TimeOf(lines[6]) - TimeOf(lines[5]), 900) << "a second's pause after the page";
+  // Late reads on a loaded machine shorten the gap; a missing pause would leave almost none.
+  EXPECT_GE(TimeOf(lines[6]) - TimeOf(lines[5]), 750) << "a second's pause after the page";
   EXPECT_GE(TimeOf(lines[7]) - TimeOf(lines[6]), 10) << "the display needs 10 ms before the reset";
 }
 
@@ -179,7 +180,8 @@ TEST_F(Kv58SimTest, LongestTextArrivesWholeInEightPagesASecondApart) {
   EXPECT_TRUE(upload.ends_with(": \"" + text + "\"")) << "every byte, in order, then the 00";
 
   // "pages at 0, 1001, 2002, ... ms": a second's pause after each page. The simulator's clock
-  // reads when a page's first byte came in, so a late read may shorten a gap a little.
+  // reads when a page's first byte came in, so a late read on a loaded machine may shorten a
+  // gap; a missing pause would leave almost none.
   const std::string pages = upload.substr(upload.find("pages at ") + 9);
   std::istringstream times(pages.substr(0, pages.find(" ms")));
   std::vector<long long> starts;
@@ -188,7 +190,7 @@ TEST_F(Kv58SimTest, LongestTextArrivesWholeInEightPagesASecondApart) {
   }
   ASSERT_EQ(starts.size(), 8u) << pages;
   for (std::size_t i = 1; i < starts.size(); ++i) {
-    EXPECT_GE(starts[i] - starts[i - 1], 900) << "page " << i;
+    EXPECT_GE(starts[i] - starts[i - 1], 750) << "page " << i;
   }
 }
 
