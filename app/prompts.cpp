@@ -1,6 +1,7 @@
 #include "app/prompts.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
 
@@ -25,7 +26,9 @@ std::optional<std::filesystem::path> QtPrompts::AskFileToOpen() {
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
     return std::nullopt;
   }
-  return std::filesystem::path(dialog.selectedFiles().constFirst().toStdU16String());
+  // Qt names files with '/' on every system; the window shows the name as the system writes it.
+  return std::filesystem::path(
+      QDir::toNativeSeparators(dialog.selectedFiles().constFirst()).toStdU16String());
 }
 
 void QtPrompts::ShowMessage(const std::string& text) {
