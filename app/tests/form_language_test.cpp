@@ -187,12 +187,6 @@ TEST_F(LanguageTest, WindowsAndUtf8FilesShowTheSamePolishLetters) {
   EXPECT_EQ(windows, "połączJĘZYKwięź");
 }
 
-// Blanks after the last TAB, before a comment, make no extra language.
-TEST_F(LanguageTest, BlanksBeforeACommentAddNoLanguage) {
-  CreateWith("Polski\tEnglish\t   # the languages\nZapisz\tSave\t \t# store\n");
-  EXPECT_EQ(form().ComboBoxLang->count(), 2);
-}
-
 TEST_F(LanguageTest, TheTitleRowNamesTheApplicationButNotTheWindow) {
   CreateWith("Polski\t\nSterownik KV-58\tGLOBAL APPLICATION TITLE\t\n");
   EXPECT_EQ(harness.prompts.title, "Sterownik KV-58");

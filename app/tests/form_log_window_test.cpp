@@ -37,38 +37,28 @@ protected:
   TForm1& form() { return *harness.form; }
 };
 
-TEST_F(LogWindowTest, CtrlLShowsTheLogInAReadOnlyWindowOfItsOwn) {
+TEST_F(LogWindowTest, CtrlLShowsTheLogInAReadOnlyWindowOfItsOwnWhoseTextCanBeCopied) {
   const QRect mainGeometry = form().geometry();
   LogWindow* log = PressCtrlL();
   ASSERT_NE(log, nullptr);
   EXPECT_TRUE(log->isVisible());
   EXPECT_TRUE(log->isWindow()) << "a separate window, not a part of the main one";
   EXPECT_TRUE(log->isReadOnly());
-  EXPECT_EQ(log->toPlainText(), LogText());
   EXPECT_TRUE(log->toPlainText().contains("Port nie połączony")) << "the start-up's scroll-type lines";
   EXPECT_EQ(form().geometry(), mainGeometry);
+
+  QApplication::clipboard()->clear();
+  QTest::keyClick(log, Qt::Key_A, Qt::ControlModifier);
+  QTest::keyClick(log, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(QApplication::clipboard()->text(), LogText());
 
   log->close();
   EXPECT_EQ(PressCtrlL(), log) << "pressed again, the same window comes back";
   EXPECT_TRUE(log->isVisible());
 }
 
-TEST_F(LogWindowTest, TheLogWindowFollowsFailedAndSuccessfulConnects) {
-  LogWindow* log = PressCtrlL();
-  ASSERT_NE(log, nullptr);
-
-  harness.driver.failing = {"CreateFileA"};
-  harness.Connect();
-  EXPECT_TRUE(log->toPlainText().endsWith("BLAD_OTWARCIA_PORTU\nPORT_NIEPOLACZONY"))
-      << log->toPlainText().toStdString();
-
-  harness.driver.failing.clear();
-  harness.Connect(QStringLiteral("COM3"), QStringLiteral("115200"));
-  EXPECT_EQ(log->toPlainText(), LogText()) << "the successful connect empties the log before its lines";
-  EXPECT_FALSE(log->toPlainText().contains("BLAD_OTWARCIA_PORTU"));
-}
-
-TEST_F(LogWindowTest, TheLatestLinesAreInViewOnOpeningAndStayInViewAsLinesArrive) {
+// Opened after many failed connects, it shows the latest lines, and keeps them in view.
+TEST_F(LogWindowTest, TheLogWindowFollowsTheLogWithTheLatestLinesInView) {
   harness.driver.failing = {"CreateFileA"};
   for (int attempt = 0; attempt < 20; ++attempt) {
     harness.Connect();
@@ -82,17 +72,13 @@ TEST_F(LogWindowTest, TheLatestLinesAreInViewOnOpeningAndStayInViewAsLinesArrive
 
   const int before = scroll->maximum();
   harness.Connect();
+  EXPECT_TRUE(log->toPlainText().endsWith("BLAD_OTWARCIA_PORTU\nPORT_NIEPOLACZONY"));
   EXPECT_GT(scroll->maximum(), before);
   EXPECT_EQ(scroll->value(), scroll->maximum());
-}
 
-TEST_F(LogWindowTest, ItsTextCanBeSelectedAndCopied) {
-  LogWindow* log = PressCtrlL();
-  ASSERT_NE(log, nullptr);
-  QApplication::clipboard()->clear();
-  QTest::keyClick(log, Qt::Key_A, Qt::ControlModifier);
-  QTest::keyClick(log, Qt::Key_C, Qt::ControlModifier);
-  EXPECT_EQ(QApplication::clipboard()->text(), LogText());
+  harness.driver.failing.clear();
+  harness.Connect(QStringLiteral("COM3"), QStringLiteral("115200"));
+  EXPECT_EQ(log->toPlainText(), LogText()) << "the successful connect empties the log before its lines";
 }
 
 } // namespace

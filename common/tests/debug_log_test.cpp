@@ -22,16 +22,5 @@ TEST(DebugLog, ClearLeavesNoLines) {
   EXPECT_THAT(log.Lines(), ElementsAre("b"));
 }
 
-TEST(DebugLog, TheListenerHearsEveryLineAndEveryClear) {
-  DebugLog log;
-  std::vector<std::size_t> sizesHeard;
-  log.SetListener([&] { sizesHeard.push_back(log.Lines().size()); });
-  log.Log("a");
-  log.Log("b");
-  log.Clear();
-  log.Log("c");
-  EXPECT_THAT(sizesHeard, ElementsAre(2u, 3u, 0u, 1u));
-}
-
 } // namespace
 } // namespace kv58

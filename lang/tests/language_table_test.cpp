@@ -85,7 +85,6 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"LastCellWithoutTab", "Zapisz\tSave", {"Zapisz", "Save"}},
         LineCase{"LineWithoutAnyTab", "Zapisz", {"Zapisz"}}, LineCase{"SpacesOnlyIsNoCell", "   ", {}},
         LineCase{"BlanksBeforeCommentAreNoCell", "Zapisz\tSave\t  # the store button", {"Zapisz", "Save"}},
-        LineCase{"BlanksAtTheEndAreNoCell", "Zapisz\tSave\t ", {"Zapisz", "Save"}},
         LineCase{"BlankCellBeforeATabStaysACell", "Zapisz\t \tSave\t", {"Zapisz", " ", "Save"}},
         LineCase{"RestWithTextKeepsItsBlanks", "Zapisz\t Save ", {"Zapisz", " Save "}},
         LineCase{"CellBeforeCommentWithoutTab", "Zapisz\tSave#x", {"Zapisz", "Save"}}),
