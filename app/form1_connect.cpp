@@ -6,6 +6,7 @@
 #include "app/form1.h"
 #include "app/widgets/combo_box.h"
 #include "common/int_parse.h"
+#include "protocol/device_port.h"
 #include "protocol/line_settings.h"
 
 namespace kv58 {
@@ -13,14 +14,6 @@ namespace {
 
 constexpr std::string_view kOpenFailed = "BLAD_OTWARCIA_PORTU";
 constexpr std::string_view kDisconnected = "PORT_NIEPOLACZONY";
-
-bool OpenNamedPort(TCOMSocket& port, std::string_view portText) {
-  return port.SetPortName(portText) && port.Open() && port.ReadSettings();
-}
-
-bool ConfigurePort(TCOMSocket& port) {
-  return port.WriteSettings() && port.WriteQueueSizes() && port.WriteTimeouts() && port.ReadSettings();
-}
 
 } // namespace
 
@@ -33,19 +26,15 @@ void TForm1::CheckBoxConnectClick() {
   }
 
   const std::string portText = ToBytes(ComboBoxPort->currentText());
-  bool connected = OpenNamedPort(ComPort, portText);
+  const std::string speedText = ToBytes(ComboBoxSpeed->currentText());
+  // Whichever step failed, the log says only that the port did not open.
+  const bool connected = !OpenDevicePort(ComPort, portText, ToIntOrDefault(speedText, kFallbackBaudRate));
   if (connected) {
-    const std::string speedText = ToBytes(ComboBoxSpeed->currentText());
-    SetDeviceLineSettings(ComPort, ToIntOrDefault(speedText, kFallbackBaudRate));
-    connected = ConfigurePort(ComPort);
-    if (connected) {
-      DebugMemo.Clear();
-      DebugMemo.Log(PortConnectedText);
-      DebugMemo.Log(portText);
-      DebugMemo.Log("Baudrate->" + speedText);
-    }
-  }
-  if (!connected) {
+    DebugMemo.Clear();
+    DebugMemo.Log(PortConnectedText);
+    DebugMemo.Log(portText);
+    DebugMemo.Log("Baudrate->" + speedText);
+  } else {
     DebugMemo.Log(kOpenFailed);
     CheckBoxConnect->setChecked(false); // runs this handler again: closes and logs
   }

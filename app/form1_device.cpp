@@ -7,6 +7,7 @@
 #include "app/widgets/radio_group.h"
 #include "app/widgets/track_bar.h"
 #include "protocol/device_command.h"
+#include "protocol/frame_sequence.h"
 
 namespace kv58 {
 namespace {
@@ -38,11 +39,13 @@ void TForm1::TrackBar2Change() {
   SendAndLog(ComPort, DebugMemo, TDeviceCommand::dcLastLine, ParameterByte(TrackBar2->Position()));
 }
 
-// The display takes a new kind of scroll only after a reset, and needs a moment between.
+// Every frame of the scroll type goes out and leaves its line, whatever became of the one before.
 void TForm1::RadioGroup1Click() {
-  SendAndLog(ComPort, DebugMemo, TDeviceCommand::dcScrollType, ParameterByte(RadioGroup1->ItemIndex()));
-  services_.pause(kScrollTypeResetPauseMs);
-  Button2Click();
+  (void)SendScrollType(ComPort, ParameterByte(RadioGroup1->ItemIndex()), services_.pause,
+                       [this](const Frame& frame, bool sent) {
+                         LogOutcome(DebugMemo, frame.code, sent);
+                         return true;
+                       });
 }
 
 void TForm1::Button1Click() { SendAndLog(ComPort, DebugMemo, TDeviceCommand::dcStore); }

@@ -9,6 +9,7 @@
 #include <QRadioButton>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <array>
 
 #include "app/fonts.h"
 #include "app/form1.h"
@@ -16,6 +17,7 @@
 #include "app/widgets/combo_box.h"
 #include "app/widgets/radio_group.h"
 #include "app/widgets/track_bar.h"
+#include "protocol/device_command.h"
 
 namespace kv58 {
 namespace {
@@ -113,13 +115,13 @@ void TForm1::CreateControls() {
   SetTextColor(GroupBox1, TColor::clGrayText);
   GroupBox2 = MakeGroupBox(QStringLiteral("Pierwsza linia"), GroupBox1, {8, 32, 361, 57});
   Label2 = MakeValueLabel(QStringLiteral("1"), GroupBox2);
-  TrackBar3 = MakeTrackBar(1, 22, 1, GroupBox2, {8, 24, 321, 25});
+  TrackBar3 = MakeTrackBar(kTopLine, kBottomLine, kTopLine, GroupBox2, {8, 24, 321, 25});
   GroupBox3 = MakeGroupBox(QStringLiteral("Ostatnia linia"), GroupBox1, {8, 96, 361, 57});
   Label6 = MakeValueLabel(QStringLiteral("22"), GroupBox3);
-  TrackBar2 = MakeTrackBar(1, 22, 22, GroupBox3, {8, 24, 321, 25});
+  TrackBar2 = MakeTrackBar(kTopLine, kBottomLine, kBottomLine, GroupBox3, {8, 24, 321, 25});
   GroupBox4 = MakeGroupBox(QStringLiteral("Szybkość"), GroupBox1, {8, 160, 361, 65});
   Label7 = MakeValueLabel(QStringLiteral("4"), GroupBox4);
-  TrackBar1 = MakeTrackBar(0, 16, 4, GroupBox4, {8, 24, 321, 33});
+  TrackBar1 = MakeTrackBar(kMinSpeed, kMaxSpeed, 4, GroupBox4, {8, 24, 321, 33});
 
   EditHorizFile = Styled(new QLineEdit(PanelMain), {8, 240, 273, 31});
   EditHorizFile->setEnabled(false);
@@ -138,7 +140,9 @@ void TForm1::CreateControls() {
   RadioGroup1->setGeometry(8, 152, 377, 67);
   RadioGroup1->setFont(ControlFont());
   SetTextColor(RadioGroup1, TColor::clGrayText);
-  for (const char* item : {"Brak", "Pionowy", "Poziomy"}) {
+  // The items stand for the device's scroll types, in the order of their values.
+  constexpr std::array<const char*, kScrollTypeCount> kScrollItems{"Brak", "Pionowy", "Poziomy"};
+  for (const char* item : kScrollItems) {
     RadioGroup1->AddItem(QString::fromUtf8(item));
   }
   RadioGroup1->SetItemIndex(0);

@@ -16,6 +16,12 @@ namespace {
 constexpr std::string_view kTooLongMessage = "Tekst może mieć maksymalnie 1983 znaki";
 constexpr std::string_view kUnreadableMessage = "Nie można odczytać pliku ";
 
+// The display would end the text at the 00 and obey the bytes after it as commands. The
+// place is counted from 1, as an editor counts characters.
+std::string TerminatorMessage(std::size_t offset) {
+  return "Tekst nie może zawierać bajtu 00 (znak nr " + std::to_string(offset + 1) + ")";
+}
+
 QString PathText(const std::filesystem::path& path) { return QString::fromStdU16String(path.u16string()); }
 
 void ShowSize(QLabel* label, std::uint64_t size) {
@@ -44,11 +50,15 @@ void TForm1::Button5Click() {
   case UploadFile::Status::Loaded:
     break;
   }
+  if (const auto terminator = TerminatorInText(file.bytes)) {
+    services_.prompts.ShowMessage(TerminatorMessage(*terminator));
+    return;
+  }
   UploadSession session(*this, *Timer1, PageCount(file.bytes.size()));
   // The progress moves on after each page's write, before its pause; the upload never stops early.
   const PageObserver showProgress = [&session](const PageOutcome&) {
     session.PageWritten();
-    return true;
+    return AfterPage::Continue;
   };
   (void)UploadText(ComPort, file.bytes, services_.pause, DebugMemo, showProgress);
 }

@@ -12,14 +12,6 @@
 namespace kv58 {
 namespace {
 
-constexpr std::uint32_t kMsPerSecond = 1000;
-
-// After page k of n has been written its pause runs, then n - k more pages with theirs.
-std::size_t SecondsLeft(std::size_t pagesWritten, std::size_t pageCount) {
-  const std::size_t pausesLeft = pageCount - pagesWritten + (pagesWritten > 0 ? 1 : 0);
-  return pausesLeft * kPagePauseMs / kMsPerSecond;
-}
-
 QString ProgressText(std::size_t pagesWritten, std::size_t pageCount) {
   return QStringLiteral("Strona %1 z %2, zostało %3 s")
       .arg(pagesWritten)

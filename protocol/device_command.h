@@ -3,6 +3,7 @@
 // one parameter byte. Sending never waits for an answer; the outcome is whether the port took
 // every byte. The log texts are the device tool's own (typos included) and are never translated.
 
+#include <array>
 #include <cstdint>
 #include <string_view>
 
@@ -24,6 +25,21 @@ enum class TDeviceCommand : std::uint8_t {
 inline constexpr std::uint8_t kCommandMarker = 0xFF;
 // Silence between a scroll-type command and the reset that must follow it.
 inline constexpr std::uint32_t kScrollTypeResetPauseMs = 10;
+
+// What the device takes as parameters: speed 0 (slowest) to 16, lines 1 (top) to 22, and
+// three kinds of scroll, by their value.
+inline constexpr std::int32_t kMinSpeed = 0;
+inline constexpr std::int32_t kMaxSpeed = 16;
+inline constexpr std::int32_t kTopLine = 1;
+inline constexpr std::int32_t kBottomLine = 22;
+inline constexpr std::array<std::string_view, 3> kScrollTypeNames{"none", "vertical", "horizontal"};
+inline constexpr std::int32_t kScrollTypeCount = static_cast<std::int32_t>(kScrollTypeNames.size());
+
+// The name of a scroll type's value; "unknown" for a value the device has no type for.
+[[nodiscard]] constexpr std::string_view ScrollTypeName(std::int32_t value) {
+  return value >= 0 && value < kScrollTypeCount ? kScrollTypeNames[static_cast<std::size_t>(value)]
+                                                : std::string_view("unknown");
+}
 
 inline constexpr std::string_view kSpeedSentLine = "wysłano zmianę szybkości";
 inline constexpr std::string_view kFirstLineSentLine = "wysłano zmianę pierwszej linii";

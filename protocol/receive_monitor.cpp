@@ -11,34 +11,37 @@ constexpr char kLf = 10;
 
 } // namespace
 
-void ReceiveMonitor::Tick(TCOMSocket& port) {
+void DrainReceived(TCOMSocket& port, const ByteSink& sink) {
   if (!port.IsOpen()) {
     return;
   }
-  std::array<char, kReadBytes> buffer{};
-  // A CR LF pairs only among the bytes of one tick, so the pairing starts afresh here.
-  bool previousWasCr = false;
-  for (int reads = 0; reads < kMaxReadsPerTick; ++reads) {
+  std::array<char, kReceiveReadBytes> buffer{};
+  for (int reads = 0; reads < kMaxReadsPerDrain; ++reads) {
     const std::uint32_t waiting = port.BytesWaiting();
     if (waiting == 0) {
       break;
     }
-    const std::uint32_t got = port.Read(buffer.data(), std::min(waiting, kReadBytes));
+    const std::uint32_t got = port.Read(buffer.data(), std::min(waiting, kReceiveReadBytes));
     if (got == 0) {
       break;
     }
-    Take(std::string_view(buffer.data(), got), previousWasCr);
+    sink(std::string_view(buffer.data(), got));
   }
 }
 
+void ReceiveMonitor::Tick(TCOMSocket& port) {
+  // A CR LF pairs only among the bytes of one tick, so the pairing starts afresh here.
+  bool previousWasCr = false;
+  DrainReceived(port, [this, &previousWasCr](std::string_view bytes) { Take(bytes, previousWasCr); });
+}
+
 void ReceiveMonitor::Take(std::string_view bytes, bool& previousWasCr) {
-  // Appends in runs up to each LF that ends a CR LF, rather than byte by byte.
+  // Only what follows the last CR LF stays; the bytes before it complete lines nobody keeps.
   std::size_t start = 0;
   for (std::size_t lf = bytes.find(kLf); lf != std::string_view::npos; lf = bytes.find(kLf, lf + 1)) {
     const bool afterCr = lf == 0 ? previousWasCr : bytes[lf - 1] == kCr;
     if (afterCr) {
-      line_.append(bytes.substr(start, lf + 1 - start));
-      CompleteLine();
+      line_.clear();
       start = lf + 1;
     }
   }
@@ -47,15 +50,6 @@ void ReceiveMonitor::Take(std::string_view bytes, bool& previousWasCr) {
     previousWasCr = bytes.back() == kCr;
   }
   KeepNewestBytes();
-}
-
-void ReceiveMonitor::CompleteLine() {
-  // Trimming only happens between reads, so the CR and LF just taken are still the last two bytes.
-  line_.resize(line_.size() - 2);
-  if (onLine_) {
-    onLine_(line_);
-  }
-  line_.clear();
 }
 
 void ReceiveMonitor::KeepNewestBytes() {

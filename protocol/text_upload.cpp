@@ -21,32 +21,47 @@ std::string TextSentLine(std::size_t size) {
   return "Wysłano tekst do urządzenia " + std::to_string(size) + " znaków";
 }
 
-bool UploadText(TCOMSocket& port, std::string_view text, const Pause& pause, DebugLog& log,
-                const PageObserver& observe) {
-  if (text.size() > kMaxTextBytes) {
-    return false;
+std::optional<std::size_t> TerminatorInText(std::string_view text) {
+  const std::size_t found = text.find(static_cast<char>(kTextTerminator));
+  return found == std::string_view::npos ? std::nullopt : std::optional<std::size_t>(found);
+}
+
+UploadResult UploadText(TCOMSocket& port, std::string_view text, const Pause& pause, DebugLog& log,
+                        const PageObserver& observe) {
+  UploadResult result;
+  if (text.size() > kMaxTextBytes || TerminatorInText(text)) {
+    return result;
   }
   // The frame's own outcome is not reported: the pages and the terminator say how it went.
   (void)SendCommand(port, TDeviceCommand::dcText);
 
-  bool everyPageSent = true;
-  const std::size_t pageCount = PageCount(text.size());
-  for (std::size_t page = 0; page < pageCount; ++page) {
+  result.pageCount = PageCount(text.size());
+  result.everyPageSent = true;
+  std::size_t textEnd = text.size();
+  for (std::size_t page = 0; page < result.pageCount; ++page) {
     const std::size_t offset = page * kPageBytes;
     const std::string_view bytes = text.substr(offset, std::min(kPageBytes, text.size() - offset));
     const bool sent = WriteWhole(port, bytes);
-    everyPageSent = everyPageSent && sent;
+    result.everyPageSent = result.everyPageSent && sent;
+    if (result.everyPageSent) {
+      result.leadingPagesSent = page + 1;
+    }
     log.Log(sent ? PageSentLine(page) : std::string(kPortNotConnectedLine));
-    if (observe && !observe(PageOutcome{page, pageCount, sent})) {
-      return false;
+    const AfterPage next = observe ? observe(PageOutcome{page, result.pageCount, sent}) : AfterPage::Continue;
+    if (next == AfterPage::Abandon) {
+      return result;
     }
     pause(kPagePauseMs);
+    if (next == AfterPage::EndText) {
+      textEnd = offset + bytes.size();
+      break;
+    }
   }
 
   const char terminator = static_cast<char>(kTextTerminator);
-  const bool ended = WriteWhole(port, std::string_view(&terminator, 1));
-  log.Log(ended ? TextSentLine(text.size()) : std::string(kPortNotConnectedLine));
-  return everyPageSent && ended;
+  result.terminatorSent = WriteWhole(port, std::string_view(&terminator, 1));
+  log.Log(result.terminatorSent ? TextSentLine(textEnd) : std::string(kPortNotConnectedLine));
+  return result;
 }
 
 } // namespace kv58

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -33,23 +34,51 @@ inline constexpr std::string_view kPageSentPrefix = "wysłano stronę";
   return (size + kPageBytes - 1) / kPageBytes;
 }
 
+// The first 00 byte in a text, if any. The display ends a text at its first 00 and takes
+// the bytes after it as commands (a speed, lines, a store into its EEPROM), so such a text is
+// never sent.
+[[nodiscard]] std::optional<std::size_t> TerminatorInText(std::string_view text);
+
+// The seconds of pauses still to come once `pagesWritten` of `pageCount` pages are written:
+// the last page written still waits out its pause, and each page to come brings one more.
+[[nodiscard]] constexpr std::size_t SecondsLeft(std::size_t pagesWritten, std::size_t pageCount) {
+  constexpr std::size_t kMsPerSecond = 1000;
+  pagesWritten = pagesWritten < pageCount ? pagesWritten : pageCount;
+  const std::size_t pausesLeft = pageCount - pagesWritten + (pagesWritten > 0 ? 1 : 0);
+  return pausesLeft * kPagePauseMs / kMsPerSecond;
+}
+
 // What an upload tells its caller about each page, right after the page's write and before
 // its pause: the page from 0, how many pages the text fills, and whether the port took the
-// page whole. Returning false ends the upload there: no pause, no further page, no terminator.
+// page whole.
 struct PageOutcome {
   std::size_t page = 0;
   std::size_t pageCount = 0;
   bool sent = false;
 };
-using PageObserver = std::function<bool(const PageOutcome& outcome)>;
+// What comes after a page: the rest of the text; the page's pause and then the terminator, so
+// the display holds the pages so far as a whole text; or nothing at all.
+enum class AfterPage { Continue, EndText, Abandon };
+using PageObserver = std::function<AfterPage(const PageOutcome& outcome)>;
 
-// Uploads `text` (raw bytes, at most kMaxTextBytes). Every page is written once and followed by
-// `pause`(kPagePauseMs), a failed or the last one included; a page or terminator that the port
-// took only in part is logged as kPortNotConnectedLine. Without an observer that asks to stop,
-// the upload is never cut short. True when the port took every page and the terminator whole.
-// A longer text is a caller's fault that would overrun the device: it is refused whole,
-// with nothing written and nothing logged.
-bool UploadText(TCOMSocket& port, std::string_view text, const Pause& pause, DebugLog& log,
-                const PageObserver& observe = {});
+struct UploadResult {
+  std::size_t pageCount = 0;
+  std::size_t leadingPagesSent = 0; // pages taken whole before the first that was not
+  bool everyPageSent = false;
+  bool terminatorSent = false;
+  // The port took the whole text and its terminator.
+  [[nodiscard]] bool Complete() const {
+    return everyPageSent && leadingPagesSent == pageCount && terminatorSent;
+  }
+};
+
+// Uploads `text` (raw bytes). Every page is written once and followed by `pause`(kPagePauseMs),
+// a failed or the last one included; a page or terminator that the port took only in part is
+// logged as kPortNotConnectedLine. Without an observer that asks otherwise, the upload is never
+// cut short. A text the device cannot take whole (longer than kMaxTextBytes, or holding a 00)
+// is a caller's fault that would overrun or command the device: it is refused whole, with
+// nothing written and nothing logged.
+UploadResult UploadText(TCOMSocket& port, std::string_view text, const Pause& pause, DebugLog& log,
+                        const PageObserver& observe = {});
 
 } // namespace kv58

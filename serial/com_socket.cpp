@@ -57,6 +57,8 @@ bool TCOMSocket::ReadStatus() {
   return driver_.ClearCommError(Handle, errors, Status);
 }
 
+bool TCOMSocket::LineIsAlive() { return IsOpen() && ReadStatus(); }
+
 std::uint32_t TCOMSocket::BytesWaiting() {
   if (!IsOpen() || !ReadStatus()) {
     return 0;

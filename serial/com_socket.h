@@ -24,11 +24,16 @@ public:
   [[nodiscard]] bool SetPortName(std::string_view name);
   // Closes, then opens "COM" followed by PortNumber.
   [[nodiscard]] bool Open();
+  // Why the last Open failed, as the driver tells it.
+  [[nodiscard]] OpenFailure LastOpenFailure() const { return driver_.LastOpenFailure(); }
   [[nodiscard]] bool Close();
   [[nodiscard]] bool ReadSettings();
   [[nodiscard]] bool WriteSettings();
   [[nodiscard]] bool WriteTimeouts();
   [[nodiscard]] bool WriteQueueSizes();
+  // Whether the line behind the open port is still there: its status can be read. False
+  // when closed, and after an unplug or a hang-up of the other end.
+  [[nodiscard]] bool LineIsAlive();
   // Bytes received and not yet read; 0 when closed or when the status cannot be read.
   [[nodiscard]] std::uint32_t BytesWaiting();
   // Reads only what is already queued, at most `capacity` bytes; never waits for more.

@@ -13,6 +13,7 @@
 #include <climits>
 #include <cstring>
 #include <optional>
+#include <thread>
 #include <utility>
 
 #include "serial/posix_line_settings.h"
@@ -29,15 +30,43 @@ PortHandle HandleOf(int fd) { return static_cast<PortHandle>(fd) + 1; }
 
 // ---- opening --------------------------------------------------------------------------
 
-int OpenExclusively(const char* path) {
+OpenFailure OpenFailureOf(int error) {
+  switch (error) {
+  case ENOENT:
+  case ENXIO:
+  case ENODEV:
+    return OpenFailure{OpenFailure::Kind::Missing, {}};
+  case EWOULDBLOCK: // the lock of another holder
+  case EBUSY:       // held exclusively by another program
+    return OpenFailure{OpenFailure::Kind::InUse, {}};
+  case EACCES:
+  case EPERM:
+    return OpenFailure{OpenFailure::Kind::AccessDenied, {}};
+  case ENOTTY:
+    return OpenFailure{OpenFailure::Kind::NotSerial, {}};
+  default:
+    return OpenFailure{OpenFailure::Kind::Other, std::strerror(error)};
+  }
+}
+
+// The descriptor, or -1 with the reason in `failure`.
+int OpenExclusively(const char* path, OpenFailure& failure) {
   const int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
+    failure = OpenFailureOf(errno);
     return -1;
   }
   // flock keeps out a second holder, root included; TIOCEXCL keeps out programs that do
   // not take the lock (root excepted).
-  if (::isatty(fd) == 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd, TIOCEXCL) != 0) {
+  int error = 0;
+  if (::isatty(fd) == 0) {
+    error = ENOTTY;
+  } else if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd, TIOCEXCL) != 0) {
+    error = errno;
+  }
+  if (error != 0) {
     ::close(fd);
+    failure = OpenFailureOf(error);
     return -1;
   }
   return fd;
@@ -217,11 +246,26 @@ bool WriteWithin(int fd, const unsigned char* bytes, std::uint32_t count,
   return true;
 }
 
+// How long a write with no time-out may wait for its bytes to leave: a line slower than
+// 1000 bit/s, or one stopped by flow control, is not waited for without end.
+std::chrono::milliseconds DrainLimitWithoutTimeout(std::uint32_t count) {
+  return std::chrono::milliseconds(std::int64_t{10} * count + 1000);
+}
+
 } // namespace
+
+std::optional<std::uint32_t> QueuedOutputBytes(int fd) {
+  int unsent = 0;
+  if (::ioctl(fd, TIOCOUTQ, &unsent) != 0) {
+    return std::nullopt;
+  }
+  return static_cast<std::uint32_t>(std::max(unsent, 0));
+}
 
 // ---- the driver -----------------------------------------------------------------------
 
-PosixSerialDriver::PosixSerialDriver(PortLocations locations) : locations_(std::move(locations)) {}
+PosixSerialDriver::PosixSerialDriver(PortLocations locations, UnsentBytesProbe unsentBytes)
+    : locations_(std::move(locations)), unsentBytes_(std::move(unsentBytes)) {}
 
 PosixSerialDriver::~PosixSerialDriver() {
   for (const auto& [handle, port] : ports_) {
@@ -238,12 +282,14 @@ int PosixSerialDriver::DescriptorOf(PortHandle handle) const {
 PortHandle PosixSerialDriver::CreateFileA(std::string_view portName) {
   const auto path = DevicePathForPort(portName, locations_);
   if (!path) {
+    lastOpenFailure_ = OpenFailure{OpenFailure::Kind::NoSuchPort, {}};
     return 0;
   }
-  const int fd = OpenExclusively(path->c_str());
+  const int fd = OpenExclusively(path->c_str(), lastOpenFailure_);
   if (fd < 0) {
     return 0;
   }
+  lastOpenFailure_ = OpenFailure{};
   const std::lock_guard lock(mutex_);
   ports_[HandleOf(fd)] = OpenPort{fd, {}, 0, 0};
   return HandleOf(fd);
@@ -324,13 +370,9 @@ bool PosixSerialDriver::ClearCommError(PortHandle handle, std::uint32_t& errors,
   if (fd < 0 || HungUp(fd) || ::ioctl(fd, FIONREAD, &queued) != 0) {
     return false;
   }
-  int unsent = 0;
-  if (::ioctl(fd, TIOCOUTQ, &unsent) != 0) {
-    unsent = 0;
-  }
   status = COMSTAT{};
   status.cbInQue = static_cast<std::uint32_t>(std::max(queued, 0));
-  status.cbOutQue = static_cast<std::uint32_t>(std::max(unsent, 0));
+  status.cbOutQue = QueuedOutputBytes(fd).value_or(0);
   return true;
 }
 
@@ -372,8 +414,31 @@ bool PosixSerialDriver::WriteFile(PortHandle handle, const void* buffer, std::ui
     fd = found->second.fd;
     timeouts = found->second.timeouts;
   }
-  return WriteWithin(fd, static_cast<const unsigned char*>(buffer), count, WriteDeadline(timeouts, count),
-                     written);
+  const auto deadline = WriteDeadline(timeouts, count);
+  if (!WriteWithin(fd, static_cast<const unsigned char*>(buffer), count, deadline, written)) {
+    return false;
+  }
+  // write() returns once the kernel has the bytes; the pauses of the device count from when
+  // they are on the wire, so the write ends only then.
+  const std::uint32_t discarded =
+      DrainOrDiscard(fd, deadline.value_or(Clock::now() + DrainLimitWithoutTimeout(count)));
+  written -= std::min(discarded, written);
+  return true;
+}
+
+std::uint32_t PosixSerialDriver::DrainOrDiscard(int fd, Clock::time_point deadline) const {
+  constexpr auto kPollInterval = std::chrono::milliseconds(1);
+  for (;;) {
+    const std::optional<std::uint32_t> unsent = unsentBytes_(fd);
+    if (!unsent || *unsent == 0) {
+      return 0; // all gone, or the tty cannot tell: nothing to wait for
+    }
+    if (Clock::now() >= deadline) {
+      (void)::tcflush(fd, TCOFLUSH);
+      return *unsent;
+    }
+    std::this_thread::sleep_for(std::min<Clock::duration>(kPollInterval, deadline - Clock::now()));
+  }
 }
 
 SerialDriver& SystemSerialDriver() {

@@ -1,20 +1,29 @@
 #pragma once
 // The serial driver on Linux and other POSIX systems: COM names map to tty devices through
 // the port map (serial/port_map.h), the Win32 records to termios. Ports are opened
-// exclusively, non-blocking; writes wait for room under the write time-outs, reads take only
-// what is queued.
+// exclusively, non-blocking; a write returns once its bytes have left the port (as a Windows
+// serial write does), bounded by the write time-outs; reads take only what is queued.
 
+#include <chrono>
+#include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 
 #include "serial/port_map.h"
 #include "serial/serial_driver.h"
 
 namespace kv58 {
 
+// How many written bytes the tty still holds, not yet on the wire (TIOCOUTQ); none when it
+// cannot tell. Tests stand in for a slow line with their own.
+using UnsentBytesProbe = std::function<std::optional<std::uint32_t>(int fd)>;
+[[nodiscard]] std::optional<std::uint32_t> QueuedOutputBytes(int fd);
+
 class PosixSerialDriver : public SerialDriver {
 public:
-  explicit PosixSerialDriver(PortLocations locations = DefaultPortLocations());
+  explicit PosixSerialDriver(PortLocations locations = DefaultPortLocations(),
+                             UnsentBytesProbe unsentBytes = QueuedOutputBytes);
   ~PosixSerialDriver() override;
   PosixSerialDriver(const PosixSerialDriver&) = delete;
   PosixSerialDriver& operator=(const PosixSerialDriver&) = delete;
@@ -22,6 +31,7 @@ public:
   [[nodiscard]] const PortLocations& Locations() const { return locations_; }
 
   PortHandle CreateFileA(std::string_view portName) override;
+  OpenFailure LastOpenFailure() const override { return lastOpenFailure_; }
   bool CloseHandle(PortHandle handle) override;
   bool GetCommState(PortHandle handle, DCB& dcb) override;
   bool SetCommState(PortHandle handle, const DCB& dcb) override;
@@ -42,7 +52,13 @@ private:
   // The descriptor behind a handle this driver opened and has not closed; -1 otherwise.
   [[nodiscard]] int DescriptorOf(PortHandle handle) const;
 
+  // Waits until the tty has sent what it holds, or the deadline passes; then discards what
+  // is left, as a timed-out Windows write does, and says how many bytes that was.
+  [[nodiscard]] std::uint32_t DrainOrDiscard(int fd, std::chrono::steady_clock::time_point deadline) const;
+
   PortLocations locations_;
+  UnsentBytesProbe unsentBytes_;
+  OpenFailure lastOpenFailure_;
   mutable std::mutex mutex_; // guards ports_ only; no system call is made while it is held
   std::map<PortHandle, OpenPort> ports_;
 };

@@ -5,6 +5,7 @@
 // The names are those of the Win32 calls (CreateFileA, not the CreateFile macro).
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "serial/comm_records.h"
@@ -14,6 +15,22 @@ namespace kv58 {
 // An open port. 0 is never a valid handle: it means "closed" to the channel.
 using PortHandle = std::uintptr_t;
 
+// Why the last CreateFileA gave no handle, in terms both platforms share. A driver keeps it
+// as Windows keeps its last error, so the reason never depends on what ran in between.
+struct OpenFailure {
+  enum class Kind {
+    None,         // the last open succeeded
+    NoSuchPort,   // the name maps to no device
+    Missing,      // the device it maps to is not there
+    InUse,        // another program holds the port
+    AccessDenied, // the user may not open it
+    NotSerial,    // it is no serial port
+    Other,        // see systemText
+  };
+  Kind kind = Kind::None;
+  std::string systemText; // the system's own words, for Other
+};
+
 class SerialDriver {
 public:
   virtual ~SerialDriver() = default;
@@ -21,6 +38,8 @@ public:
   // Opens the port named "COM" followed by a number (the channel builds the name),
   // exclusively, for reading and writing, without overlapped I/O. 0 on failure.
   [[nodiscard]] virtual PortHandle CreateFileA(std::string_view portName) = 0;
+  // Why the last CreateFileA failed; Kind::None after one that succeeded.
+  [[nodiscard]] virtual OpenFailure LastOpenFailure() const = 0;
   [[nodiscard]] virtual bool CloseHandle(PortHandle handle) = 0;
   [[nodiscard]] virtual bool GetCommState(PortHandle handle, DCB& dcb) = 0;
   [[nodiscard]] virtual bool SetCommState(PortHandle handle, const DCB& dcb) = 0;

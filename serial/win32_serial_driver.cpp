@@ -12,6 +12,35 @@ HANDLE ToWin32(PortHandle handle) { return reinterpret_cast<HANDLE>(handle); }
 
 PortHandle FromWin32(HANDLE handle) { return reinterpret_cast<PortHandle>(handle); }
 
+// The system's message for an error code, without the line break and full stop it ends with.
+std::string SystemMessage(DWORD error) {
+  char* text = nullptr;
+  const DWORD length = ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                            FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string message = length == 0 ? "system error " + std::to_string(error) : std::string(text, length);
+  ::LocalFree(text);
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == '.')) {
+    message.pop_back();
+  }
+  return message;
+}
+
+OpenFailure OpenFailureOf(DWORD error) {
+  switch (error) {
+  case ERROR_SUCCESS:
+    return OpenFailure{OpenFailure::Kind::NoSuchPort, {}};
+  case ERROR_FILE_NOT_FOUND:
+  case ERROR_PATH_NOT_FOUND:
+    return OpenFailure{OpenFailure::Kind::Missing, {}};
+  case ERROR_ACCESS_DENIED: // what a port held by another program answers
+  case ERROR_SHARING_VIOLATION:
+    return OpenFailure{OpenFailure::Kind::InUse, {}};
+  default:
+    return OpenFailure{OpenFailure::Kind::Other, SystemMessage(error)};
+  }
+}
+
 constexpr std::uint32_t kOneBitMax = 1;
 constexpr std::uint32_t kTwoBitsMax = 3;
 
@@ -118,7 +147,12 @@ PortHandle Win32SerialDriver::CreateFileA(std::string_view portName) {
   const std::string path = DevicePathFor(portName);
   const HANDLE handle = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0 /* no sharing */, nullptr,
                                       OPEN_EXISTING, 0 /* not overlapped */, nullptr);
-  return handle == INVALID_HANDLE_VALUE ? 0 : FromWin32(handle);
+  if (handle == INVALID_HANDLE_VALUE) {
+    lastOpenFailure_ = OpenFailureOf(::GetLastError());
+    return 0;
+  }
+  lastOpenFailure_ = OpenFailure{};
+  return FromWin32(handle);
 }
 
 bool Win32SerialDriver::CloseHandle(PortHandle handle) { return ::CloseHandle(ToWin32(handle)) != FALSE; }

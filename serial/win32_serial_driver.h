@@ -16,6 +16,7 @@ public:
   Win32SerialDriver() = default;
 
   PortHandle CreateFileA(std::string_view portName) override;
+  OpenFailure LastOpenFailure() const override { return lastOpenFailure_; }
   bool CloseHandle(PortHandle handle) override;
   bool GetCommState(PortHandle handle, DCB& dcb) override;
   // Refuses, without a call, a DCB whose flag members do not fit the driver's bit-fields.
@@ -25,6 +26,9 @@ public:
   bool ClearCommError(PortHandle handle, std::uint32_t& errors, COMSTAT& status) override;
   bool ReadFile(PortHandle handle, void* buffer, std::uint32_t count, std::uint32_t& read) override;
   bool WriteFile(PortHandle handle, const void* buffer, std::uint32_t count, std::uint32_t& written) override;
+
+private:
+  OpenFailure lastOpenFailure_;
 };
 
 // The path CreateFileA is given for a port name: the name in the device namespace,

@@ -19,11 +19,11 @@ const std::string kNotConnected = "Port nie połączony";
 
 std::string EndLine(const std::string& size) { return "Wysłano tekst do urządzenia " + size + " znaków"; }
 
-// Every byte value in turn, so that 0x00, 0xFF, CR and LF all travel inside the pages.
+// Every byte value but 00 in turn, so that 0x01, 0xFF, CR and LF all travel inside the pages.
 std::string TextOf(std::size_t size) {
   std::string text(size, '\0');
   for (std::size_t i = 0; i < size; ++i) {
-    text[i] = static_cast<char>(i % 256);
+    text[i] = static_cast<char>(1 + i % 255);
   }
   return text;
 }
@@ -141,29 +141,91 @@ TEST_F(TextUploadTest, ObserverHearsOfEachPageBeforeItsPauseAndTheResultSaysWhet
   const auto observe = [&](const PageOutcome& outcome) {
     heard.push_back(std::to_string(outcome.page) + "/" + std::to_string(outcome.pageCount) +
                     (outcome.sent ? " sent" : " lost") + " after " + std::to_string(driver.calls.size()));
-    return true;
+    return AfterPage::Continue;
   };
   driver.failingWrites.insert(3); // page 1
 
-  EXPECT_FALSE(UploadText(port, TextOf(600), driver.RecordingPause(), log, observe));
+  const UploadResult broken = UploadText(port, TextOf(600), driver.RecordingPause(), log, observe);
+  EXPECT_FALSE(broken.Complete());
+  EXPECT_EQ(broken.leadingPagesSent, 1u) << "the pages after a lost one no longer line up";
+  EXPECT_TRUE(broken.terminatorSent);
   EXPECT_THAT(heard, ElementsAre("0/3 sent after 3", "1/3 lost after 5", "2/3 sent after 7"));
-  EXPECT_TRUE(UploadText(port, TextOf(600), driver.RecordingPause(), log, observe)) << "all taken";
+  EXPECT_TRUE(UploadText(port, TextOf(600), driver.RecordingPause(), log, observe).Complete()) << "all taken";
 }
 
-TEST_F(TextUploadTest, ObserverThatAsksToStopEndsTheUploadWithoutPauseOrTerminator) {
+TEST_F(TextUploadTest, ObserverThatAbandonsEndsTheUploadWithoutPauseOrTerminator) {
   driver.failingWrites.insert(3); // page 1
-  const auto stopAtFailure = [](const PageOutcome& outcome) { return outcome.sent; };
+  const auto stopAtFailure = [](const PageOutcome& outcome) {
+    return outcome.sent ? AfterPage::Continue : AfterPage::Abandon;
+  };
 
-  EXPECT_FALSE(UploadText(port, TextOf(600), driver.RecordingPause(), log, stopAtFailure));
+  EXPECT_FALSE(UploadText(port, TextOf(600), driver.RecordingPause(), log, stopAtFailure).Complete());
 
   EXPECT_THAT(driver.WritesAndPauses(), ElementsAre("W1", "W1", "W256", "P1000", "W256"));
   EXPECT_THAT(log.Lines(), ElementsAre("", "wysłano stronę0", kNotConnected));
 }
 
-TEST_F(TextUploadTest, TextLongerThanTheDeviceHoldsIsRefusedWhole) {
-  Upload(TextOf(kMaxTextBytes + 1));
+// An interrupted upload still leaves the display a whole, shorter text.
+TEST_F(TextUploadTest, ObserverThatEndsTheTextGetsThePagesPauseThenTheTerminator) {
+  const auto endAfterSecond = [](const PageOutcome& outcome) {
+    return outcome.page == 1 ? AfterPage::EndText : AfterPage::Continue;
+  };
+
+  const UploadResult result = UploadText(port, TextOf(900), driver.RecordingPause(), log, endAfterSecond);
+
+  EXPECT_THAT(driver.WritesAndPauses(), ElementsAre("W1", "W1", "W256", "P1000", "W256", "P1000", "W1"));
+  EXPECT_EQ(driver.sent, "\xFF\x07" + TextOf(512) + std::string(1, '\0'));
+  EXPECT_EQ(result.leadingPagesSent, 2u);
+  EXPECT_EQ(result.pageCount, 4u);
+  EXPECT_TRUE(result.terminatorSent);
+  EXPECT_FALSE(result.Complete());
+  EXPECT_EQ(log.Lines().back(), EndLine("512"));
+}
+
+struct RefusedCase {
+  const char* label;
+  std::string text;
+};
+
+void PrintTo(const RefusedCase& row, std::ostream* out) { *out << row.label; }
+
+class RefusedTextTest : public TextUploadTest, public ::testing::WithParamInterface<RefusedCase> {};
+
+// A 00 would end the text early and hand the bytes after it to the device as commands.
+TEST_P(RefusedTextTest, IsRefusedWholeWithNothingWrittenOrLogged) {
+  EXPECT_FALSE(UploadText(port, GetParam().text, driver.RecordingPause(), log).Complete());
   EXPECT_TRUE(driver.calls.empty()) << "nothing written, no pause";
   EXPECT_THAT(log.Lines(), ElementsAre(""));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    TextsTheDeviceCannotTake, RefusedTextTest,
+    ::testing::Values(RefusedCase{"longer than the device holds", TextOf(kMaxTextBytes + 1)},
+                      RefusedCase{"00 then commands", std::string("Hi\0\xFF\x03\x10\xFF\x08", 8)},
+                      RefusedCase{"00 alone", std::string(1, '\0')},
+                      RefusedCase{"00 in the last page", TextOf(1000) + std::string(1, '\0')}));
+
+TEST(TerminatorInTextTest, FindsTheFirst00) {
+  EXPECT_EQ(TerminatorInText(std::string("Hi\0\xFF\x03\0", 6)), 2u);
+  EXPECT_EQ(TerminatorInText(TextOf(kMaxTextBytes)), std::nullopt);
+  EXPECT_EQ(TerminatorInText(""), std::nullopt);
+}
+
+struct SecondsCase {
+  std::size_t pagesWritten;
+  std::size_t pageCount;
+  std::size_t seconds;
+};
+
+// Each page written waits out its second before the next one, the last page included.
+TEST(SecondsLeftTest, CountsThePausesStillToCome) {
+  const SecondsCase cases[] = {
+      {0, 8, 8}, {1, 8, 8}, {3, 8, 6}, {8, 8, 1}, {9, 8, 1}, {0, 1, 1}, {1, 1, 1}, {0, 0, 0},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(SecondsLeft(c.pagesWritten, c.pageCount), c.seconds)
+        << c.pagesWritten << " of " << c.pageCount << " pages written";
+  }
 }
 
 } // namespace

@@ -28,8 +28,10 @@ void FakeSerialDriver::ClearRecord() {
 PortHandle FakeSerialDriver::CreateFileA(std::string_view portName) {
   calls.push_back({"CreateFileA", 0, 0, std::string(portName)});
   if (!Succeeds("CreateFileA") || absentPorts.contains(std::string(portName))) {
+    lastOpenFailure_ = openFailure;
     return 0;
   }
+  lastOpenFailure_ = OpenFailure{};
   const PortHandle handle = nextHandle_++;
   openHandles.insert(handle);
   return handle;

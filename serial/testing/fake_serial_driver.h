@@ -22,12 +22,13 @@ public:
   };
 
   // --- script ---
-  std::set<std::string> failing;               // names of calls that report failure
-  std::set<std::string> absentPorts;           // port names that CreateFileA cannot open
-  DCB reportedDcb;                             // what GetCommState hands back
-  std::string incoming;                        // bytes queued by the device
-  std::optional<std::uint32_t> reportedQueue;  // cbInQue to report instead of incoming.size()
-  std::optional<std::uint32_t> acceptPerWrite; // WriteFile takes at most this many bytes
+  std::set<std::string> failing;                           // names of calls that report failure
+  std::set<std::string> absentPorts;                       // port names that CreateFileA cannot open
+  DCB reportedDcb;                                         // what GetCommState hands back
+  std::string incoming;                                    // bytes queued by the device
+  std::optional<std::uint32_t> reportedQueue;              // cbInQue to report instead of incoming.size()
+  std::optional<std::uint32_t> acceptPerWrite;             // WriteFile takes at most this many bytes
+  OpenFailure openFailure{OpenFailure::Kind::Missing, {}}; // why a failing CreateFileA failed
 
   // --- record ---
   std::vector<Call> calls;
@@ -43,6 +44,7 @@ public:
   void ClearRecord();
 
   PortHandle CreateFileA(std::string_view portName) override;
+  OpenFailure LastOpenFailure() const override { return lastOpenFailure_; }
   bool CloseHandle(PortHandle handle) override;
   bool GetCommState(PortHandle handle, DCB& dcb) override;
   bool SetCommState(PortHandle handle, const DCB& dcb) override;
@@ -55,6 +57,7 @@ public:
 private:
   [[nodiscard]] bool Succeeds(const std::string& function) const { return !failing.contains(function); }
   PortHandle nextHandle_ = 1;
+  OpenFailure lastOpenFailure_;
 };
 
 } // namespace kv58::testing

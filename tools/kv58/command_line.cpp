@@ -1,7 +1,6 @@
 #include "tools/kv58/command_line.h"
 
 #include <CLI/CLI.hpp>
-#include <array>
 #include <cctype>
 #include <charconv>
 #include <functional>
@@ -9,16 +8,12 @@
 #include <utility>
 
 #include "common/int_parse.h"
+#include "protocol/device_command.h"
 #include "tools/common/parse_error_text.h"
 #include "tools/kv58/usage_text.h"
 
 namespace kv58::cli {
 namespace {
-
-constexpr std::int32_t kMaxSpeed = 16;
-constexpr std::int32_t kFirstDisplayLine = 1;
-constexpr std::int32_t kLastDisplayLine = 22;
-constexpr std::array<std::string_view, 3> kScrollNames{"none", "vertical", "horizontal"};
 
 Step StepOf(Step::Kind kind, std::int32_t value = 0, std::int32_t lastLine = 0) {
   Step step;
@@ -26,6 +21,11 @@ Step StepOf(Step::Kind kind, std::int32_t value = 0, std::int32_t lastLine = 0) 
   step.value = value;
   step.lastLine = lastLine;
   return step;
+}
+
+// "0 to 16": a range as the messages give it.
+std::string RangeText(std::int32_t lowest, std::int32_t highest) {
+  return std::to_string(lowest) + " to " + std::to_string(highest);
 }
 
 [[noreturn]] void Refuse(const std::string& message) { throw CLI::ValidationError(message); }
@@ -46,15 +46,15 @@ std::int32_t NumberInRange(std::string_view command, std::string_view what, cons
   const auto value = WholeNumber(text);
   if (!value || *value < lowest || *value > highest) {
     Refuse(std::string(command) + ": " + std::string(what) + " is a whole number from " +
-           std::to_string(lowest) + " to " + std::to_string(highest) + ", not \"" + text + "\"");
+           RangeText(lowest, highest) + ", not \"" + text + "\"");
   }
   return *value;
 }
 
 std::int32_t ScrollValue(const std::string& text) {
-  for (std::size_t i = 0; i < kScrollNames.size(); ++i) {
-    if (text == kScrollNames[i]) {
-      return static_cast<std::int32_t>(i);
+  for (std::int32_t value = 0; value < kScrollTypeCount; ++value) {
+    if (text == ScrollTypeName(value)) {
+      return value;
     }
   }
   Refuse("scroll: the type is none, vertical or horizontal, not \"" + text + "\"");
@@ -101,18 +101,18 @@ void DescribeCommands(CLI::App& app, Request& request) {
   auto texts = std::make_shared<Texts>();
 
   CLI::App* speed = AddCommand(app, request, "speed", "scroll speed", [texts] {
-    const std::string text = Take(texts->speed, "speed", "the speed, 0 to 16");
-    return StepOf(Step::Kind::Speed, NumberInRange("speed", "the speed", text, 0, kMaxSpeed));
+    const std::string text = Take(texts->speed, "speed", "the speed, " + RangeText(kMinSpeed, kMaxSpeed));
+    return StepOf(Step::Kind::Speed, NumberInRange("speed", "the speed", text, kMinSpeed, kMaxSpeed));
   });
   AddValue(speed, "N", texts->speed);
 
   CLI::App* lines = AddCommand(app, request, "lines", "first and last display line", [texts] {
-    const std::string firstText = Take(texts->first, "lines", "the first and the last line, 1 to 22");
-    const std::string lastText = Take(texts->last, "lines", "the last line too, 1 to 22");
-    const std::int32_t first =
-        NumberInRange("lines", "the first line", firstText, kFirstDisplayLine, kLastDisplayLine);
-    const std::int32_t last =
-        NumberInRange("lines", "the last line", lastText, kFirstDisplayLine, kLastDisplayLine);
+    const std::string firstText =
+        Take(texts->first, "lines", "the first and the last line, " + RangeText(kTopLine, kBottomLine));
+    const std::string lastText =
+        Take(texts->last, "lines", "the last line too, " + RangeText(kTopLine, kBottomLine));
+    const std::int32_t first = NumberInRange("lines", "the first line", firstText, kTopLine, kBottomLine);
+    const std::int32_t last = NumberInRange("lines", "the last line", lastText, kTopLine, kBottomLine);
     if (first > last) {
       Refuse("lines: the first line (" + firstText + ") comes after the last line (" + lastText + ")");
     }
@@ -248,12 +248,6 @@ std::optional<std::string> PortName(std::string_view name) {
     return std::nullopt;
   }
   return spelled;
-}
-
-std::string_view ScrollName(std::int32_t value) {
-  return value >= 0 && static_cast<std::size_t>(value) < kScrollNames.size()
-             ? kScrollNames[static_cast<std::size_t>(value)]
-             : std::string_view("unknown");
 }
 
 } // namespace kv58::cli

@@ -48,7 +48,4 @@ inline constexpr int kExitUsageError = 2;
 // taken too, as Windows takes it, and comes back as "COM7". None for anything else.
 [[nodiscard]] std::optional<std::string> PortName(std::string_view name);
 
-// The names of the scroll types, by their value.
-[[nodiscard]] std::string_view ScrollName(std::int32_t value);
-
 } // namespace kv58::cli

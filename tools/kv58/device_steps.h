@@ -1,21 +1,14 @@
 #pragma once
-// What each settings command puts on the line: the frames of the window's controls, in the
-// window's order, with the window's pauses after them.
+// What each settings command puts on the line: the device's own frame sequences, as the
+// window sends them for its controls.
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
-#include "protocol/device_command.h"
+#include "protocol/frame_sequence.h"
 #include "tools/kv58/command_line.h"
 
 namespace kv58::cli {
-
-struct Frame {
-  TDeviceCommand code = TDeviceCommand::dcReset;
-  std::uint8_t parameter = 0;
-  std::uint32_t pauseAfterMs = 0;
-};
 
 // The frames of a speed, lines, scroll, store or reset step; none for send and monitor.
 [[nodiscard]] std::vector<Frame> FramesOf(const Step& step);

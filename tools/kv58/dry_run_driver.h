@@ -20,6 +20,7 @@ public:
   void EndLine();
 
   PortHandle CreateFileA(std::string_view portName) override;
+  OpenFailure LastOpenFailure() const override { return {}; }
   bool CloseHandle(PortHandle handle) override;
   bool GetCommState(PortHandle handle, DCB& dcb) override;
   bool SetCommState(PortHandle handle, const DCB& dcb) override;

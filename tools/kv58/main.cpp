@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -13,19 +14,30 @@
 
 namespace {
 
-std::atomic<bool> interrupted{false};
+std::atomic<int> stopSignal{0};
 
-extern "C" void OnInterrupt(int /*signal*/) { interrupted = true; }
+// The first SIGINT or SIGTERM asks kv58 to end what it is sending cleanly; a second one ends
+// it at once, as the signal would have without this handler.
+extern "C" void OnInterrupt(int signal) {
+  int none = 0;
+  if (!stopSignal.compare_exchange_strong(none, signal)) {
+    (void)std::signal(signal, SIG_DFL);
+    (void)std::raise(signal);
+  }
+}
 
 } // namespace
 
 int main(int argc, char** argv) {
   using namespace kv58;
   cli::UseBinaryStandardInput();
+  cli::SurviveClosedOutput();
+  const std::unique_ptr<std::streambuf> inputBuffer = cli::StandardInputBuffer();
+  std::istream in(inputBuffer.get());
   const std::vector<std::string_view> args(argv + 1, argv + argc);
   cli::Console console{std::cout,
                        std::cerr,
-                       std::cin,
+                       in,
                        cli::StandardErrorIsTerminal(),
                        [](const char* name) -> std::optional<std::string> {
                          const char* value = std::getenv(name);
@@ -33,10 +45,11 @@ int main(int argc, char** argv) {
                                                                    : std::nullopt;
                        },
                        [] {
-                         std::signal(SIGINT, OnInterrupt);
-                         std::signal(SIGTERM, OnInterrupt);
+                         (void)std::signal(SIGINT, OnInterrupt);
+                         (void)std::signal(SIGTERM, OnInterrupt);
                        },
-                       [] { return interrupted.load(); }};
+                       [] { return stopSignal.load() != 0; },
+                       [] { return stopSignal.load(); }};
   cli::Machine machine{SystemSerialDriver(), SystemPortSource, SleepingPause()};
   return cli::RunKv58(args, console, machine);
 }

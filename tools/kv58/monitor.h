@@ -1,14 +1,13 @@
 #pragma once
-// kv58 monitor: what the device sends, printed as it arrives, until the user interrupts or
-// the line goes away. Reads as the window's receive monitor does: while bytes are waiting,
-// reads of at most 1024 bytes, at most 64 of them per tick.
+// kv58 monitor: what the device sends, printed as it arrives, until the user interrupts, the
+// line goes away or nobody reads the output any more. Takes the bytes off the line with the
+// window's receive loop.
 
 #include <chrono>
 #include <functional>
 #include <ostream>
 
 #include "serial/com_socket.h"
-#include "serial/serial_driver.h"
 
 namespace kv58::cli {
 
@@ -18,8 +17,12 @@ struct MonitorOptions {
   std::function<bool()> stopRequested;
 };
 
-// True when stopped on request; false when the line went away (unplugged, hung up).
-[[nodiscard]] bool MonitorPort(TCOMSocket& port, SerialDriver& driver, std::ostream& out,
-                               const MonitorOptions& options);
+enum class MonitorEnd {
+  Stopped,      // on request
+  LineGone,     // unplugged, hung up
+  OutputClosed, // what was received could not be written (a closed pipe)
+};
+
+[[nodiscard]] MonitorEnd MonitorPort(TCOMSocket& port, std::ostream& out, const MonitorOptions& options);
 
 } // namespace kv58::cli

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "protocol/text_upload.h"
+
 namespace kv58::cli {
 namespace {
 
@@ -12,11 +14,9 @@ constexpr std::size_t kBarWidth = 24;
 std::string ProgressLine(std::size_t pagesWritten, std::size_t pageCount) {
   pagesWritten = std::min(pagesWritten, pageCount);
   const std::size_t filled = pageCount == 0 ? kBarWidth : kBarWidth * pagesWritten / pageCount;
-  // The last page written still waits out its pause; each page to come brings one more.
-  const std::size_t secondsLeft = pageCount - pagesWritten + (pagesWritten > 0 ? 1 : 0);
   return "[" + std::string(filled, '#') + std::string(kBarWidth - filled, '.') + "] page " +
          std::to_string(pagesWritten) + " of " + std::to_string(pageCount) + " sent, " +
-         std::to_string(secondsLeft) + " s left";
+         std::to_string(SecondsLeft(pagesWritten, pageCount)) + " s left";
 }
 
 void ProgressBar::Show(std::size_t pagesWritten, std::size_t pageCount) {

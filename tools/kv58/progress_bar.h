@@ -8,7 +8,7 @@
 namespace kv58::cli {
 
 // "[#########...............] page 3 of 8 sent, 6 s left": the pages written so far, and
-// the seconds of pauses still to come (one after every page).
+// the upload's seconds left.
 [[nodiscard]] std::string ProgressLine(std::size_t pagesWritten, std::size_t pageCount);
 
 class ProgressBar {

@@ -4,6 +4,7 @@
 
 #include "serial/com_socket.h"
 #include "tools/kv58/command_line.h"
+#include "tools/kv58/device_steps.h"
 #include "tools/kv58/dry_run_driver.h"
 #include "tools/kv58/port_listing.h"
 #include "tools/kv58/port_session.h"
@@ -75,33 +76,65 @@ bool ReadTexts(const Request& request, Console& console, std::vector<std::string
   return true;
 }
 
+// The signal that asked kv58 to stop sending, 0 while none.
+int StopSignal(const Console& console) { return console.stopSignal ? console.stopSignal() : 0; }
+
+// An interrupted run ends as the shell reports a process ended by the signal: 128 + its number.
+int InterruptedStatus(const Console& console) { return 128 + StopSignal(console); }
+
+// The port picked for this run, real or dry, with what goes with it.
+struct Line {
+  TCOMSocket& port;
+  Pause pause;
+  bool dryRun = false;
+  std::function<void()> endPrintedLine; // before a note of kv58's own among the printed bytes
+};
+
 int SendSteps(const Request& request, const std::string& portName, const std::vector<std::string>& texts,
-              Console& console, SerialDriver& driver, const Pause& pause, std::chrono::milliseconds tick) {
-  TCOMSocket port(driver);
-  if (const auto error = OpenDevicePort(port, portName, request.baudRate)) {
+              Console& console, Line& line, std::chrono::milliseconds tick) {
+  console.watchInterrupts();
+  if (const auto error = OpenPortForDevice(line.port, portName, request.baudRate)) {
     console.err << "kv58: " << portName << ": " << *error << '\n';
     return kExitDeviceError;
   }
   MonitorOptions monitor;
   monitor.tick = tick;
   monitor.stopRequested = [&console] { return console.interrupted(); };
-  StepRunner runner(StepContext{port, driver, pause, portName, console.out, console.err,
-                                request.quiet || request.dryRun,
-                                console.errIsTerminal && !request.quiet && !request.dryRun, monitor});
+  StepRunner runner(StepContext{line.port, line.pause, portName, console.out, console.err,
+                                request.quiet || line.dryRun,
+                                console.errIsTerminal && !request.quiet && !line.dryRun, monitor,
+                                [&console] { return StopSignal(console) != 0; }});
   for (std::size_t i = 0; i < request.steps.size(); ++i) {
     const Step& step = request.steps[i];
-    if (step.kind == Step::Kind::Monitor) {
-      if (request.dryRun) {
-        console.out << "monitor: nothing is read in a dry run\n";
-        continue;
-      }
-      console.watchInterrupts();
+    if (step.kind == Step::Kind::Monitor && line.dryRun) {
+      line.endPrintedLine();
+      console.out << "monitor: nothing is read in a dry run\n";
+      continue;
     }
-    if (!runner.Run(step, texts[i], console.err)) {
+    switch (runner.Run(step, texts[i], console.err)) {
+    case StepEnd::Done:
+      break;
+    case StepEnd::Failed:
       return kExitDeviceError;
+    case StepEnd::Interrupted:
+      return InterruptedStatus(console);
+    }
+    if (i + 1 < request.steps.size() && StopSignal(console) != 0) {
+      console.err << "kv58: " << portName << ": interrupted after " << DescribeStep(step)
+                  << "; the commands after it were not sent\n";
+      return InterruptedStatus(console);
     }
   }
   return kExitDone;
+}
+
+// A report that could not be written stops no command; it only says so at the end.
+int NoteLostReport(Console& console, int status) {
+  if (!console.out && status == kExitDone) {
+    console.err << "kv58: the report could not be written (standard output is closed); every command "
+                   "was sent\n";
+  }
+  return status;
 }
 
 } // namespace
@@ -135,11 +168,14 @@ int RunKv58(std::span<const std::string_view> args, Console& console, Machine& m
     return UsageError(console, error, false);
   }
   if (!request.dryRun) {
-    return SendSteps(request, *portName, texts, console, machine.driver, machine.pause, machine.monitorTick);
+    TCOMSocket port(machine.driver);
+    Line real{port, machine.pause, false, [] {}};
+    return NoteLostReport(console, SendSteps(request, *portName, texts, console, real, machine.monitorTick));
   }
   DryRunDriver dryRun(console.out);
-  const int status =
-      SendSteps(request, *portName, texts, console, dryRun, dryRun.PrintingPause(), machine.monitorTick);
+  TCOMSocket port(dryRun);
+  Line dry{port, dryRun.PrintingPause(), true, [&dryRun] { dryRun.EndLine(); }};
+  const int status = SendSteps(request, *portName, texts, console, dry, machine.monitorTick);
   dryRun.EndLine();
   return status;
 }

@@ -25,9 +25,13 @@ struct Console {
   std::istream& in;
   bool errIsTerminal = false;
   std::function<std::optional<std::string>(const char* name)> environment;
-  // Called once as monitor starts; from then on, interrupted() says when to stop.
+  // Called once before the first device command; from then on, interrupted() says when
+  // monitor is to stop.
   std::function<void()> watchInterrupts;
   std::function<bool()> interrupted;
+  // The signal (SIGINT, SIGTERM) by which the user asked kv58 to stop sending, 0 while none.
+  // Without it, nothing ever asks: the steps run to their end.
+  std::function<int()> stopSignal = nullptr;
 };
 
 struct Machine {

@@ -1,6 +1,8 @@
 #pragma once
 // Sends the steps of one call on an open port, in order, and stops at the first that the
 // port does not take, saying which and why. Each step has the window's frames and pauses.
+// An interrupt lets the step being sent end cleanly: a settings step finishes its frames, a
+// text ends after the page being written, with its terminator.
 
 #include <functional>
 #include <ostream>
@@ -8,7 +10,6 @@
 
 #include "protocol/pause.h"
 #include "serial/com_socket.h"
-#include "serial/serial_driver.h"
 #include "tools/kv58/command_line.h"
 #include "tools/kv58/monitor.h"
 
@@ -16,7 +17,6 @@ namespace kv58::cli {
 
 struct StepContext {
   TCOMSocket& port;
-  SerialDriver& driver;
   Pause pause;
   std::string portName;
   std::ostream& out;      // a line per step sent, unless quiet; what monitor receives
@@ -24,19 +24,26 @@ struct StepContext {
   bool quiet = false;
   bool showProgress = false;
   MonitorOptions monitor;
+  std::function<bool()> interrupted; // whether the user has asked kv58 to stop
+};
+
+enum class StepEnd {
+  Done,
+  Failed,      // the error is printed
+  Interrupted, // ended early but cleanly on the user's request; what the display holds is printed
 };
 
 class StepRunner {
 public:
   explicit StepRunner(StepContext context) : c_(std::move(context)) {}
 
-  // `text` is the loaded text of a send step. False after printing the error to `error`.
-  [[nodiscard]] bool Run(const Step& step, const std::string& text, std::ostream& error);
+  // `text` is the loaded text of a send step; errors and interruptions go to `error`.
+  [[nodiscard]] StepEnd Run(const Step& step, const std::string& text, std::ostream& error);
 
 private:
-  [[nodiscard]] bool SendFrames(const Step& step, std::ostream& error);
-  [[nodiscard]] bool SendText(const Step& step, const std::string& text, std::ostream& error);
-  [[nodiscard]] bool Monitor(const Step& step, std::ostream& error);
+  [[nodiscard]] StepEnd SendFrames(const Step& step, std::ostream& error);
+  [[nodiscard]] StepEnd SendText(const Step& step, const std::string& text, std::ostream& error);
+  [[nodiscard]] StepEnd Monitor(std::ostream& error, bool hex);
   void ReportSent(const std::string& what);
 
   StepContext c_;

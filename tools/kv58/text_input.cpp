@@ -43,9 +43,16 @@ TextInput ReadStandardInput(std::istream& in) {
   return TextInput{true, std::move(bytes), {}};
 }
 
-} // namespace
+// A text the display would end early and then obey as commands is refused before anything is sent.
+TextInput Checked(TextInput text, const std::string& name) {
+  if (const auto terminator = TerminatorInText(text.bytes); text.loaded && terminator) {
+    return Failed(name + " holds a 00 byte at offset " + std::to_string(*terminator) +
+                  "; the display would end the text there and take the bytes after it as commands");
+  }
+  return text;
+}
 
-TextInput ReadText(const std::string& file, std::istream& standardInput) {
+TextInput LoadText(const std::string& file, std::istream& standardInput) {
   if (file == "-") {
     return ReadStandardInput(standardInput);
   }
@@ -59,6 +66,12 @@ TextInput ReadText(const std::string& file, std::istream& standardInput) {
     break;
   }
   return Failed(file + ": " + UnreadableReason(file));
+}
+
+} // namespace
+
+TextInput ReadText(const std::string& file, std::istream& standardInput) {
+  return Checked(LoadText(file, standardInput), file == "-" ? "standard input" : file);
 }
 
 } // namespace kv58::cli

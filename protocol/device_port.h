@@ -1,0 +1,28 @@
+#pragma once
+// Opening the display's port: the name, the exclusive open, the driver's current settings, the
+// display's line settings at the chosen rate, then queue sizes and time-outs, read back at the
+// end. Each face words a failure its own way; this says which step it was.
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "serial/com_socket.h"
+
+namespace kv58 {
+
+enum class OpenStep {
+  PortName,          // the name is no "COM" and number
+  Open,              // the port did not open; TCOMSocket::LastOpenFailure says why
+  ReadSettings,      // its settings cannot be read: most likely it is no serial port
+  LineSettings,      // it refused the rate, 8 data bits, no parity, one stop bit
+  QueuesAndTimeouts, // it refused the queue sizes or the time-outs, or the settings could not be read back
+};
+
+// Opens `name` and sets it up for the display at `baudRate`; nothing is sent. The step that
+// failed, or none when the port is ready. A failed open may leave the port open: the caller
+// closes it, as it would after any failure.
+[[nodiscard]] std::optional<OpenStep> OpenDevicePort(TCOMSocket& port, std::string_view name,
+                                                     std::int32_t baudRate);
+
+} // namespace kv58
