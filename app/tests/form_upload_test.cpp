@@ -82,6 +82,19 @@ TEST_F(UploadTest, AFileOverTheLimitIsRefusedWithTheMessageAndNothingSent) {
   EXPECT_THAT(NewLogLines(), IsEmpty());
 }
 
+// The display would end the text at the 00 and take "FF 03 10 FF 08" as speed 16 and a store.
+TEST_F(UploadTest, AFileHolding00IsRefusedWithWhereItIsAndNothingSent) {
+  const fs::path path = folder / "commands.txt";
+  std::ofstream(path, std::ios::binary) << std::string("Hi\0\xFF\x03\x10\xFF\x08", 8);
+  Choose(path);
+  form().Button5Click();
+
+  EXPECT_THAT(harness.prompts.messages, ElementsAre("Tekst nie może zawierać bajtu 00 (znak nr 3)"));
+  EXPECT_EQ(form().Label3->text(), "8");
+  EXPECT_EQ(harness.Line(), "");
+  EXPECT_THAT(NewLogLines(), IsEmpty());
+}
+
 TEST_F(UploadTest, AHugeSparseFileIsRefusedWithoutBeingRead) {
 #ifdef _WIN32
   GTEST_SKIP() << "NTFS files are not sparse unless asked: this would take 4 GiB of disk";

@@ -6,6 +6,8 @@
 #include <numeric>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "serial/com_socket.h"
 #include "serial/tests/posix_test_support.h"
@@ -178,6 +180,7 @@ TEST_F(PosixDriverTest, ASecondOpenFailsWhileTheFirstHoldsThePort) {
   TCOMSocket second(driver);
   ASSERT_TRUE(second.SetPortName("COM200"));
   EXPECT_FALSE(second.Open());
+  EXPECT_EQ(second.LastOpenFailure().kind, OpenFailure::Kind::InUse);
 
   PosixSerialDriver otherDriver(PortLocations{map.Path(), devices.Path()});
   TCOMSocket third(otherDriver);
@@ -239,11 +242,52 @@ TEST_F(PosixDriverTest, NamesThatMapToNoTerminalDoNotOpen) {
   map.Link("COM201", devices.Touch("plain-file"));
   map.Link("COM202", devices / "unplugged");
   devices.Touch("ttyS3"); // COM4 by the fixed rule, but not a terminal
-  for (const char* name : {"COM201", "COM202", "COM4", "COM129", "COM-2"}) {
+  using Kind = OpenFailure::Kind;
+  const std::pair<const char*, Kind> cases[] = {{"COM201", Kind::NotSerial},
+                                                {"COM202", Kind::Missing},
+                                                {"COM4", Kind::NotSerial},
+                                                {"COM129", Kind::NoSuchPort},
+                                                {"COM-2", Kind::NoSuchPort}};
+  for (const auto& [name, reason] : cases) {
     TCOMSocket other(driver);
     ASSERT_TRUE(other.SetPortName(name));
     EXPECT_FALSE(other.Open()) << name;
+    EXPECT_EQ(other.LastOpenFailure().kind, reason) << name;
   }
+}
+
+// The line's bytes leave the tty at its rate; a pseudo-terminal has no rate, so a probe
+// stands in for the queue of a slow line.
+class DrainedWriteTest : public PosixDriverTest {
+protected:
+  std::vector<std::uint32_t> queue; // what the probe reports, one value per question
+  std::size_t asked = 0;
+  PosixSerialDriver slowLine{PortLocations{map.Path(), devices.Path()}, [this](int) {
+                               const std::size_t i = std::min(asked++, queue.size() - 1);
+                               return std::optional<std::uint32_t>(queue[i]);
+                             }};
+  TCOMSocket slowPort{slowLine};
+
+  void ConnectSlowLine(std::uint32_t timeoutMs) {
+    ASSERT_TRUE(slowPort.SetPortName("COM200") && slowPort.Open());
+    slowPort.Timeouts.WriteTotalTimeoutMultiplier = 0;
+    slowPort.Timeouts.WriteTotalTimeoutConstant = timeoutMs;
+    ASSERT_TRUE(slowPort.WriteTimeouts());
+  }
+};
+
+TEST_F(DrainedWriteTest, AWriteReturnsOnlyOnceTheQueueIsEmpty) {
+  queue = {200, 120, 40, 0};
+  ConnectSlowLine(5000);
+  EXPECT_EQ(slowPort.Write("page", 4), 4u);
+  EXPECT_EQ(asked, 4u) << "asked until the queue was empty, and no more";
+}
+
+TEST_F(DrainedWriteTest, BytesStillQueuedAtTheTimeOutAreDroppedAndNotCounted) {
+  queue = {3};
+  ConnectSlowLine(30);
+  EXPECT_EQ(slowPort.Write("page", 4), 1u) << "as a Windows write that timed out";
+  EXPECT_GT(asked, 1u);
 }
 
 TEST_F(PosixDriverTest, HandlesTheDriverDidNotGiveAreRefused) {

@@ -1,6 +1,8 @@
 // kv58 run whole, in-process, on a recording driver: what each command line puts on the
 // line and in which order, and which command lines are refused before anything is opened.
 
+#include <csignal>
+#include <functional>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -29,6 +31,7 @@ protected:
   std::istringstream in;
   std::optional<std::string> portVariable;
   bool errIsTerminal = false;
+  std::function<int()> stopSignal; // none: nobody interrupts
 
   int Run(std::vector<std::string_view> args) {
     Console console{out,
@@ -39,7 +42,8 @@ protected:
                       return std::string_view(name) == kPortVariable ? portVariable : std::nullopt;
                     },
                     [] {},
-                    [] { return true; }};
+                    [] { return true; },
+                    stopSignal};
     Machine machine{driver, [this] { return std::make_unique<ForwardingSource>(ports); },
                     driver.RecordingPause()};
     return RunKv58(args, console, machine);
@@ -176,6 +180,77 @@ TEST_F(Kv58RunTest, DryRunPrintsFramesAndPausesAndOpensNothing) {
   EXPECT_EQ(out.str(), "FF 03 04\nFF 06 01\npause 10 ms\nFF 09\nFF 07\n48 69\npause 1000 ms\n00\n");
   EXPECT_TRUE(driver.calls.empty());
 }
+
+TEST_F(Kv58RunTest, DryRunMonitorNoteStandsOnALineOfItsOwn) {
+  ASSERT_EQ(Run({"--dry-run", "speed", "4", "monitor"}), kExitDone);
+  EXPECT_EQ(out.str(), "FF 03 04\nmonitor: nothing is read in a dry run\n");
+}
+
+// The display would end the text at the 00 and obey "FF 03 10 FF 08" as speed 16 and a store.
+TEST_F(Kv58RunTest, TextHolding00IsRefusedWithItsOffsetBeforeAnythingIsSent) {
+  in.str(std::string("Hi\0\xFF\x03\x10\xFF\x08", 8));
+  EXPECT_EQ(Run({"--port", "COM5", "store", "send", "-"}), kExitUsageError);
+  EXPECT_THAT(err.str(), HasSubstr("kv58: standard input holds a 00 byte at offset 2"));
+  EXPECT_TRUE(driver.calls.empty());
+}
+
+struct InterruptCase {
+  const char* label;
+  std::vector<std::string_view> args;
+  std::size_t inputBytes;
+  int signal;
+  int status;
+  const char* line; // with "P" for a page of 'x' bytes
+  const char* says;
+};
+
+void PrintTo(const InterruptCase& row, std::ostream* os) { *os << row.label; }
+
+class Kv58InterruptTest : public Kv58RunTest, public ::testing::WithParamInterface<InterruptCase> {};
+
+// Asked to stop from the first moment: what is being sent still ends whole.
+TEST_P(Kv58InterruptTest, EndsWhatIsBeingSentWholeAndSendsNothingAfter) {
+  const auto& c = GetParam();
+  in.str(std::string(c.inputBytes, 'x'));
+  stopSignal = [&c] { return c.signal; };
+  std::vector<std::string_view> args{"--port", "COM5"};
+  args.insert(args.end(), c.args.begin(), c.args.end());
+
+  EXPECT_EQ(Run(args), c.status);
+
+  std::string line = c.line;
+  const std::string page = HexLine(std::string(256, 'x'));
+  for (std::size_t at = line.find('P'); at != std::string::npos; at = line.find('P')) {
+    line.replace(at, 1, page);
+  }
+  EXPECT_EQ(Line(), line);
+  EXPECT_THAT(err.str(), HasSubstr(c.says));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, Kv58InterruptTest,
+    ::testing::Values(InterruptCase{"TextEndsAfterItsFirstPage",
+                                    {"send", "-", "store"},
+                                    600,
+                                    SIGINT,
+                                    130,
+                                    "FF 07 P (1000 ms) 00",
+                                    "interrupted: the display shows the first 1 of 3 pages"},
+                      InterruptCase{"ScrollTypeKeepsItsReset",
+                                    {"scroll", "vertical", "store"},
+                                    0,
+                                    SIGTERM,
+                                    143,
+                                    "FF 06 01 (10 ms) FF 09",
+                                    "interrupted after scroll vertical; the commands after it"},
+                      InterruptCase{"NoStepAfterTheOneBeingSent",
+                                    {"store", "send", "-"},
+                                    0,
+                                    SIGINT,
+                                    130,
+                                    "FF 08",
+                                    "interrupted after store"}),
+    [](const auto& row) { return std::string(row.param.label); });
 
 TEST_F(Kv58RunTest, PortsAreListedInTheWindowsOrderWithTheirDevices) {
   ports.AddText("/dev/ttyUSB0", "COM33");

@@ -7,6 +7,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -46,8 +47,19 @@ std::string EventOf(const std::string& line) {
   return close == std::string::npos ? line : line.substr(close + 2);
 }
 
+// How the real kv58 program is started: its environment (XDG_CONFIG_HOME alone unless given),
+// what its standard input and output are, and what the test does while it runs.
+struct Launch {
+  std::optional<std::vector<std::string>> environment;
+  std::function<void(posix_spawn_file_actions_t&)> files = [](posix_spawn_file_actions_t& actions) {
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  };
+  std::function<void(pid_t)> whileRunning = [](pid_t) {};
+};
+
 // Runs the real kv58 program with its standard error in a pipe; none if it does not end.
-std::optional<Finished> RunProgram(const std::vector<std::string>& args, const fs::path& configHome) {
+std::optional<Finished> RunProgram(const std::vector<std::string>& args, const fs::path& configHome,
+                                   const Launch& launch = {}) {
   std::array<int, 2> pipeEnds{};
   if (pipe2(pipeEnds.data(), O_CLOEXEC) != 0) {
     return std::nullopt;
@@ -55,7 +67,7 @@ std::optional<Finished> RunProgram(const std::vector<std::string>& args, const f
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDERR_FILENO);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  launch.files(actions);
   std::vector<std::string> strings{KV58_PATH};
   strings.insert(strings.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -63,12 +75,20 @@ std::optional<Finished> RunProgram(const std::vector<std::string>& args, const f
     argv.push_back(s.data());
   }
   argv.push_back(nullptr);
-  std::string home = "XDG_CONFIG_HOME=" + configHome.string();
-  std::array<char*, 2> envp{home.data(), nullptr};
+  std::vector<std::string> environment =
+      launch.environment.value_or(std::vector<std::string>{"XDG_CONFIG_HOME=" + configHome.string()});
+  std::vector<char*> envp;
+  for (std::string& s : environment) {
+    envp.push_back(s.data());
+  }
+  envp.push_back(nullptr);
   pid_t pid = -1;
   const int failed = posix_spawn(&pid, KV58_PATH, &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   close(pipeEnds[1]);
+  if (failed == 0) {
+    launch.whileRunning(pid);
+  }
   Finished finished;
   std::array<char, 512> chunk{};
   const auto deadline = sim::test_support::Clock::now() + sim::test_support::kPatience;
@@ -266,6 +286,95 @@ TEST_F(Kv58SimTest, MonitorEndsWithStatusOneWhenTheLineGoesAway) {
 
   EXPECT_EQ(run.status, kExitDeviceError);
   EXPECT_THAT(run.err, HasSubstr("kv58: COM7: monitor ended: the port is gone"));
+}
+
+// The reason comes from the driver, not from whatever the environment left in errno.
+TEST_F(Kv58SimTest, PortThatMapsToNoDeviceGetsOneMessageWhateverTheEnvironment) {
+  for (const std::vector<std::string>& environment :
+       {std::vector<std::string>{"XDG_CONFIG_HOME=" + config.Path().string()}, std::vector<std::string>{},
+        std::vector<std::string>{"HOME=" + config.Path().string()}}) {
+    Launch launch;
+    launch.environment = environment;
+    const auto run = RunProgram({"--port", "COM250", "speed", "4"}, config.Path(), launch);
+    ASSERT_TRUE(run.has_value());
+    EXPECT_EQ(run->status, kExitDeviceError);
+    EXPECT_EQ(run->err, "kv58: COM250: cannot open the port: no device has that name (see 'Ports' in kv58 "
+                        "--help)\n")
+        << ::testing::PrintToString(environment);
+  }
+}
+
+struct InterruptCase {
+  int signal;
+  int status;
+};
+
+// The display is never left waiting for a terminator: the text ends after the page being
+// written, and the display keeps the pages so far as a whole text.
+TEST_F(Kv58SimTest, InterruptedTextEndsAfterThePageBeingWrittenWithItsTerminator) {
+  for (const InterruptCase c : {InterruptCase{SIGINT, 130}, InterruptCase{SIGTERM, 143}}) {
+    const std::string file = WriteText(std::string(1983, 'x')).string();
+    Launch launch;
+    launch.whileRunning = [&](pid_t pid) {
+      if (sim.NextEvent() == "open") {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500)); // pages 1 and 2 are out by then
+      }
+      kill(pid, c.signal);
+    };
+    const auto run = RunProgram({"--port", kPort, "send", file, "store"}, config.Path(), launch);
+    ASSERT_TRUE(run.has_value());
+    EXPECT_EQ(run->status, c.status);
+    EXPECT_THAT(run->err, ::testing::MatchesRegex("kv58: COM7: text from .*: interrupted: the display shows "
+                                                  "the first [2-4] of 8 pages\n"));
+    const std::string upload = sim.NextEvent();
+    const std::string pages = run->err.substr(run->err.find("first ") + 6, 1);
+    EXPECT_THAT(upload, ::testing::StartsWith("text " + std::to_string(std::stoi(pages) * 256) + " bytes"));
+    EXPECT_THAT(upload, HasSubstr(", end at ")) << "the terminator came";
+    EXPECT_EQ(sim.NextEvent(), "hangup") << "no store after the interrupt";
+  }
+}
+
+// A report nobody reads stops none of the device's commands.
+TEST_F(Kv58SimTest, ClosedOutputStillSendsEveryCommand) {
+  std::array<int, 2> output{};
+  ASSERT_EQ(pipe2(output.data(), O_CLOEXEC), 0);
+  close(output[0]);
+  Launch launch;
+  launch.files = [&](posix_spawn_file_actions_t& actions) {
+    posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
+  };
+  const auto run = RunProgram({"--port", kPort, "speed", "4", "store", "reset"}, config.Path(), launch);
+  close(output[1]);
+
+  ASSERT_TRUE(run.has_value());
+  EXPECT_EQ(run->status, kExitDone);
+  EXPECT_THAT(run->err, HasSubstr("the report could not be written"));
+  EXPECT_EQ(sim.NextEvent(), "open");
+  EXPECT_EQ(sim.NextEvent(), "speed 4");
+  EXPECT_EQ(sim.NextEvent(), "store");
+  EXPECT_EQ(sim.NextEvent(), "reset");
+}
+
+// std::cin would report these as an empty input, and the display's text would be wiped.
+TEST_F(Kv58SimTest, UnreadableStandardInputSendsNothing) {
+  const std::vector<std::function<void(posix_spawn_file_actions_t&)>> inputs{
+      [](posix_spawn_file_actions_t& actions) { posix_spawn_file_actions_addclose(&actions, STDIN_FILENO); },
+      [this](posix_spawn_file_actions_t& actions) {
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, config.Path().c_str(), O_RDONLY, 0);
+      },
+      [this](posix_spawn_file_actions_t& actions) {
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, WriteText("x").c_str(), O_WRONLY, 0);
+      }};
+  for (std::size_t i = 0; i < inputs.size(); ++i) {
+    Launch launch;
+    launch.files = inputs[i];
+    const auto run = RunProgram({"--port", kPort, "send", "-"}, config.Path(), launch);
+    ASSERT_TRUE(run.has_value());
+    EXPECT_EQ(run->status, kExitUsageError) << "input " << i;
+    EXPECT_EQ(run->err, "kv58: standard input cannot be read\n") << "input " << i;
+  }
+  EXPECT_EQ(Run({"--port", kPort, "store"}).status, kExitDone);
+  EXPECT_EQ(sim.NextEvent(), "open") << "no open, and so no text, before this one";
 }
 
 } // namespace
