@@ -27,7 +27,7 @@ std::optional<std::size_t> TerminatorInText(std::string_view text) {
 }
 
 UploadResult UploadText(TCOMSocket& port, std::string_view text, const Pause& pause, DebugLog& log,
-                        const PageObserver& observe) {
+                        const PageObserver& observe, const EndRequest& endRequested) {
   UploadResult result;
   if (text.size() > kMaxTextBytes || TerminatorInText(text)) {
     return result;
@@ -52,7 +52,8 @@ UploadResult UploadText(TCOMSocket& port, std::string_view text, const Pause& pa
       return result;
     }
     pause(kPagePauseMs);
-    if (next == AfterPage::EndText) {
+    const bool morePages = page + 1 < result.pageCount;
+    if (next == AfterPage::EndText || (morePages && endRequested && endRequested())) {
       textEnd = offset + bytes.size();
       break;
     }

@@ -72,13 +72,17 @@ struct UploadResult {
   }
 };
 
+// Asked after each page's pause, before the next page is written: true ends the text there,
+// with its terminator (a user who asked to stop).
+using EndRequest = std::function<bool()>;
+
 // Uploads `text` (raw bytes). Every page is written once and followed by `pause`(kPagePauseMs),
 // a failed or the last one included; a page or terminator that the port took only in part is
-// logged as kPortNotConnectedLine. Without an observer that asks otherwise, the upload is never
-// cut short. A text the device cannot take whole (longer than kMaxTextBytes, or holding a 00)
+// logged as kPortNotConnectedLine. Without an observer or end request that asks otherwise, the
+// upload is never cut short. A text the device cannot take whole (longer than kMaxTextBytes, or holding a 00)
 // is a caller's fault that would overrun or command the device: it is refused whole, with
 // nothing written and nothing logged.
 UploadResult UploadText(TCOMSocket& port, std::string_view text, const Pause& pause, DebugLog& log,
-                        const PageObserver& observe = {});
+                        const PageObserver& observe = {}, const EndRequest& endRequested = {});
 
 } // namespace kv58

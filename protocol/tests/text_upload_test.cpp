@@ -182,6 +182,20 @@ TEST_F(TextUploadTest, ObserverThatEndsTheTextGetsThePagesPauseThenTheTerminator
   EXPECT_EQ(log.Lines().back(), EndLine("512"));
 }
 
+// Asked between pages: the page before the request keeps its pause, no page follows it.
+TEST_F(TextUploadTest, EndRequestedDuringAPauseEndsTheTextBeforeTheNextPage) {
+  std::size_t asked = 0;
+  const auto endAfterFirstPause = [&asked] { return ++asked == 1; };
+
+  const UploadResult result =
+      UploadText(port, TextOf(600), driver.RecordingPause(), log, {}, endAfterFirstPause);
+
+  EXPECT_THAT(driver.WritesAndPauses(), ElementsAre("W1", "W1", "W256", "P1000", "W1"));
+  EXPECT_EQ(result.leadingPagesSent, 1u);
+  EXPECT_TRUE(result.terminatorSent);
+  EXPECT_EQ(asked, 1u);
+}
+
 struct RefusedCase {
   const char* label;
   std::string text;

@@ -56,14 +56,14 @@ StepEnd StepRunner::SendText(const Step& step, const std::string& text, std::ost
       return c_.port.LineIsAlive() ? AfterPage::EndText : AfterPage::Abandon;
     }
     bar.Show(outcome.page + 1, outcome.pageCount);
-    if (outcome.page + 1 < outcome.pageCount && c_.interrupted()) {
-      endedOnRequest = true;
-      return AfterPage::EndText;
-    }
     return AfterPage::Continue;
   };
+  const auto endOnInterrupt = [&] {
+    endedOnRequest = c_.interrupted();
+    return endedOnRequest;
+  };
   DebugLog log; // the window's log lines; the observer and the result tell what happened
-  const UploadResult result = UploadText(c_.port, text, c_.pause, log, observe);
+  const UploadResult result = UploadText(c_.port, text, c_.pause, log, observe, endOnInterrupt);
   bar.Clear();
   if (result.Complete()) {
     ReportSent("text of " + std::to_string(text.size()) + " bytes in " + PagesText(result.pageCount));

@@ -55,8 +55,13 @@ Exit status:
   1  device or port error: the port does not exist, another program holds it, it
      refused the line settings, or it stopped taking bytes (for example, the device was
      unplugged); the commands before the failing one were sent, none after it
-  2  usage error: a wrong command line, no port given, or a text that cannot be read or
-     is longer than 1983 bytes; nothing was sent
+  2  usage error: a wrong command line, no port given, or a text that cannot be read, is
+     longer than 1983 bytes or holds a 00 byte (the display would end the text there and
+     take what follows as commands); nothing was sent
+  130, 143
+     interrupted by Ctrl+C (SIGINT) or SIGTERM: the command being sent ends whole (a text
+     after the page being written, with its end, so the display keeps the pages so far),
+     and nothing after it is sent; a second Ctrl+C ends kv58 at once
 
 Environment:
   KV58_PORT          the port to use when --port is not given, e.g. COM5
