@@ -9,7 +9,7 @@
 #include <QTimer>
 #include <QWindow>
 
-#include "app/display_text.h"
+#include "app/widget_text.h"
 #include "app/log_window.h"
 #include "app/prompts.h"
 #include "app/widgets/combo_box.h"

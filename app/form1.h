@@ -36,34 +36,35 @@ public:
   TForm1(const TForm1&) = delete;
   TForm1& operator=(const TForm1&) = delete;
 
-  // Controls, named as the device's documentation names them.
-  TComboBox* ComboBoxPort = nullptr;
-  TComboBox* ComboBoxSpeed = nullptr;
-  QCheckBox* CheckBoxConnect = nullptr;
-  DebugLog DebugMemo; // never shown: a list of lines
-  QTimer* Timer1 = nullptr;
-  QPushButton* Button5 = nullptr;
-  QLabel* Label1 = nullptr;
-  QLineEdit* EditHorizFile = nullptr;
-  TRadioGroup* RadioGroup1 = nullptr;
-  QPushButton* Button1 = nullptr;
-  QLabel* Label8 = nullptr;
-  QGroupBox* GroupBox1 = nullptr;
-  QGroupBox* GroupBox2 = nullptr;
-  TTrackBar* TrackBar3 = nullptr;
-  QLabel* Label2 = nullptr;
-  QGroupBox* GroupBox3 = nullptr;
-  TTrackBar* TrackBar2 = nullptr;
-  QLabel* Label6 = nullptr;
-  QGroupBox* GroupBox4 = nullptr;
-  TTrackBar* TrackBar1 = nullptr;
-  QLabel* Label7 = nullptr;
-  QPushButton* Button2 = nullptr;
-  QLabel* Label3 = nullptr;
-  QWidget* PanelMain = nullptr;
-  QLabel* Label4 = nullptr;
-  QLabel* Label5 = nullptr;
-  TComboBox* ComboBoxLang = nullptr;
+  // The controls keep the names they have always had in this window; what each is for is
+  // said beside it.
+  TComboBox* ComboBoxPort = nullptr;    // the port name, COMn; its list is filled as it opens
+  TComboBox* ComboBoxSpeed = nullptr;   // the line speed in bit/s, typed or picked
+  QCheckBox* CheckBoxConnect = nullptr; // ticked: the port is open and the controls below work
+  DebugLog DebugMemo;                   // the log's lines, never shown here (Ctrl+L shows them)
+  QTimer* Timer1 = nullptr;             // once a second: takes what the display sent off the line
+  QPushButton* Button5 = nullptr;       // "Wyślij tekst": pick a text file and upload it
+  QLabel* Label1 = nullptr;             // "Ilość znaków =", before Label3
+  QLineEdit* EditHorizFile = nullptr;   // the path of the text file last picked
+  TRadioGroup* RadioGroup1 = nullptr;   // kind of scroll: none, vertical, horizontal (sent at once)
+  QPushButton* Button1 = nullptr;       // "Zapisz": store the settings in the display's EEPROM
+  QLabel* Label8 = nullptr;             // "max  1983": the longest text the display takes
+  QGroupBox* GroupBox1 = nullptr;       // "Ustawienia scrollu": frames the three sliders below
+  QGroupBox* GroupBox2 = nullptr;       // "Pierwsza linia": frames TrackBar3
+  TTrackBar* TrackBar3 = nullptr;       // first display line 1..22, value shown in Label2
+  QLabel* Label2 = nullptr;             // TrackBar3's value
+  QGroupBox* GroupBox3 = nullptr;       // "Ostatnia linia": frames TrackBar2
+  TTrackBar* TrackBar2 = nullptr;       // last display line 1..22, value shown in Label6
+  QLabel* Label6 = nullptr;             // TrackBar2's value
+  QGroupBox* GroupBox4 = nullptr;       // "Szybkość": frames TrackBar1
+  TTrackBar* TrackBar1 = nullptr;       // scroll speed 0..16, value shown in Label7
+  QLabel* Label7 = nullptr;             // TrackBar1's value
+  QPushButton* Button2 = nullptr;       // "Zeruj": reset the display
+  QLabel* Label3 = nullptr;             // the size in bytes of the text file last picked
+  QWidget* PanelMain = nullptr;         // fills the window and holds every control
+  QLabel* Label4 = nullptr;             // "PORT", above ComboBoxPort
+  QLabel* Label5 = nullptr;             // "JĘZYK", above ComboBoxLang
+  TComboBox* ComboBoxLang = nullptr;    // the language: a column of lang.txt
 
   TCOMSocket ComPort;
   LanguageTable LanguageRows;

@@ -2,7 +2,7 @@
 
 #include <QCheckBox>
 
-#include "app/display_text.h"
+#include "app/widget_text.h"
 #include "app/form1.h"
 #include "app/widgets/combo_box.h"
 #include "common/int_parse.h"

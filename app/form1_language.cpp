@@ -6,7 +6,7 @@
 #include <QPushButton>
 #include <algorithm>
 
-#include "app/display_text.h"
+#include "app/widget_text.h"
 #include "app/form1.h"
 #include "app/widgets/combo_box.h"
 #include "app/widgets/radio_group.h"

@@ -3,7 +3,7 @@
 #include <QLabel>
 #include <QLineEdit>
 
-#include "app/display_text.h"
+#include "app/widget_text.h"
 #include "app/form1.h"
 #include "app/prompts.h"
 #include "app/upload_session.h"

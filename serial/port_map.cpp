@@ -19,6 +19,20 @@ bool IsCanonicalNumber(std::string_view digits) {
          digits.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
+// The map's entry for a name already known to be a port name.
+std::optional<std::filesystem::path> MapEntry(std::string_view portName, const PortLocations& locations) {
+  if (locations.mapDirectory.empty()) {
+    return std::nullopt;
+  }
+  auto entry = locations.mapDirectory / portName;
+  std::error_code error;
+  // symlink_status: the entry itself, whether or not its target is still there.
+  if (!std::filesystem::exists(std::filesystem::symlink_status(entry, error))) {
+    return std::nullopt;
+  }
+  return entry;
+}
+
 } // namespace
 
 std::optional<std::filesystem::path> PortMapDirectory(const char* xdgConfigHome, const char* home) {
@@ -73,16 +87,7 @@ bool IsFixedRuleUart(std::int32_t portNumber) { return portNumber >= 1 && portNu
 
 std::optional<std::filesystem::path> MapEntryForPort(std::string_view portName,
                                                      const PortLocations& locations) {
-  if (locations.mapDirectory.empty() || !PortNumberOfName(portName)) {
-    return std::nullopt;
-  }
-  auto entry = locations.mapDirectory / portName;
-  std::error_code error;
-  // symlink_status: the entry itself, whether or not its target is still there.
-  if (!std::filesystem::exists(std::filesystem::symlink_status(entry, error))) {
-    return std::nullopt;
-  }
-  return entry;
+  return PortNumberOfName(portName) ? MapEntry(portName, locations) : std::nullopt;
 }
 
 std::optional<std::filesystem::path> DevicePathForPort(std::string_view portName,
@@ -91,7 +96,7 @@ std::optional<std::filesystem::path> DevicePathForPort(std::string_view portName
   if (!number) {
     return std::nullopt;
   }
-  if (auto entry = MapEntryForPort(portName, locations)) {
+  if (auto entry = MapEntry(portName, locations)) {
     return entry;
   }
   return FixedRuleDevice(*number, locations.deviceRoot);

@@ -2,6 +2,9 @@
 // Where port discovery learns the machine's serial ports: the registry's serial device map
 // on Windows, the port map directory and the device nodes on POSIX, a script in tests.
 // Shaped like the registry key it stands for: open, list value names, read each value.
+// Every source follows the registry's rules: while the key is closed (before OpenKey, after
+// CloseKey) it lists no values and reading one raises RegistryError; a name the open key does
+// not hold reads as empty text.
 
 #include <stdexcept>
 #include <string>

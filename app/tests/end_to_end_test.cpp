@@ -14,8 +14,8 @@
 #include "app/widgets/radio_group.h"
 #include "app/widgets/track_bar.h"
 #include "serial/port_discovery.h"
-#include "serial/posix_port_source.h"
-#include "serial/posix_serial_driver.h"
+#include "serial/port_source_posix.h"
+#include "serial/serial_driver_posix.h"
 #include "tools/testing/scratch_dir.h"
 #include "tools/testing/sim_process.h"
 

@@ -15,7 +15,7 @@
 #endif
 
 #include "app/application.h"
-#include "app/display_text.h"
+#include "app/widget_text.h"
 #include "app/tests/form_harness.h"
 #include "app/widgets/combo_box.h"
 #include "app/widgets/radio_group.h"

@@ -18,10 +18,10 @@ bool FakePortSource::OpenKey() {
 }
 
 std::vector<std::string> FakePortSource::ValueNames() {
-  if (!open_) {
-    throw RegistryError("key not open");
-  }
   std::vector<std::string> names;
+  if (!open_) {
+    return names;
+  }
   names.reserve(values.size());
   for (const auto& value : values) {
     names.push_back(value.name);
@@ -33,7 +33,13 @@ std::string FakePortSource::ReadString(const std::string& valueName) {
   readNames.push_back(valueName);
   const auto found = std::find_if(values.begin(), values.end(),
                                   [&valueName](const Value& value) { return value.name == valueName; });
-  if (!open_ || found == values.end() || !found->text) {
+  if (!open_) {
+    throw RegistryError("The serial device map is not open");
+  }
+  if (found == values.end()) {
+    return {};
+  }
+  if (!found->text) {
     throw RegistryError("Invalid registry data type");
   }
   return *found->text;

@@ -7,8 +7,8 @@
 #include <optional>
 
 #include "serial/com_socket.h"
-#include "serial/posix_serial_driver.h"
-#include "serial/tests/posix_test_support.h"
+#include "serial/serial_driver_posix.h"
+#include "serial/tests/test_support_posix.h"
 
 namespace kv58 {
 namespace {

@@ -15,8 +15,8 @@
 
 #include "protocol/pause.h"
 #include "serial/com_socket.h"
-#include "serial/posix_port_source.h"
-#include "serial/posix_serial_driver.h"
+#include "serial/port_source_posix.h"
+#include "serial/serial_driver_posix.h"
 #include "tools/kv58/command_line.h"
 #include "tools/kv58/run.h"
 #include "tools/testing/scratch_dir.h"

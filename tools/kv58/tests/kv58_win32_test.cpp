@@ -13,7 +13,7 @@
 
 #include "protocol/pause.h"
 #include "serial/port_discovery.h"
-#include "serial/tests/win32_test_support.h"
+#include "serial/tests/test_support_win32.h"
 #include "tools/kv58/command_line.h"
 #include "tools/kv58/hex_text.h"
 #include "tools/kv58/run.h"

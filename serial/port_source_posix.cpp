@@ -1,4 +1,4 @@
-#include "serial/posix_port_source.h"
+#include "serial/port_source_posix.h"
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -94,10 +94,10 @@ bool PosixPortSource::OpenKey() {
 }
 
 std::vector<std::string> PosixPortSource::ValueNames() {
-  if (!open_) {
-    throw RegistryError("the serial device map is not open");
-  }
   std::vector<std::string> names;
+  if (!open_) {
+    return names;
+  }
   names.reserve(ports_.size());
   for (const auto& port : ports_) {
     names.push_back(port.devicePath);
@@ -106,12 +106,12 @@ std::vector<std::string> PosixPortSource::ValueNames() {
 }
 
 std::string PosixPortSource::ReadString(const std::string& valueName) {
+  if (!open_) {
+    throw RegistryError("The serial device map is not open");
+  }
   const auto found = std::find_if(ports_.begin(), ports_.end(),
                                   [&valueName](const Port& port) { return port.devicePath == valueName; });
-  if (!open_ || found == ports_.end()) {
-    throw RegistryError("no serial port " + valueName);
-  }
-  return found->portName;
+  return found == ports_.end() ? std::string() : found->portName;
 }
 
 void PosixPortSource::CloseKey() {

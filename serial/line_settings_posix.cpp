@@ -1,4 +1,4 @@
-#include "serial/posix_line_settings.h"
+#include "serial/line_settings_posix.h"
 
 #include <array>
 #include <utility>

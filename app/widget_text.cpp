@@ -1,4 +1,4 @@
-#include "app/display_text.h"
+#include "app/widget_text.h"
 
 #include <QByteArray>
 

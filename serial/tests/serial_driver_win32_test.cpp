@@ -1,4 +1,4 @@
-#include "serial/win32_serial_driver.h"
+#include "serial/serial_driver_win32.h"
 
 #include <array>
 #include <charconv>
@@ -7,7 +7,7 @@
 #include <string>
 
 #include "serial/com_socket.h"
-#include "serial/tests/win32_test_support.h"
+#include "serial/tests/test_support_win32.h"
 
 namespace kv58 {
 namespace {
@@ -29,7 +29,7 @@ struct DevicePathCase {
 class DevicePathTest : public ::testing::TestWithParam<DevicePathCase> {};
 
 TEST_P(DevicePathTest, NamesThePortInTheDeviceNamespace) {
-  EXPECT_EQ(DevicePathFor(GetParam().portName), GetParam().path);
+  EXPECT_EQ(DevicePathForPort(GetParam().portName), GetParam().path);
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, DevicePathTest,

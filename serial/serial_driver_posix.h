@@ -7,7 +7,6 @@
 #include <chrono>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <optional>
 
 #include "serial/port_map.h"
@@ -59,7 +58,6 @@ private:
   PortLocations locations_;
   UnsentBytesProbe unsentBytes_;
   OpenFailure lastOpenFailure_;
-  mutable std::mutex mutex_; // guards ports_ only; no system call is made while it is held
   std::map<PortHandle, OpenPort> ports_;
 };
 

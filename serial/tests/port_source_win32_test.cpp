@@ -1,4 +1,4 @@
-#include "serial/win32_registry_port_source.h"
+#include "serial/port_source_win32.h"
 
 #include <algorithm>
 #include <gmock/gmock.h>
@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "serial/port_discovery.h"
-#include "serial/tests/win32_test_support.h"
+#include "serial/tests/test_support_win32.h"
 
 namespace kv58 {
 namespace {

@@ -1,4 +1,4 @@
-#include "serial/tests/posix_test_support.h"
+#include "serial/tests/test_support_posix.h"
 
 #include <fcntl.h>
 #include <poll.h>

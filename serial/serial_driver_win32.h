@@ -33,6 +33,6 @@ private:
 
 // The path CreateFileA is given for a port name: the name in the device namespace,
 // "\\.\COM12" for "COM12". A plain "COM10" and above names no device for CreateFileA.
-[[nodiscard]] std::string DevicePathFor(std::string_view portName);
+[[nodiscard]] std::string DevicePathForPort(std::string_view portName);
 
 } // namespace kv58

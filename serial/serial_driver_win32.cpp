@@ -1,4 +1,4 @@
-#include "serial/win32_serial_driver.h"
+#include "serial/serial_driver_win32.h"
 
 // After our own headers: <windows.h> defines NOPARITY and its kin as macros, which would
 // clash with the constants of comm_records.h.
@@ -141,10 +141,10 @@ void CopyFromWin32(const ::COMSTAT& real, COMSTAT& ours) {
 
 } // namespace
 
-std::string DevicePathFor(std::string_view portName) { return "\\\\.\\" + std::string(portName); }
+std::string DevicePathForPort(std::string_view portName) { return "\\\\.\\" + std::string(portName); }
 
 PortHandle Win32SerialDriver::CreateFileA(std::string_view portName) {
-  const std::string path = DevicePathFor(portName);
+  const std::string path = DevicePathForPort(portName);
   const HANDLE handle = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0 /* no sharing */, nullptr,
                                       OPEN_EXISTING, 0 /* not overlapped */, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {

@@ -1,4 +1,4 @@
-#include "serial/win32_registry_port_source.h"
+#include "serial/port_source_win32.h"
 
 #include <algorithm>
 #include <memory>

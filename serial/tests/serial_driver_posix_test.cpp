@@ -1,5 +1,5 @@
 #include "protocol/line_settings.h"
-#include "serial/posix_serial_driver.h"
+#include "serial/serial_driver_posix.h"
 
 #include <array>
 #include <gtest/gtest.h>
@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "serial/com_socket.h"
-#include "serial/tests/posix_test_support.h"
+#include "serial/tests/test_support_posix.h"
 
 namespace kv58 {
 namespace {

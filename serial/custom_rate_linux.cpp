@@ -1,4 +1,4 @@
-#include "serial/linux_custom_rate.h"
+#include "serial/custom_rate_linux.h"
 
 #include <asm/termbits.h>
 #include <sys/ioctl.h>

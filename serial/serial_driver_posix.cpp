@@ -1,4 +1,4 @@
-#include "serial/posix_serial_driver.h"
+#include "serial/serial_driver_posix.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -16,9 +16,9 @@
 #include <thread>
 #include <utility>
 
-#include "serial/posix_line_settings.h"
+#include "serial/line_settings_posix.h"
 #if defined(__linux__)
-#include "serial/linux_custom_rate.h"
+#include "serial/custom_rate_linux.h"
 #endif
 
 namespace kv58 {
@@ -274,7 +274,6 @@ PosixSerialDriver::~PosixSerialDriver() {
 }
 
 int PosixSerialDriver::DescriptorOf(PortHandle handle) const {
-  const std::lock_guard lock(mutex_);
   const auto found = ports_.find(handle);
   return found == ports_.end() ? -1 : found->second.fd;
 }
@@ -290,22 +289,17 @@ PortHandle PosixSerialDriver::CreateFileA(std::string_view portName) {
     return 0;
   }
   lastOpenFailure_ = OpenFailure{};
-  const std::lock_guard lock(mutex_);
   ports_[HandleOf(fd)] = OpenPort{fd, {}, 0, 0};
   return HandleOf(fd);
 }
 
 bool PosixSerialDriver::CloseHandle(PortHandle handle) {
-  int fd = -1;
-  {
-    const std::lock_guard lock(mutex_);
-    const auto found = ports_.find(handle);
-    if (found == ports_.end()) {
-      return false;
-    }
-    fd = found->second.fd;
-    ports_.erase(found);
+  const auto found = ports_.find(handle);
+  if (found == ports_.end()) {
+    return false;
   }
+  const int fd = found->second.fd;
+  ports_.erase(found);
   return CloseDescriptor(fd);
 }
 
@@ -342,7 +336,6 @@ bool PosixSerialDriver::SetCommState(PortHandle handle, const DCB& dcb) {
 }
 
 bool PosixSerialDriver::SetCommTimeouts(PortHandle handle, const COMMTIMEOUTS& timeouts) {
-  const std::lock_guard lock(mutex_);
   const auto found = ports_.find(handle);
   if (found == ports_.end()) {
     return false;
@@ -352,7 +345,6 @@ bool PosixSerialDriver::SetCommTimeouts(PortHandle handle, const COMMTIMEOUTS& t
 }
 
 bool PosixSerialDriver::SetupComm(PortHandle handle, std::uint32_t inQueue, std::uint32_t outQueue) {
-  const std::lock_guard lock(mutex_);
   const auto found = ports_.find(handle);
   if (found == ports_.end()) {
     return false;
@@ -403,17 +395,12 @@ bool PosixSerialDriver::ReadFile(PortHandle handle, void* buffer, std::uint32_t 
 bool PosixSerialDriver::WriteFile(PortHandle handle, const void* buffer, std::uint32_t count,
                                   std::uint32_t& written) {
   written = 0;
-  int fd = -1;
-  COMMTIMEOUTS timeouts;
-  {
-    const std::lock_guard lock(mutex_);
-    const auto found = ports_.find(handle);
-    if (found == ports_.end()) {
-      return false;
-    }
-    fd = found->second.fd;
-    timeouts = found->second.timeouts;
+  const auto found = ports_.find(handle);
+  if (found == ports_.end()) {
+    return false;
   }
+  const int fd = found->second.fd;
+  const COMMTIMEOUTS timeouts = found->second.timeouts;
   const auto deadline = WriteDeadline(timeouts, count);
   if (!WriteWithin(fd, static_cast<const unsigned char*>(buffer), count, deadline, written)) {
     return false;
