@@ -97,6 +97,7 @@ private:
   void PlaceOnScreen();
   void ConnectEvents();
   void ApplyTitle();
+  void PauseWithoutReceiving(std::uint32_t milliseconds);
   template <typename Handler> void Guarded(Handler handler);
 
   FormServices services_;

@@ -2,6 +2,7 @@
 // and the timer that drains what the device sends back.
 
 #include <QLabel>
+#include <QTimer>
 
 #include "app/form1.h"
 #include "app/widgets/radio_group.h"
@@ -41,11 +42,23 @@ void TForm1::TrackBar2Change() {
 
 // Every frame of the scroll type goes out and leaves its line, whatever became of the one before.
 void TForm1::RadioGroup1Click() {
-  (void)SendScrollType(ComPort, ParameterByte(RadioGroup1->ItemIndex()), services_.pause,
+  const Pause quietPause = [this](std::uint32_t milliseconds) { PauseWithoutReceiving(milliseconds); };
+  (void)SendScrollType(ComPort, ParameterByte(RadioGroup1->ItemIndex()), quietPause,
                        [this](const Frame& frame, bool sent) {
                          LogOutcome(DebugMemo, frame.code, sent);
                          return true;
                        });
+}
+
+// The pause takes events to keep the window painting, the receive timer's among them; the
+// device's pauses are silence on the line, so nothing is read during one.
+void TForm1::PauseWithoutReceiving(std::uint32_t milliseconds) {
+  const bool receiving = Timer1->isActive();
+  Timer1->stop();
+  services_.pause(milliseconds);
+  if (receiving) {
+    Timer1->start();
+  }
 }
 
 void TForm1::Button1Click() { SendAndLog(ComPort, DebugMemo, TDeviceCommand::dcStore); }

@@ -15,6 +15,10 @@ constexpr auto kAllFilesFilter = "All files (*.*)";
 constexpr auto kAllFilesFilter = "All files (*)";
 #endif
 
+// A caption left empty is filled with the program's name by the platform (on Windows and on
+// X11 alike); a single blank is shown as the empty caption the messages are meant to have.
+const QString kBlankCaption = QStringLiteral(" ");
+
 } // namespace
 
 std::optional<std::filesystem::path> QtPrompts::AskFileToOpen() {
@@ -23,6 +27,8 @@ std::optional<std::filesystem::path> QtPrompts::AskFileToOpen() {
   QFileDialog dialog(parent_, QString(), QString(), QString::fromLatin1(kAllFilesFilter));
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(QFileDialog::AnyFile);
+  // Native dialogs in "any file" mode may take the name for one to be written; it is only read.
+  dialog.setOption(QFileDialog::DontConfirmOverwrite);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
     return std::nullopt;
   }
@@ -32,7 +38,7 @@ std::optional<std::filesystem::path> QtPrompts::AskFileToOpen() {
 }
 
 void QtPrompts::ShowMessage(const std::string& text) {
-  QMessageBox box(QMessageBox::NoIcon, QString(), QString::fromStdString(text), QMessageBox::Ok, parent_);
+  QMessageBox box(QMessageBox::NoIcon, kBlankCaption, QString::fromStdString(text), QMessageBox::Ok, parent_);
   box.exec();
 }
 

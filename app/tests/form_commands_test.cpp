@@ -5,6 +5,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QTimer>
+#include <algorithm>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -110,6 +112,11 @@ TEST_F(CommandsTest, ScrollTypeIsFollowedByAPauseAndAReset) {
 
   EXPECT_EQ(harness.Line(), "FF 06 02 | pause 10 | FF 09");
   EXPECT_THAT(LogSince(before), ElementsAre("wysłano zmianę rodzaju scrollu", "wysłano zeruj"));
+  const auto pause = std::find_if(harness.driver.calls.begin(), harness.driver.calls.end(),
+                                  [](const auto& call) { return call.function == "Pause"; });
+  ASSERT_NE(pause, harness.driver.calls.end());
+  EXPECT_EQ(pause->text, "") << "nothing is read during the pause";
+  EXPECT_TRUE(form().Timer1->isActive()) << "and the timer runs again after it";
 
   harness.driver.ClearRecord();
   QTest::mouseClick(form().RadioGroup1->Button(2), Qt::LeftButton);

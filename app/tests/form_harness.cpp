@@ -1,6 +1,7 @@
 #include "app/tests/form_harness.h"
 
 #include <QCheckBox>
+#include <QTimer>
 #include <cstdio>
 
 #include "app/widgets/combo_box.h"
@@ -18,8 +19,10 @@ std::optional<std::filesystem::path> ScriptedPrompts::AskFileToOpen() {
 }
 
 void FormHarness::Create(const std::filesystem::path& languageFile) {
+  // Each pause notes whether the receive timer could have ticked during it.
   const Pause pause = [this](std::uint32_t milliseconds) {
-    driver.calls.push_back({"Pause", 0, milliseconds, {}});
+    const bool receiving = form && form->Timer1->isActive();
+    driver.calls.push_back({"Pause", 0, milliseconds, receiving ? "receive timer running" : ""});
   };
   form = std::make_unique<TForm1>(FormServices{driver, ports, prompts, pause, languageFile});
 }
