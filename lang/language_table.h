@@ -1,10 +1,13 @@
 #pragma once
 // The language table: the rows of the language file, one per line, and the lookup of a
 // window text by key and language column. Loaded once at start; read-only afterwards.
+//
+// Every cell's bytes sit one after another in one buffer, and an index maps each text to the
+// first row holding it, so a file of a million lines costs little more memory than its own
+// size and a lookup costs the same whatever the number of rows.
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -36,9 +39,9 @@ public:
   // holds the key: "{" + key + "}", whatever the column.
   [[nodiscard]] std::string Translate(std::string_view key, std::int32_t column) const;
 
-  [[nodiscard]] std::size_t RowCount() const noexcept { return LanguageRows.size(); }
-  // Raises ListIndexError(index) past the last row.
-  [[nodiscard]] const LANGstring& Row(std::size_t index) const;
+  [[nodiscard]] std::size_t RowCount() const noexcept { return rowStarts_.size() - 1; }
+  // A copy of the row at `index`; raises ListIndexError(index) past the last row.
+  [[nodiscard]] LANGstring Row(std::size_t index) const;
 
   // The cells of row 0, the languages the file offers; empty when there are no rows.
   [[nodiscard]] std::vector<std::string> LanguageNames() const;
@@ -47,8 +50,24 @@ public:
   [[nodiscard]] TextEncoding Encoding() const noexcept { return encoding_; }
 
 private:
-  // A deque, so that millions of rows grow the table without copying it.
-  std::deque<LANGstring> LanguageRows;
+  static constexpr std::uint32_t kNoCell = 0xFFFFFFFFu;
+
+  [[nodiscard]] std::string_view Cell(std::uint32_t cell) const noexcept;
+  [[nodiscard]] std::size_t CellCount() const noexcept { return cellStarts_.size() - 1; }
+  // The first cell, in file order, equal to `key`, or kNoCell.
+  [[nodiscard]] std::uint32_t FindFirstCell(std::string_view key) const noexcept;
+  void AddCell(std::string_view text);
+  void IndexCell(std::uint32_t cell);
+  void GrowIndex();
+
+  std::string text_;                         // every cell's bytes, in file order
+  std::vector<std::uint32_t> cellStarts_{0}; // where cell i starts in text_; one more at the end
+  std::vector<std::uint32_t> cellRows_;      // the row of cell i
+  std::vector<std::uint32_t> rowStarts_{0};  // row r's first cell; one more at the end
+  // Open addressing with linear probing: each slot holds the first cell of one distinct text,
+  // or kNoCell. At most three quarters are in use.
+  std::vector<std::uint32_t> slots_;
+  std::size_t usedSlots_ = 0;
   TextEncoding encoding_ = TextEncoding::Utf8;
 };
 

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -176,6 +177,41 @@ TEST_F(TranslateTest, MissingKeyWithABadColumnStillComesBackInBraces) {
 
 TEST_F(TranslateTest, LanguageNamesAreTheCellsOfRowZero) {
   EXPECT_THAT(table.LanguageNames(), ElementsAre("Polski", "English", "Deutsch"));
+}
+
+// The lookup rule written as plainly as possible: the first row, in file order, with a cell
+// equal to the key. Rows from a small alphabet repeat texts across rows and columns, and
+// thousands of them grow the table's index several times over.
+TEST(LanguageTable, EveryKeyIsAnsweredFromTheFirstRowHoldingIt) {
+  constexpr int kRows = 3000;
+  const auto text = [](int n) { return n % 7 == 0 ? std::string() : "t" + std::to_string(n); };
+  LanguageTable table;
+  std::vector<Cells> rows;
+  for (int r = 0; r < kRows; ++r) {
+    Cells cells;
+    std::string line;
+    for (int c = 0; c < r % 5; ++c) {
+      cells.push_back(text((r * 31 + c * 17) % 1900));
+      line += (cells.back().empty() ? "*NULL*" : cells.back()) + "\t";
+    }
+    table.ParseLanguageLine(line);
+    rows.push_back(cells);
+  }
+  for (int n = -1; n < 2000; ++n) {
+    const std::string key = n < 0 ? "" : text(n);
+    const auto first = std::find_if(rows.begin(), rows.end(), [&](const Cells& cells) {
+      return std::find(cells.begin(), cells.end(), key) != cells.end();
+    });
+    for (const std::int32_t column : {0, 1, 3}) {
+      if (first == rows.end()) {
+        EXPECT_EQ(table.Translate(key, column), InBraces(key));
+      } else if (static_cast<std::size_t>(column) < first->size()) {
+        EXPECT_EQ(table.Translate(key, column), (*first)[static_cast<std::size_t>(column)]) << "key " << key;
+      } else {
+        EXPECT_THROW((void)table.Translate(key, column), ListIndexError) << "key " << key;
+      }
+    }
+  }
 }
 
 TEST(LanguageTable, EmptyTableAnswersEveryKeyInBracesAndOffersNoLanguage) {
