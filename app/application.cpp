@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QImageReader>
+#include <QPixmap>
 #include <QString>
 #include <memory>
 
@@ -26,11 +28,15 @@ std::unique_ptr<TForm1> CreateMainWindow(const FormServices& services, Prompts& 
 
 namespace {
 
-// Every window of the program shows the icon the desktop shows (PNGs: every Qt build reads them).
+// Every window of the program shows the icon the desktop shows. The PNGs are decoded by the
+// reader built into Qt, named as PNG and not guessed from their content, which would load
+// and ask every image-format plugin first.
 void SetApplicationIcon() {
   QIcon icon;
   for (const int size : {16, 32, 48, 256}) {
-    icon.addFile(QStringLiteral(":/icons/kv58-controller-%1.png").arg(size));
+    QImageReader reader(QStringLiteral(":/icons/kv58-controller-%1.png").arg(size), "png");
+    reader.setAutoDetectImageFormat(false);
+    icon.addPixmap(QPixmap::fromImage(reader.read()));
   }
   QApplication::setWindowIcon(icon);
 }
