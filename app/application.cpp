@@ -5,6 +5,8 @@
 #include <QImageReader>
 #include <QPixmap>
 #include <QString>
+#include <QThreadPool>
+#include <QTimer>
 #include <memory>
 
 #include "app/event_pause.h"
@@ -28,6 +30,8 @@ std::unique_ptr<TForm1> CreateMainWindow(const FormServices& services, Prompts& 
 
 namespace {
 
+constexpr int kPooledThreadIdleMs = 1000;
+
 // Every window of the program shows the icon the desktop shows. The PNGs are decoded by the
 // reader built into Qt, named as PNG and not guessed from their content, which would load
 // and ask every image-format plugin first.
@@ -41,14 +45,38 @@ void SetApplicationIcon() {
   QApplication::setWindowIcon(icon);
 }
 
+// Start-up ends with the first language pass, which tells the display the scroll type and
+// then resets it, with a pause between that is taken whether the port is open or not. The
+// window is complete by then: it goes on screen before that pause and is painted during it,
+// instead of waiting for it. Later pauses are plain.
+Pause ShowWindowBeforeStartUpPause(const bool& startingUp) {
+  return [pause = EventProcessingPause(), &startingUp](std::uint32_t milliseconds) {
+    if (startingUp) {
+      for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (qobject_cast<TForm1*>(widget) != nullptr) {
+          widget->show();
+        }
+      }
+    }
+    pause(milliseconds);
+  };
+}
+
 } // namespace
 
 int RunController() {
+  // Qt's raster painter fills large areas (the scroll settings' frame) on pooled threads. They
+  // are done with it when the window has been painted; idle pooled threads end after a
+  // second instead of lingering for half a minute.
+  QThreadPool::globalInstance()->setExpiryTimeout(kPooledThreadIdleMs);
   SetApplicationIcon();
   QtPrompts prompts;
   const auto ports = SystemPortSource();
-  const FormServices services{SystemSerialDriver(), *ports, prompts, EventProcessingPause()};
+  bool startingUp = true;
+  const FormServices services{SystemSerialDriver(), *ports, prompts,
+                              ShowWindowBeforeStartUpPause(startingUp)};
   const auto window = CreateMainWindow(services, prompts);
+  startingUp = false;
   if (!window) {
     return 1;
   }
