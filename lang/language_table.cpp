@@ -1,6 +1,7 @@
 #include "lang/language_table.h"
 
 #include <algorithm>
+#include <array>
 #include <functional>
 #include <stdexcept>
 
@@ -30,11 +31,46 @@ bool IsBlankRest(std::string_view cell, bool lastInLine) {
   return lastInLine && cell.find_first_not_of(kBlank) == std::string_view::npos;
 }
 
-// More than 4 GiB of cell bytes, or that many cells or rows, do not fit the table's 32-bit numbers.
-constexpr std::uint64_t kMaxTextBytes = 0xFFFFFFFEu;
+// Rows are numbered, and found in the text, with 32 bits.
+constexpr std::uint64_t kMaxTextBytes = 0xFFFFFFF0u;
 constexpr std::size_t kFirstIndexSlots = 64;
+constexpr unsigned kTagShift = 56; // the hash's top byte tags a slot; its low bits pick it
+constexpr std::uint8_t kEmptySlot = 0;
+constexpr unsigned kLengthBits = 7;
+constexpr std::uint8_t kLengthMask = 0x7F;
+constexpr std::uint8_t kMoreLength = 0x80;
 
 std::size_t HashOf(std::string_view text) noexcept { return std::hash<std::string_view>{}(text); }
+
+// Never kEmptySlot.
+std::uint8_t TagOf(std::size_t hash) noexcept {
+  const auto tag = static_cast<std::uint8_t>(std::uint64_t{hash} >> kTagShift);
+  return tag == kEmptySlot ? std::uint8_t{1} : tag;
+}
+
+void AppendLength(std::string& text, std::size_t length) {
+  for (; length > kLengthMask; length >>= kLengthBits) {
+    text.push_back(static_cast<char>((length & kLengthMask) | kMoreLength));
+  }
+  text.push_back(static_cast<char>(length));
+}
+
+void Prefetch(const void* address) {
+#if defined(__GNUC__)
+  __builtin_prefetch(address);
+#else
+  (void)address;
+#endif
+}
+
+// Room for `texts` at most three quarters full, a power of two.
+std::size_t SlotsFor(std::size_t texts) {
+  std::size_t slots = kFirstIndexSlots;
+  while (slots * 3 < texts * 4) {
+    slots *= 2;
+  }
+  return slots;
+}
 
 // Built by appending: GCC 12 at -O3 warns falsely (-Wrestrict) about "{" + std::string + "}".
 std::string InBraces(std::string_view key) {
@@ -46,6 +82,33 @@ std::string InBraces(std::string_view key) {
 
 } // namespace
 
+// Walks the cells of one row in order.
+class LanguageTable::CellReader {
+public:
+  explicit CellReader(std::string_view row) : rest_(row) {}
+  // The next cell; false past the last.
+  bool Next(std::string_view& cell) noexcept {
+    if (rest_.empty()) {
+      return false;
+    }
+    std::size_t length = 0;
+    unsigned shift = 0;
+    std::uint8_t byte = 0;
+    do {
+      byte = static_cast<std::uint8_t>(rest_.front());
+      rest_.remove_prefix(1);
+      length |= static_cast<std::size_t>(byte & kLengthMask) << shift;
+      shift += kLengthBits;
+    } while ((byte & kMoreLength) != 0);
+    cell = rest_.substr(0, length);
+    rest_.remove_prefix(length);
+    return true;
+  }
+
+private:
+  std::string_view rest_;
+};
+
 void LanguageTable::LoadLanguageFile(const std::filesystem::path& path) {
   LoadLanguageFile(path, kDefaultReadChunkBytes);
 }
@@ -53,22 +116,32 @@ void LanguageTable::LoadLanguageFile(const std::filesystem::path& path) {
 void LanguageTable::LoadLanguageFile(const std::filesystem::path& path, std::size_t chunkBytes) {
   // No file is not an error here: the table simply stays as it is.
   TextEncodingJudge judge;
-  const bool read = ForEachFileLine(
-      path,
-      [this, &judge](std::string_view line) {
-        judge.SeeLine(line);
-        ParseLanguageLine(line);
-      },
-      chunkBytes);
+  loading_ = true;
+  bool read = false;
+  try {
+    read = ForEachFileLine(
+        path,
+        [this, &judge](std::string_view line) {
+          judge.SeeLine(line);
+          ParseLanguageLine(line);
+        },
+        chunkBytes);
+  } catch (...) {
+    // The rows read before the failure stay, and are found.
+    loading_ = false;
+    BuildIndex(cellCount_);
+    throw;
+  }
+  loading_ = false;
+  BuildIndex(cellCount_);
   if (read) {
     encoding_ = judge.Verdict();
   }
 }
 
 void LanguageTable::ParseLanguageLine(std::string_view line) {
-  // A line holds no more cells, nor more cell bytes, than it has bytes.
-  if (text_.size() + line.size() > kMaxTextBytes || CellCount() + line.size() + 1 > kMaxTextBytes ||
-      RowCount() + 1 > kMaxTextBytes) {
+  // A line adds at most one length byte per byte, and its own bytes.
+  if (text_.size() + 2 * line.size() > kMaxTextBytes || RowCount() + 1 > kMaxTextBytes) {
     throw std::length_error("Language file too large");
   }
   // Each turn takes at least one byte off the front, so the loop always ends.
@@ -76,75 +149,119 @@ void LanguageTable::ParseLanguageLine(std::string_view line) {
     const auto cellEnd = std::min(rest.find(kCellSeparator), rest.size());
     const auto cell = rest.substr(0, cellEnd);
     if (!IsBlankRest(cell, cellEnd == rest.size())) {
-      AddCell(CellText(cell));
+      const auto text = CellText(cell);
+      AppendLength(text_, text.size());
+      text_.append(text);
+      ++cellCount_;
     }
     rest.remove_prefix(cellEnd);
   }
-  rowStarts_.push_back(static_cast<std::uint32_t>(CellCount()));
-}
-
-void LanguageTable::AddCell(std::string_view text) {
-  text_.append(text);
-  const auto cell = static_cast<std::uint32_t>(CellCount());
-  cellStarts_.push_back(static_cast<std::uint32_t>(text_.size()));
-  cellRows_.push_back(static_cast<std::uint32_t>(RowCount()));
-  if (FindFirstCell(text) == kNoCell) {
-    IndexCell(cell);
+  rowStarts_.push_back(static_cast<std::uint32_t>(text_.size()));
+  if (!loading_) {
+    IndexLastRow();
   }
 }
 
-std::string_view LanguageTable::Cell(std::uint32_t cell) const noexcept {
-  return std::string_view(text_).substr(cellStarts_[cell], cellStarts_[cell + 1] - cellStarts_[cell]);
+std::string_view LanguageTable::RowText(std::size_t row) const noexcept {
+  return std::string_view(text_).substr(rowStarts_[row], rowStarts_[row + 1] - rowStarts_[row]);
 }
 
-std::uint32_t LanguageTable::FindFirstCell(std::string_view key) const noexcept {
-  if (slots_.empty()) {
-    return kNoCell;
+LanguageTable::Probe LanguageTable::Find(std::string_view key, std::size_t hash) const noexcept {
+  if (slotTags_.empty()) {
+    return {kNoRow, 0};
   }
-  const std::size_t mask = slots_.size() - 1;
-  for (std::size_t slot = HashOf(key) & mask;; slot = (slot + 1) & mask) {
-    const std::uint32_t cell = slots_[slot];
-    if (cell == kNoCell || Cell(cell) == key) {
-      return cell;
+  const std::size_t mask = slotTags_.size() - 1;
+  const std::uint8_t tag = TagOf(hash);
+  std::size_t slot = hash & mask;
+  for (; slotTags_[slot] != kEmptySlot; slot = (slot + 1) & mask) {
+    if (slotTags_[slot] != tag) {
+      continue;
+    }
+    CellReader cells(RowText(slotRows_[slot]));
+    for (std::string_view cell; cells.Next(cell);) {
+      if (cell == key) {
+        return {slotRows_[slot], slot};
+      }
     }
   }
+  return {kNoRow, slot};
 }
 
-// Only a text's first cell is indexed, so a slot always answers with the earliest row.
-void LanguageTable::IndexCell(std::uint32_t cell) {
-  if ((usedSlots_ + 1) * 4 > slots_.size() * 3) {
-    GrowIndex();
+void LanguageTable::Insert(std::uint32_t row, std::string_view text, std::size_t hash) {
+  const Probe found = Find(text, hash);
+  if (found.row == kNoRow) {
+    slotRows_[found.slot] = row;
+    slotTags_[found.slot] = TagOf(hash);
+    ++usedSlots_;
   }
-  const std::size_t mask = slots_.size() - 1;
-  std::size_t slot = HashOf(Cell(cell)) & mask;
-  while (slots_[slot] != kNoCell) {
-    slot = (slot + 1) & mask;
-  }
-  slots_[slot] = cell;
-  ++usedSlots_;
 }
 
-void LanguageTable::GrowIndex() {
-  std::vector<std::uint32_t> old(std::max(kFirstIndexSlots, slots_.size() * 2), kNoCell);
-  old.swap(slots_);
+void LanguageTable::IndexLastRow() {
+  // Afresh, so that the texts go in in file order again, when the row could fill the index
+  // beyond three quarters.
+  const std::size_t rowCells = cellCount_ - indexedCells_;
+  if ((usedSlots_ + rowCells) * 4 > slotTags_.size() * 3) {
+    BuildIndex((usedSlots_ + rowCells) * 2);
+    return;
+  }
+  const auto row = static_cast<std::uint32_t>(RowCount() - 1);
+  CellReader cells(RowText(row));
+  for (std::string_view cell; cells.Next(cell);) {
+    Insert(row, cell, HashOf(cell));
+  }
+  indexedCells_ = cellCount_;
+}
+
+void LanguageTable::BuildIndex(std::size_t texts) {
+  const std::size_t slots = SlotsFor(texts);
+  slotRows_.assign(slots, kNoRow);
+  slotTags_.assign(slots, kEmptySlot);
   usedSlots_ = 0;
-  for (const std::uint32_t cell : old) {
-    if (cell != kNoCell) {
-      IndexCell(cell);
+  // The texts go in in file order, a batch at a time: the batch's slots are fetched from
+  // memory together first, as they lie anywhere in an index larger than the caches.
+  struct Pending {
+    std::uint32_t row;
+    std::string_view text;
+    std::size_t hash;
+  };
+  constexpr std::size_t kBatch = 16;
+  std::array<Pending, kBatch> batch{};
+  std::size_t pending = 0;
+  const auto insertBatch = [&] {
+    for (std::size_t i = 0; i < pending; ++i) {
+      Insert(batch[i].row, batch[i].text, batch[i].hash);
+    }
+    pending = 0;
+  };
+  for (std::uint32_t row = 0; row < RowCount(); ++row) {
+    CellReader cells(RowText(row));
+    for (std::string_view cell; cells.Next(cell);) {
+      const std::size_t hash = HashOf(cell);
+      Prefetch(&slotTags_[hash & (slots - 1)]);
+      Prefetch(&slotRows_[hash & (slots - 1)]);
+      batch[pending++] = {row, cell, hash};
+      if (pending == kBatch) {
+        insertBatch();
+      }
     }
   }
+  insertBatch();
+  indexedCells_ = cellCount_;
 }
 
 std::string LanguageTable::Translate(std::string_view key, std::int32_t column) const {
-  const std::uint32_t cell = FindFirstCell(key);
-  if (cell == kNoCell) {
+  const std::uint32_t row = Find(key, HashOf(key)).row;
+  if (row == kNoRow) {
     return InBraces(key);
   }
-  const std::uint32_t row = cellRows_[cell];
-  if (column < 0 || static_cast<std::uint32_t>(column) >= rowStarts_[row + 1] - rowStarts_[row]) {
-    throw ListIndexError(column);
+  CellReader cells(RowText(row));
+  std::string_view cell;
+  for (std::int32_t i = 0; cells.Next(cell); ++i) {
+    if (i == column) {
+      return std::string(cell);
+    }
   }
-  return std::string(Cell(rowStarts_[row] + static_cast<std::uint32_t>(column)));
+  throw ListIndexError(column);
 }
 
 LANGstring LanguageTable::Row(std::size_t index) const {
@@ -152,8 +269,9 @@ LANGstring LanguageTable::Row(std::size_t index) const {
     throw ListIndexError(static_cast<std::int64_t>(index));
   }
   LANGstring row;
-  for (auto cell = rowStarts_[index]; cell < rowStarts_[index + 1]; ++cell) {
-    row.AddCell(std::string(Cell(cell)));
+  CellReader cells(RowText(index));
+  for (std::string_view cell; cells.Next(cell);) {
+    row.AddCell(std::string(cell));
   }
   return row;
 }
@@ -163,8 +281,9 @@ std::vector<std::string> LanguageTable::LanguageNames() const {
     return {};
   }
   std::vector<std::string> names;
-  for (auto cell = rowStarts_[0]; cell < rowStarts_[1]; ++cell) {
-    names.emplace_back(Cell(cell));
+  CellReader cells(RowText(0));
+  for (std::string_view cell; cells.Next(cell);) {
+    names.emplace_back(cell);
   }
   return names;
 }

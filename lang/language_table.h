@@ -2,9 +2,9 @@
 // The language table: the rows of the language file, one per line, and the lookup of a
 // window text by key and language column. Loaded once at start; read-only afterwards.
 //
-// Every cell's bytes sit one after another in one buffer, and an index maps each text to the
-// first row holding it, so a file of a million lines costs little more memory than its own
-// size and a lookup costs the same whatever the number of rows.
+// Every cell's bytes sit one after another in one buffer, and an index built once per file maps
+// each text to the first row holding it, so a file of a million lines costs about twice its
+// own size in memory and a lookup costs the same whatever the number of rows.
 
 #include <cstddef>
 #include <cstdint>
@@ -50,24 +50,35 @@ public:
   [[nodiscard]] TextEncoding Encoding() const noexcept { return encoding_; }
 
 private:
-  static constexpr std::uint32_t kNoCell = 0xFFFFFFFFu;
+  // A row's cells as stored: each cell's length (7 bits a byte, low bits first) and its bytes.
+  class CellReader;
 
-  [[nodiscard]] std::string_view Cell(std::uint32_t cell) const noexcept;
-  [[nodiscard]] std::size_t CellCount() const noexcept { return cellStarts_.size() - 1; }
-  // The first cell, in file order, equal to `key`, or kNoCell.
-  [[nodiscard]] std::uint32_t FindFirstCell(std::string_view key) const noexcept;
-  void AddCell(std::string_view text);
-  void IndexCell(std::uint32_t cell);
-  void GrowIndex();
+  [[nodiscard]] std::string_view RowText(std::size_t row) const noexcept;
+  struct Probe {
+    std::uint32_t row; // the first row, in file order, with a cell equal to the key; or kNoRow
+    std::size_t slot;  // the key's slot; or, for no row, the free slot where it would go
+  };
+  [[nodiscard]] Probe Find(std::string_view key, std::size_t hash) const noexcept;
+  // Puts a text of `row` into the index unless an earlier row holds it; there is room.
+  void Insert(std::uint32_t row, std::string_view text, std::size_t hash);
+  void IndexLastRow();
+  // Builds the index afresh for every row, in file order, with room for `texts` texts.
+  void BuildIndex(std::size_t texts);
 
-  std::string text_;                         // every cell's bytes, in file order
-  std::vector<std::uint32_t> cellStarts_{0}; // where cell i starts in text_; one more at the end
-  std::vector<std::uint32_t> cellRows_;      // the row of cell i
-  std::vector<std::uint32_t> rowStarts_{0};  // row r's first cell; one more at the end
-  // Open addressing with linear probing: each slot holds the first cell of one distinct text,
-  // or kNoCell. At most three quarters are in use.
-  std::vector<std::uint32_t> slots_;
+  static constexpr std::uint32_t kNoRow = 0xFFFFFFFFu;
+
+  std::string text_;                        // every row's cells, one row after another
+  std::vector<std::uint32_t> rowStarts_{0}; // where row r starts in text_; one more at the end
+  std::size_t cellCount_ = 0;
+  std::size_t indexedCells_ = 0; // the cells of the rows in the index
+  // The index: open addressing with linear probing, in use at most three quarters. A slot
+  // holds the row in which a text first appears and one byte of the text's hash (0: free),
+  // so that a probe seldom has to look at the row. Texts enter in file order and none ever
+  // leaves, so the first slot along a probe whose row holds the key holds its first row.
+  std::vector<std::uint32_t> slotRows_;
+  std::vector<std::uint8_t> slotTags_;
   std::size_t usedSlots_ = 0;
+  bool loading_ = false; // a file is being read: the index is built once at its end
   TextEncoding encoding_ = TextEncoding::Utf8;
 };
 
