@@ -4,6 +4,7 @@
 #include <array>
 #include <functional>
 #include <stdexcept>
+#include <system_error>
 
 #include "common/errors.h"
 
@@ -116,6 +117,13 @@ void LanguageTable::LoadLanguageFile(const std::filesystem::path& path) {
 void LanguageTable::LoadLanguageFile(const std::filesystem::path& path, std::size_t chunkBytes) {
   // No file is not an error here: the table simply stays as it is.
   TextEncodingJudge judge;
+  // The cells take about the file's size: room for them at once spares copying the text
+  // as it grows. Room that stays unused costs address space only.
+  std::error_code unknownSize;
+  const auto fileBytes = std::filesystem::file_size(path, unknownSize);
+  if (!unknownSize && fileBytes < kMaxTextBytes) {
+    text_.reserve(text_.size() + fileBytes + fileBytes / 8);
+  }
   loading_ = true;
   bool read = false;
   try {
