@@ -7,6 +7,7 @@
 #include <QString>
 #include <QThreadPool>
 #include <QTimer>
+#include <initializer_list>
 #include <memory>
 
 #include "app/event_pause.h"
@@ -32,12 +33,15 @@ namespace {
 
 constexpr int kPooledThreadIdleMs = 1000;
 
+constexpr std::initializer_list<int> kSmallIconSizes = {16, 32, 48};
+constexpr std::initializer_list<int> kIconSizes = {16, 32, 48, 256};
+
 // Every window of the program shows the icon the desktop shows. The PNGs are decoded by the
 // reader built into Qt, named as PNG and not guessed from their content, which would load
 // and ask every image-format plugin first.
-void SetApplicationIcon() {
+void SetApplicationIcon(std::initializer_list<int> sizes) {
   QIcon icon;
-  for (const int size : {16, 32, 48, 256}) {
+  for (const int size : sizes) {
     QImageReader reader(QStringLiteral(":/icons/kv58-controller-%1.png").arg(size), "png");
     reader.setAutoDetectImageFormat(false);
     icon.addPixmap(QPixmap::fromImage(reader.read()));
@@ -48,13 +52,21 @@ void SetApplicationIcon() {
 // Start-up ends with the first language pass, which tells the display the scroll type and
 // then resets it, with a pause between that is taken whether the port is open or not. The
 // window is complete by then: it goes on screen before that pause and is painted during it,
-// instead of waiting for it. Later pauses are plain.
-Pause ShowWindowBeforeStartUpPause(const bool& startingUp) {
-  return [pause = EventProcessingPause(), &startingUp](std::uint32_t milliseconds) {
-    if (startingUp) {
+// instead of waiting for it; the large icon, which only task switchers show, is decoded then
+// too. Later pauses are plain.
+struct StartUp {
+  bool running = true;
+  bool windowShown = false;
+};
+
+Pause ShowWindowBeforeStartUpPause(StartUp& startUp) {
+  return [pause = EventProcessingPause(), &startUp](std::uint32_t milliseconds) {
+    if (startUp.running && !startUp.windowShown) {
       for (QWidget* widget : QApplication::topLevelWidgets()) {
         if (qobject_cast<TForm1*>(widget) != nullptr) {
           widget->show();
+          startUp.windowShown = true;
+          QTimer::singleShot(0, [] { SetApplicationIcon(kIconSizes); });
         }
       }
     }
@@ -69,19 +81,21 @@ int RunController() {
   // are done with it when the window has been painted; idle pooled threads end after a
   // second instead of lingering for half a minute.
   QThreadPool::globalInstance()->setExpiryTimeout(kPooledThreadIdleMs);
-  SetApplicationIcon();
+  SetApplicationIcon(kSmallIconSizes);
   QtPrompts prompts;
   const auto ports = SystemPortSource();
-  bool startingUp = true;
-  const FormServices services{SystemSerialDriver(), *ports, prompts,
-                              ShowWindowBeforeStartUpPause(startingUp)};
+  StartUp startUp;
+  const FormServices services{SystemSerialDriver(), *ports, prompts, ShowWindowBeforeStartUpPause(startUp)};
   const auto window = CreateMainWindow(services, prompts);
-  startingUp = false;
+  startUp.running = false;
   if (!window) {
     return 1;
   }
   prompts.SetParent(window.get());
   window->show();
+  if (!startUp.windowShown) { // the language pass stopped before its pause
+    SetApplicationIcon(kIconSizes);
+  }
   return QApplication::exec();
 }
 
