@@ -182,7 +182,8 @@ void TForm1::ApplyConnectionState() {
   const TColor text = on ? TColor::clWindowText : TColor::clGrayText;
   SetTextColor(RadioGroup1, text);
   SetTextColor(GroupBox1, text);
-  if (!on) {
+  // A port whose close failed is still open, and still drained.
+  if (!ComPort.IsOpen()) {
     Timer1->stop();
   } else if (!Timer1->isActive()) {
     Timer1->start(); // a running timer keeps its beat

@@ -170,6 +170,7 @@ TEST_F(ConnectTest, AFailingCloseIsNotReportedAndTheBoxIsUntickedAllTheSame) {
   form().CheckBoxConnect->setChecked(false);
   EXPECT_FALSE(form().CheckBoxConnect->isChecked());
   EXPECT_EQ(harness.Log().back(), "PORT_NIEPOLACZONY");
+  EXPECT_TRUE(form().ComPort.IsOpen() && Receiving()) << "the port still held is still drained";
   harness.driver.failing.clear();
 }
 
