@@ -169,9 +169,10 @@ void TForm1::CreateControls() {
   }
   setTabOrder(previous, ComboBoxLang);
 
+  // The receive timer ticks only while the port is open (see ApplyConnectionState): closed,
+  // a tick has nothing to read, and an idle window should not wake up for it.
   Timer1 = new QTimer(this);
   Timer1->setInterval(1000);
-  Timer1->start();
 }
 
 void TForm1::ApplyConnectionState() {
@@ -185,6 +186,12 @@ void TForm1::ApplyConnectionState() {
   const TColor text = on ? TColor::clWindowText : TColor::clGrayText;
   SetTextColor(RadioGroup1, text);
   SetTextColor(GroupBox1, text);
+  // A port whose close failed is still open, and still drained.
+  if (!ComPort.IsOpen()) {
+    Timer1->stop();
+  } else if (!Timer1->isActive()) {
+    Timer1->start(); // a running timer keeps its beat
+  }
 }
 
 } // namespace kv58

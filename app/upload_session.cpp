@@ -22,8 +22,8 @@ QString ProgressText(std::size_t pagesWritten, std::size_t pageCount) {
 } // namespace
 
 UploadSession::UploadSession(QWidget& window, QTimer& receiveTimer, std::size_t pageCount)
-    : window_(window), receiveTimer_(receiveTimer), progress_(new QProgressDialog(&window)),
-      pageCount_(pageCount) {
+    : window_(window), receiveTimer_(receiveTimer), receiveTimerWasActive_(receiveTimer.isActive()),
+      progress_(new QProgressDialog(&window)), pageCount_(pageCount) {
   receiveTimer_.stop();
   QApplication::setOverrideCursor(Qt::WaitCursor);
   window_.installEventFilter(this);
@@ -49,7 +49,9 @@ UploadSession::~UploadSession() {
   delete progress_;
   window_.removeEventFilter(this);
   QApplication::restoreOverrideCursor();
-  receiveTimer_.start();
+  if (receiveTimerWasActive_) {
+    receiveTimer_.start();
+  }
   if (closeRequested_) {
     QTimer::singleShot(0, &window_, &QWidget::close);
   }

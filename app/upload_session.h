@@ -32,6 +32,7 @@ private:
 
   QWidget& window_;
   QTimer& receiveTimer_;
+  bool receiveTimerWasActive_; // it runs only while the port is open
   QProgressDialog* progress_;
   std::size_t pageCount_;
   std::size_t pagesWritten_ = 0;

@@ -1,10 +1,13 @@
 #pragma once
 // The language table: the rows of the language file, one per line, and the lookup of a
 // window text by key and language column. Loaded once at start; read-only afterwards.
+//
+// Every cell's bytes sit one after another in one buffer, and an index built once per file maps
+// each text to the first row holding it, so a file of a million lines costs about twice its
+// own size in memory and a lookup costs the same whatever the number of rows.
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -36,9 +39,9 @@ public:
   // holds the key: "{" + key + "}", whatever the column.
   [[nodiscard]] std::string Translate(std::string_view key, std::int32_t column) const;
 
-  [[nodiscard]] std::size_t RowCount() const noexcept { return LanguageRows.size(); }
-  // Raises ListIndexError(index) past the last row.
-  [[nodiscard]] const LANGstring& Row(std::size_t index) const;
+  [[nodiscard]] std::size_t RowCount() const noexcept { return rowStarts_.size() - 1; }
+  // A copy of the row at `index`; raises ListIndexError(index) past the last row.
+  [[nodiscard]] LANGstring Row(std::size_t index) const;
 
   // The cells of row 0, the languages the file offers; empty when there are no rows.
   [[nodiscard]] std::vector<std::string> LanguageNames() const;
@@ -47,8 +50,35 @@ public:
   [[nodiscard]] TextEncoding Encoding() const noexcept { return encoding_; }
 
 private:
-  // A deque, so that millions of rows grow the table without copying it.
-  std::deque<LANGstring> LanguageRows;
+  // A row's cells as stored: each cell's length (7 bits a byte, low bits first) and its bytes.
+  class CellReader;
+
+  [[nodiscard]] std::string_view RowText(std::size_t row) const noexcept;
+  struct Probe {
+    std::uint32_t row; // the first row, in file order, with a cell equal to the key; or kNoRow
+    std::size_t slot;  // the key's slot; or, for no row, the free slot where it would go
+  };
+  [[nodiscard]] Probe Find(std::string_view key, std::size_t hash) const noexcept;
+  // Puts a text of `row` into the index unless an earlier row holds it; there is room.
+  void Insert(std::uint32_t row, std::string_view text, std::size_t hash);
+  void IndexLastRow();
+  // Builds the index afresh for every row, in file order, with room for `texts` texts.
+  void BuildIndex(std::size_t texts);
+
+  static constexpr std::uint32_t kNoRow = 0xFFFFFFFFu;
+
+  std::string text_;                        // every row's cells, one row after another
+  std::vector<std::uint32_t> rowStarts_{0}; // where row r starts in text_; one more at the end
+  std::size_t cellCount_ = 0;
+  std::size_t indexedCells_ = 0; // the cells of the rows in the index
+  // The index: open addressing with linear probing, in use at most three quarters. A slot
+  // holds the row in which a text first appears and one byte of the text's hash (0: free),
+  // so that a probe seldom has to look at the row. Texts enter in file order and none ever
+  // leaves, so the first slot along a probe whose row holds the key holds its first row.
+  std::vector<std::uint32_t> slotRows_;
+  std::vector<std::uint8_t> slotTags_;
+  std::size_t usedSlots_ = 0;
+  bool loading_ = false; // a file is being read: the index is built once at its end
   TextEncoding encoding_ = TextEncoding::Utf8;
 };
 

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace kv58 {
 namespace {
@@ -46,11 +47,27 @@ LeadByteRule RuleFor(std::uint8_t lead) {
 
 bool InRange(std::uint8_t byte, std::uint8_t low, std::uint8_t high) { return byte >= low && byte <= high; }
 
+constexpr std::uint64_t kHighBits = 0x8080808080808080u;
+
+// Where the run of ASCII bytes from `at` ends, looked at eight bytes at a time: most language
+// files are ASCII but for a few letters.
+std::size_t SkipAscii(std::string_view bytes, std::size_t at) noexcept {
+  while (bytes.size() - at >= sizeof(std::uint64_t)) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, bytes.data() + at, sizeof word);
+    if ((word & kHighBits) != 0) {
+      break;
+    }
+    at += sizeof word;
+  }
+  return at;
+}
+
 } // namespace
 
 bool IsValidUtf8(std::string_view bytes) noexcept {
   std::size_t at = 0;
-  while (at < bytes.size()) {
+  while ((at = SkipAscii(bytes, at)) < bytes.size()) {
     const auto lead = static_cast<std::uint8_t>(bytes[at]);
     if (lead < 0x80) {
       ++at;

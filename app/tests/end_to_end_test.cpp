@@ -4,6 +4,7 @@
 
 #include <QCheckBox>
 #include <QTest>
+#include <QTimer>
 #include <fstream>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -125,6 +126,8 @@ TEST_F(EndToEndTest, WhatTheDeviceSendsIsDrainedByTheNextTick) {
   EXPECT_TRUE(QTest::qWaitFor([&] { return form->Receiver().Line() == "ABC"; }, 5000))
       << "the timer took the bytes off the port";
   EXPECT_EQ(form->ComPort.BytesWaiting(), 0u);
+  form->CheckBoxConnect->setChecked(false);
+  EXPECT_FALSE(form->Timer1->isActive()) << "no port, no tick";
 }
 
 TEST_F(EndToEndTest, UntickingClosesTheLineAndTheHeldPortIsExclusive) {

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -23,6 +24,10 @@ protected:
   testing::FormHarness harness;
   TForm1& form() { return *harness.form; }
   [[nodiscard]] bool DependentsEnabled() const { return harness.form->Button1->isEnabled(); }
+  // The receive timer runs exactly while the port is open, once a second.
+  [[nodiscard]] bool Receiving() const {
+    return harness.form->Timer1->isActive() && harness.form->Timer1->interval() == 1000;
+  }
 };
 
 TEST_F(ConnectTest, SuccessfulConnectRunsTheSevenStepsAndLeavesThreeLogLines) {
@@ -37,6 +42,7 @@ TEST_F(ConnectTest, SuccessfulConnectRunsTheSevenStepsAndLeavesThreeLogLines) {
   EXPECT_TRUE(form().CheckBoxConnect->isChecked());
   EXPECT_TRUE(form().ComPort.IsOpen());
   EXPECT_TRUE(DependentsEnabled());
+  EXPECT_TRUE(Receiving());
 }
 
 TEST_F(ConnectTest, LineSettingsAreWrittenOverWhatTheDriverReported) {
@@ -113,6 +119,7 @@ TEST_F(ConnectTest, AnyFailingStepUnticksTheBoxAndClosesThePort) {
     EXPECT_FALSE(form().CheckBoxConnect->isChecked());
     EXPECT_FALSE(form().ComPort.IsOpen());
     EXPECT_FALSE(DependentsEnabled());
+    EXPECT_FALSE(form().Timer1->isActive());
   }
 }
 
@@ -135,6 +142,7 @@ TEST_F(ConnectTest, AbsentPortLeavesTheBoxUntickedAndTheControlsOff) {
   EXPECT_FALSE(form().CheckBoxConnect->isChecked());
   EXPECT_FALSE(DependentsEnabled());
   EXPECT_FALSE(form().EditHorizFile->isEnabled());
+  EXPECT_FALSE(form().Timer1->isActive());
 }
 
 TEST_F(ConnectTest, UntickingClosesAndLogsEvenWhenNothingWasOpen) {
@@ -144,6 +152,7 @@ TEST_F(ConnectTest, UntickingClosesAndLogsEvenWhenNothingWasOpen) {
   EXPECT_THAT(harness.driver.CallNames(), ElementsAre("CloseHandle"));
   EXPECT_EQ(harness.Log().back(), "PORT_NIEPOLACZONY");
   EXPECT_FALSE(DependentsEnabled());
+  EXPECT_FALSE(form().Timer1->isActive()) << "closed, the timer stops";
 
   // The untick handler runs whatever the port's state: here, force a run with the port closed.
   form().CheckBoxConnect->blockSignals(true);
@@ -161,6 +170,7 @@ TEST_F(ConnectTest, AFailingCloseIsNotReportedAndTheBoxIsUntickedAllTheSame) {
   form().CheckBoxConnect->setChecked(false);
   EXPECT_FALSE(form().CheckBoxConnect->isChecked());
   EXPECT_EQ(harness.Log().back(), "PORT_NIEPOLACZONY");
+  EXPECT_TRUE(form().ComPort.IsOpen() && Receiving()) << "the port still held is still drained";
   harness.driver.failing.clear();
 }
 
@@ -174,6 +184,7 @@ TEST_F(ConnectTest, ChangingPortOrSpeedWhileConnectedWaitsForTheNextConnect) {
   harness.Connect("COM4", "115200");
   EXPECT_EQ(harness.driver.lastDcb->BaudRate, 115200u);
   EXPECT_EQ(harness.Log()[1], "COM4");
+  EXPECT_TRUE(Receiving()) << "connected again, the timer runs again";
 }
 
 } // namespace

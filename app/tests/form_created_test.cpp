@@ -283,8 +283,8 @@ TEST_F(FormCreatedTest, ConnectBoxIsUntickedAndThePortClosed) {
   EXPECT_EQ(harness.driver.CountOf("CreateFileA"), 0u);
 }
 
-TEST_F(FormCreatedTest, TimerRunsEverySecondFromCreation) {
-  EXPECT_TRUE(form().Timer1->isActive());
+TEST_F(FormCreatedTest, TimerIsSetToEverySecondButIdleUntilConnected) {
+  EXPECT_FALSE(form().Timer1->isActive()) << "no port is open, so no tick";
   EXPECT_EQ(form().Timer1->interval(), 1000);
 }
 

@@ -1,6 +1,7 @@
 // The send button with scripted file prompts.
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -162,6 +163,16 @@ TEST_F(UploadTest, TheWindowIsBusyDuringTheUploadAndTheTimerQuiet) {
   EXPECT_TRUE(timerQuietDuringPause);
   EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the cursor comes back";
   EXPECT_TRUE(form().Timer1->isActive()) << "the timer runs again";
+}
+
+// The handler run with the port closed (the button is off then, but the upload must not
+// wake the idle window): the timer stays stopped after it.
+TEST_F(UploadTest, AnUploadWithThePortClosedLeavesTheTimerStopped) {
+  form().CheckBoxConnect->setChecked(false);
+  ASSERT_FALSE(form().Timer1->isActive());
+  Choose(WriteFile("closed.txt", 10));
+  form().Button5Click();
+  EXPECT_FALSE(form().Timer1->isActive());
 }
 
 // Counts the paint events that reach any widget while it lives.

@@ -3,6 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -176,6 +180,64 @@ TEST_F(TranslateTest, MissingKeyWithABadColumnStillComesBackInBraces) {
 
 TEST_F(TranslateTest, LanguageNamesAreTheCellsOfRowZero) {
   EXPECT_THAT(table.LanguageNames(), ElementsAre("Polski", "English", "Deutsch"));
+}
+
+// The lookup rule written as plainly as possible: the first row, in file order, with a cell
+// equal to the key. Rows from a small alphabet repeat texts across rows and columns; some
+// texts are empty, some longer than one or two length bytes hold. Thousands of rows grow the
+// index several times over when they come one by one, and it is built in one go when they
+// come from a file.
+TEST(LanguageTable, EveryKeyIsAnsweredFromTheFirstRowHoldingIt) {
+  constexpr int kRows = 3000;
+  constexpr int kTexts = 1900;
+  const auto text = [](int n) {
+    if (n % 7 == 0) {
+      return std::string();
+    }
+    const std::size_t padding = n % 389 == 0 ? 20'000 : n % 97 == 0 ? 200 : 0;
+    return "t" + std::to_string(n) + std::string(padding, 'x');
+  };
+  std::vector<Cells> rows;
+  std::string file;
+  LanguageTable parsed;
+  for (int r = 0; r < kRows; ++r) {
+    Cells cells;
+    std::string line;
+    for (int c = 0; c < r % 5; ++c) {
+      cells.push_back(text((r * 31 + c * 17) % kTexts));
+      line += (cells.back().empty() ? "*NULL*" : cells.back()) + "\t";
+    }
+    parsed.ParseLanguageLine(line);
+    rows.push_back(cells);
+    file += line + "\r\n";
+  }
+  const auto path =
+      std::filesystem::temp_directory_path() /
+      ("kv58-first-row-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+  std::ofstream(path, std::ios::binary) << file;
+  LanguageTable loaded;
+  loaded.LoadLanguageFile(path);
+  std::filesystem::remove(path);
+  ASSERT_EQ(loaded.RowCount(), static_cast<std::size_t>(kRows));
+
+  for (int n = -1; n < kTexts + 100; ++n) {
+    const std::string key = n < 0 ? "" : text(n);
+    const auto first = std::find_if(rows.begin(), rows.end(), [&](const Cells& cells) {
+      return std::find(cells.begin(), cells.end(), key) != cells.end();
+    });
+    for (const LanguageTable* table : {&parsed, &loaded}) {
+      SCOPED_TRACE(table == &parsed ? "parsed line by line" : "loaded from a file");
+      for (const std::int32_t column : {0, 1, 3}) {
+        if (first == rows.end()) {
+          EXPECT_EQ(table->Translate(key, column), InBraces(key));
+        } else if (static_cast<std::size_t>(column) < first->size()) {
+          EXPECT_EQ(table->Translate(key, column), (*first)[static_cast<std::size_t>(column)]) << "key " << n;
+        } else {
+          EXPECT_THROW((void)table->Translate(key, column), ListIndexError) << "key " << n;
+        }
+      }
+    }
+  }
 }
 
 TEST(LanguageTable, EmptyTableAnswersEveryKeyInBracesAndOffersNoLanguage) {

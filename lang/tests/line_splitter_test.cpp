@@ -58,7 +58,18 @@ INSTANTIATE_TEST_SUITE_P(
                       SplitCase{"NulRightAfterLineEnd", "a\r\n\0b"sv, {"a"}},
                       SplitCase{"NulFirst", "\0a\r\n"sv, {}},
                       SplitCase{"NulBetweenCrAndLf", "a\r\0\nb"sv, {"a"}},
-                      SplitCase{"OtherControlBytesStay", "a\tb\x01\xff\r\n", {"a\tb\x01\xff"}}),
+                      SplitCase{"OtherControlBytesStay", "a\tb\x01\xff\r\n", {"a\tb\x01\xff"}},
+                      // Long lines are searched eight bytes at a time: line ends at every
+                      // place in a word, next to bytes that differ from CR or LF in one bit.
+                      SplitCase{"LongLines",
+                                "1234567\r\n12345678\n123456789\r\x8D\x8A\x80\x0C\x0E\x0B\x09"
+                                "abcdefgh\r\n"
+                                "1234567890123456"sv,
+                                {"1234567", "12345678", "123456789",
+                                 "\x8D\x8A\x80\x0C\x0E\x0B\x09"
+                                 "abcdefgh",
+                                 "1234567890123456"}},
+                      SplitCase{"NulInALongLine", "123456789abc\0def\r\n"sv, {"123456789abc"}}),
     [](const auto& row) { return std::string(row.param.label); });
 
 TEST(LineSplitter, FeedReportsTheEndAfterANulAndIgnoresLaterChunks) {
