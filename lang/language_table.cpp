@@ -73,13 +73,7 @@ std::size_t SlotsFor(std::size_t texts) {
   return slots;
 }
 
-// Built by appending: GCC 12 at -O3 warns falsely (-Wrestrict) about "{" + std::string + "}".
-std::string InBraces(std::string_view key) {
-  std::string text;
-  text.reserve(key.size() + 2);
-  text.append("{").append(key).append("}");
-  return text;
-}
+std::string InBraces(std::string_view key) { return "{" + std::string(key) + "}"; }
 
 } // namespace
 
