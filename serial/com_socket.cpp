@@ -4,6 +4,7 @@
 #include <string>
 
 #include "common/int_parse.h"
+#include "serial/network_port.h"
 
 namespace kv58 {
 
@@ -17,16 +18,25 @@ TCOMSocket::~TCOMSocket() {
 
 bool TCOMSocket::SetPortName(std::string_view name) {
   constexpr std::string_view prefix = "COM";
-  if (IsOpen() || !name.starts_with(prefix)) {
+  if (IsOpen()) {
     return false;
   }
+  if (const auto network = ParseNetworkPort(name)) {
+    PortNumber = 0;
+    NetworkName = NetworkPortName(*network);
+    return true;
+  }
+  if (!name.starts_with(prefix)) {
+    return false;
+  }
+  NetworkName.clear();
   PortNumber = ToIntOrDefault(name.substr(prefix.size()), 0);
   return PortNumber != 0;
 }
 
 bool TCOMSocket::Open() {
   (void)Close();
-  const std::string path = "COM" + std::to_string(PortNumber);
+  const std::string path = NetworkName.empty() ? "COM" + std::to_string(PortNumber) : NetworkName;
   Handle = driver_.CreateFileA(path);
   return IsOpen();
 }

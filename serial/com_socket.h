@@ -5,6 +5,7 @@
 // logs nothing; callers decide what a failure means.
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "serial/comm_records.h"
@@ -20,9 +21,10 @@ public:
   TCOMSocket& operator=(const TCOMSocket&) = delete;
 
   [[nodiscard]] bool IsOpen() const { return Handle != 0; }
-  // Takes n out of "COM" followed by n; refused while open or without the capital "COM".
+  // Takes n out of "COM" followed by n, or a network port name (rfc2217://, tcp://, see
+  // serial/network_port.h); refused while open, or without the capital "COM".
   [[nodiscard]] bool SetPortName(std::string_view name);
-  // Closes, then opens "COM" followed by PortNumber.
+  // Closes, then opens "COM" followed by PortNumber, or the network port.
   [[nodiscard]] bool Open();
   // Why the last Open failed, as the driver tells it.
   [[nodiscard]] OpenFailure LastOpenFailure() const { return driver_.LastOpenFailure(); }
@@ -57,6 +59,7 @@ private:
   SerialDriver& driver_;
   PortHandle Handle = 0;
   std::int32_t PortNumber = 0;
+  std::string NetworkName; // empty for a COM port
   COMSTAT Status;
 };
 

@@ -17,6 +17,8 @@
 #include <utility>
 
 #include "serial/line_settings_posix.h"
+#include "serial/network_serial_driver.h"
+#include "serial/socket_stream.h"
 #if defined(__linux__)
 #include "serial/custom_rate_linux.h"
 #endif
@@ -429,7 +431,9 @@ std::uint32_t PosixSerialDriver::DrainOrDiscard(int fd, Clock::time_point deadli
 }
 
 SerialDriver& SystemSerialDriver() {
-  static PosixSerialDriver driver;
+  static PosixSerialDriver local;
+  static NetworkSerialDriver network(ConnectSocket);
+  static RoutingSerialDriver driver(local, network);
   return driver;
 }
 

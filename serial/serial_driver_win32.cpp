@@ -1,5 +1,8 @@
 #include "serial/serial_driver_win32.h"
 
+#include "serial/network_serial_driver.h"
+#include "serial/socket_stream.h"
+
 // After our own headers: <windows.h> defines NOPARITY and its kin as macros, which would
 // clash with the constants of comm_records.h.
 #define WIN32_LEAN_AND_MEAN
@@ -211,7 +214,9 @@ bool Win32SerialDriver::WriteFile(PortHandle handle, const void* buffer, std::ui
 }
 
 SerialDriver& SystemSerialDriver() {
-  static Win32SerialDriver driver;
+  static Win32SerialDriver local;
+  static NetworkSerialDriver network(ConnectSocket);
+  static RoutingSerialDriver driver(local, network);
   return driver;
 }
 

@@ -9,6 +9,7 @@
 
 #include "common/int_parse.h"
 #include "protocol/device_command.h"
+#include "serial/network_port.h"
 #include "tools/common/parse_error_text.h"
 #include "tools/kv58/usage_text.h"
 
@@ -150,14 +151,14 @@ void DescribeCommands(CLI::App& app, Request& request) {
 }
 
 void DescribeOptions(CLI::App& app, Request& request) {
-  app.add_option_function<std::string>("--port",
-                                       [&request](const std::string& name) {
-                                         request.port = PortName(name);
-                                         if (!request.port) {
-                                           Refuse("--port takes a port name such as COM5, not \"" + name +
-                                                  "\"");
-                                         }
-                                       })
+  app.add_option_function<std::string>(
+         "--port",
+         [&request](const std::string& name) {
+           request.port = PortName(name);
+           if (!request.port) {
+             Refuse("--port takes a port name such as COM5 or rfc2217://HOST:PORT, not \"" + name + "\"");
+           }
+         })
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   app.add_option_function<std::string>(
          "--baud", [&request](const std::string& text) { request.baudRate = BaudRate(text); })
@@ -236,6 +237,9 @@ CommandLine ParseCommandLine(std::span<const std::string_view> args) {
 }
 
 std::optional<std::string> PortName(std::string_view name) {
+  if (const auto network = ParseNetworkPort(name)) {
+    return NetworkPortName(*network);
+  }
   constexpr std::string_view kPrefix = "COM";
   if (name.size() < kPrefix.size()) {
     return std::nullopt;

@@ -45,7 +45,9 @@ inline constexpr int kExitUsageError = 2;
 [[nodiscard]] CommandLine ParseCommandLine(std::span<const std::string_view> args);
 
 // A port name as the window takes it, "COM" and a number from 1 (COM7, COM12); "com7" is
-// taken too, as Windows takes it, and comes back as "COM7". None for anything else.
+// taken too, as Windows takes it, and comes back as "COM7". A network port name
+// (rfc2217://HOST:PORT, tcp://HOST:PORT) comes back as the program writes it. None for
+// anything else.
 [[nodiscard]] std::optional<std::string> PortName(std::string_view name);
 
 } // namespace kv58::cli

@@ -1,0 +1,80 @@
+#pragma once
+// The serial driver for displays behind a device server: each handle is a NetworkLine. The
+// Win32-shaped calls map onto it: the DCB's rate goes out as SET-BAUDRATE (RFC 2217), the
+// write time-outs bound each write, the status is what has arrived.
+
+#include <map>
+#include <memory>
+#include <string>
+
+#include "serial/network_line.h"
+#include "serial/serial_driver.h"
+
+namespace kv58 {
+
+class NetworkSerialDriver : public SerialDriver {
+public:
+  explicit NetworkSerialDriver(StreamConnector connect) : connect_(std::move(connect)) {}
+
+  PortHandle CreateFileA(std::string_view portName) override;
+  OpenFailure LastOpenFailure() const override { return lastOpenFailure_; }
+  bool CloseHandle(PortHandle handle) override;
+  bool GetCommState(PortHandle handle, DCB& dcb) override;
+  bool SetCommState(PortHandle handle, const DCB& dcb) override;
+  bool SetCommTimeouts(PortHandle handle, const COMMTIMEOUTS& timeouts) override;
+  bool SetupComm(PortHandle handle, std::uint32_t inQueue, std::uint32_t outQueue) override;
+  bool ClearCommError(PortHandle handle, std::uint32_t& errors, COMSTAT& status) override;
+  bool ReadFile(PortHandle handle, void* buffer, std::uint32_t count, std::uint32_t& read) override;
+  bool WriteFile(PortHandle handle, const void* buffer, std::uint32_t count, std::uint32_t& written) override;
+
+  // What the last SetCommState learned that a user should know (a rate the server would not
+  // take, settings a raw port cannot carry); empty when nothing.
+  [[nodiscard]] const std::string& LineSettingsNote() const { return lineSettingsNote_; }
+
+private:
+  struct OpenLine {
+    std::unique_ptr<NetworkLine> line;
+    DCB dcb;
+    COMMTIMEOUTS timeouts;
+  };
+  [[nodiscard]] OpenLine* Find(PortHandle handle);
+
+  StreamConnector connect_;
+  std::map<PortHandle, OpenLine> lines_;
+  PortHandle nextHandle_ = 1;
+  OpenFailure lastOpenFailure_;
+  std::string lineSettingsNote_;
+};
+
+// Routes each port name to its driver: network names to `network`, every other name to
+// `local`. Handles are the router's own, so the two drivers' handles never meet.
+class RoutingSerialDriver : public SerialDriver {
+public:
+  RoutingSerialDriver(SerialDriver& local, SerialDriver& network) : local_(local), network_(network) {}
+
+  PortHandle CreateFileA(std::string_view portName) override;
+  OpenFailure LastOpenFailure() const override { return lastDriver_->LastOpenFailure(); }
+  bool CloseHandle(PortHandle handle) override;
+  bool GetCommState(PortHandle handle, DCB& dcb) override;
+  bool SetCommState(PortHandle handle, const DCB& dcb) override;
+  bool SetCommTimeouts(PortHandle handle, const COMMTIMEOUTS& timeouts) override;
+  bool SetupComm(PortHandle handle, std::uint32_t inQueue, std::uint32_t outQueue) override;
+  bool ClearCommError(PortHandle handle, std::uint32_t& errors, COMSTAT& status) override;
+  bool ReadFile(PortHandle handle, void* buffer, std::uint32_t count, std::uint32_t& read) override;
+  bool WriteFile(PortHandle handle, const void* buffer, std::uint32_t count, std::uint32_t& written) override;
+
+private:
+  struct Route {
+    SerialDriver* driver = nullptr;
+    PortHandle inner = 0;
+  };
+  [[nodiscard]] const Route* Find(PortHandle handle) const;
+
+  SerialDriver& local_;
+  SerialDriver& network_;
+  SerialDriver* lastDriver_ = &local_;
+  std::map<PortHandle, Route> routes_;
+  PortHandle nextHandle_ = 1;
+};
+
+} // namespace kv58

@@ -1,0 +1,172 @@
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#if defined(__linux__)
+#include <linux/sockios.h>
+#endif
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <thread>
+
+#include "serial/socket_stream.h"
+
+namespace kv58 {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Unacknowledged data older than this ends the connection with an error.
+constexpr unsigned kUserTimeoutMs = 4000;
+
+int MillisUntil(SteadyClock::time_point deadline) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
+  return static_cast<int>(std::clamp<std::int64_t>(left, 0, INT_MAX));
+}
+
+// Waits for `events` on `fd` until the deadline; false when it passed or poll failed.
+bool WaitFor(int fd, short events, SteadyClock::time_point deadline) {
+  for (;;) {
+    pollfd watch{fd, events, 0};
+    const int ready = ::poll(&watch, 1, MillisUntil(deadline));
+    if (ready < 0 && errno == EINTR) {
+      continue;
+    }
+    return ready > 0;
+  }
+}
+
+class PosixSocketStream final : public ByteStream {
+public:
+  explicit PosixSocketStream(int fd) : fd_(fd) {}
+  ~PosixSocketStream() override { ::close(fd_); }
+  PosixSocketStream(const PosixSocketStream&) = delete;
+  PosixSocketStream& operator=(const PosixSocketStream&) = delete;
+
+  bool SendAll(std::string_view bytes, SteadyClock::time_point deadline) override {
+    while (!bytes.empty()) {
+      const ssize_t sent = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+      if (sent > 0) {
+        bytes.remove_prefix(static_cast<std::size_t>(sent));
+      } else if (sent < 0 && errno == EINTR) {
+        continue;
+      } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        if (!WaitFor(fd_, POLLOUT, deadline)) {
+          return false;
+        }
+      } else {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  bool Receive(std::string& into, SteadyClock::time_point deadline) override {
+    if (!WaitFor(fd_, POLLIN, deadline)) {
+      return true; // nothing came: still open as far as anyone can tell
+    }
+    std::array<char, 4096> buffer{};
+    for (;;) {
+      const ssize_t got = ::recv(fd_, buffer.data(), buffer.size(), 0);
+      if (got > 0) {
+        into.append(buffer.data(), static_cast<std::size_t>(got));
+        continue;
+      }
+      if (got < 0 && errno == EINTR) {
+        continue;
+      }
+      return got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK); // 0: the peer closed
+    }
+  }
+
+  bool WaitAcknowledged(SteadyClock::time_point deadline) override {
+#if defined(__linux__)
+    for (;;) {
+      int unacknowledged = 0;
+      if (::ioctl(fd_, SIOCOUTQ, &unacknowledged) != 0 || unacknowledged == 0) {
+        return true;
+      }
+      if (SteadyClock::now() >= deadline) {
+        return false;
+      }
+      std::this_thread::sleep_for(1ms);
+    }
+#else
+    (void)deadline;
+    return true;
+#endif
+  }
+
+private:
+  int fd_;
+};
+
+int ConnectedWithin(const addrinfo& address, SteadyClock::time_point deadline, int& error) {
+  const int fd =
+      ::socket(address.ai_family, address.ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, address.ai_protocol);
+  if (fd < 0) {
+    error = errno;
+    return -1;
+  }
+  if (::connect(fd, address.ai_addr, address.ai_addrlen) != 0 && errno != EINPROGRESS) {
+    error = errno;
+    ::close(fd);
+    return -1;
+  }
+  int result = ETIMEDOUT;
+  socklen_t length = sizeof result;
+  if (WaitFor(fd, POLLOUT, deadline)) {
+    (void)::getsockopt(fd, SOL_SOCKET, SO_ERROR, &result, &length);
+  }
+  if (result != 0) {
+    error = result;
+    ::close(fd);
+    return -1;
+  }
+  const int on = 1;
+  (void)::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+#if defined(__linux__)
+  const unsigned userTimeout = kUserTimeoutMs;
+  (void)::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout, sizeof userTimeout);
+#endif
+  return fd;
+}
+
+} // namespace
+
+std::unique_ptr<ByteStream> ConnectSocket(const NetworkPort& port, std::chrono::milliseconds timeout,
+                                          std::string& error) {
+  const auto deadline = SteadyClock::now() + timeout;
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV;
+  addrinfo* found = nullptr;
+  const std::string service = std::to_string(port.port);
+  if (const int failed = ::getaddrinfo(port.host.c_str(), service.c_str(), &hints, &found); failed != 0) {
+    error = ::gai_strerror(failed);
+    return nullptr;
+  }
+  int lastError = ECONNREFUSED;
+  int fd = -1;
+  for (const addrinfo* address = found; address != nullptr && fd < 0; address = address->ai_next) {
+    fd = ConnectedWithin(*address, deadline, lastError);
+  }
+  ::freeaddrinfo(found);
+  if (fd < 0) {
+    error = lastError == ETIMEDOUT ? "no answer within " + std::to_string(timeout.count() / 1000) + " s"
+                                   : std::strerror(lastError);
+    return nullptr;
+  }
+  return std::make_unique<PosixSocketStream>(fd);
+}
+
+} // namespace kv58
