@@ -5,12 +5,12 @@
 
 #include <benchmark/benchmark.h>
 
-#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
+#include "common/testing/scratch_dir.h"
 #include "lang/language_table.h"
 
 namespace kv58 {
@@ -23,17 +23,9 @@ constexpr std::int64_t kLines = 1'000'000;
 // Files written once per run into a temporary folder and removed at exit.
 class GeneratedFiles {
 public:
-  GeneratedFiles()
-      : folder_(fs::temp_directory_path() /
-                ("kv58_lang_bench_" +
-                 std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()))) {
-    fs::create_directories(folder_);
+  GeneratedFiles() {
     WriteTable();
     WriteCommentsOnly();
-  }
-  ~GeneratedFiles() {
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
   }
   GeneratedFiles(const GeneratedFiles&) = delete;
   GeneratedFiles& operator=(const GeneratedFiles&) = delete;
@@ -65,7 +57,7 @@ private:
     }
   }
 
-  fs::path folder_;
+  testing::ScratchDir folder_;
 };
 
 void Load(benchmark::State& state, const fs::path& path) {
