@@ -1,9 +1,9 @@
 #include "common/testing/scratch_dir.h"
 
+#include <cstddef>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <iterator>
 #include <string>
 
 namespace kv58 {
@@ -14,7 +14,9 @@ using testing::ScratchDir;
 
 std::string ReadAll(const fs::path& file) {
   std::ifstream in(file, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::string bytes(static_cast<std::size_t>(fs::file_size(file)), '\0');
+  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return bytes;
 }
 
 TEST(ScratchDir, EachTestGetsAnEmptyFolderOfItsOwnAndFilesWrittenByteForByte) {
