@@ -57,14 +57,14 @@ kv58_version() {
 # linked statically: the C++ runtime, libgcc and the threads library. Asked of the compiler,
 # which knows its own version's folder; one path a line. Needs g++-mingw-w64-x86-64-posix.
 kv58_mingw_runtime_dlls() {
-  local name path
-  for name in libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll; do
-    path=$(x86_64-w64-mingw32-g++-posix -print-file-name="$name")
-    if [ ! -f "$path" ]; then
-      echo "x86_64-w64-mingw32-g++-posix finds no $name" >&2
+  local dll dll_path
+  for dll in libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll; do
+    dll_path=$(x86_64-w64-mingw32-g++-posix -print-file-name="$dll")
+    if [ ! -f "$dll_path" ]; then
+      echo "x86_64-w64-mingw32-g++-posix finds no $dll" >&2
       return 1
     fi
-    realpath -s "$path" # the name as the program loads it, even if a link
+    realpath -s "$dll_path" # the name as the program loads it, even if a link
   done
 }
 
