@@ -49,8 +49,9 @@ TEST_F(Kv58Win32Test, FramesAndTextReachTheFarEndOfTheLineInOrder) {
   kv58::testing::PeerPort peer(*peerName);
   ASSERT_TRUE(peer.IsReady());
   std::string text;
+  // Every byte value but 00, which kv58 refuses in a text: 0xFF, CR and LF travel inside the pages.
   for (int i = 0; i < 300; ++i) {
-    text += static_cast<char>(i % 256); // 0x00, 0xFF, CR and LF travel inside the pages
+    text += static_cast<char>(1 + i % 255);
   }
   const kv58::testing::ScratchDir scratch;
   const auto file = scratch.Write("text.txt", text);
