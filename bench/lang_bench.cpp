@@ -6,7 +6,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "common/testing/scratch_dir.h"
 #include "lang/language_table.h"
 
 namespace kv58 {
@@ -27,16 +27,8 @@ constexpr std::int64_t kLines = 1'000'000;
 // Files written once per run into a temporary folder and removed at exit.
 class GeneratedFiles {
 public:
-  GeneratedFiles()
-      : folder_(fs::temp_directory_path() /
-                ("kv58_lang_bench_" +
-                 std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()))) {
-    fs::create_directories(folder_);
+  GeneratedFiles() {
     WriteCommentsOnly();
-  }
-  ~GeneratedFiles() {
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
   }
   GeneratedFiles(const GeneratedFiles&) = delete;
   GeneratedFiles& operator=(const GeneratedFiles&) = delete;
@@ -80,7 +72,7 @@ private:
     }
   }
 
-  fs::path folder_;
+  testing::ScratchDir folder_;
   std::map<std::int64_t, std::unique_ptr<LanguageTable>> tables_;
 };
 

@@ -1,5 +1,8 @@
-# Shared by scripts/run and scripts/test: the Debian packages the project needs, installed
-# when missing (as root), or the one command that installs them (otherwise).
+# shellcheck shell=bash
+# shellcheck disable=SC2034 # the package lists are read by the scripts that source this file
+# Sourced by every script here (each sets -euo pipefail first): the Debian packages the
+# project needs, installed when missing (as root) or the one command that installs them
+# (otherwise); the project's version; the mingw-w64 runtime; a virtual X display.
 
 KV58_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
@@ -41,7 +44,50 @@ kv58_require_packages() {
 
 # The version in the top CMakeLists.txt's project(), e.g. 1.0.0.
 kv58_version() {
-  sed -n 's/^project(kv58 VERSION \([0-9.]*\).*/\1/p' "$KV58_ROOT/CMakeLists.txt"
+  local version
+  version=$(sed -n 's/^project(kv58 VERSION \([0-9.]*\).*/\1/p' "$KV58_ROOT/CMakeLists.txt")
+  if [ -z "$version" ]; then
+    echo "no project(kv58 VERSION ...) in $KV58_ROOT/CMakeLists.txt" >&2
+    return 1
+  fi
+  echo "$version"
+}
+
+# The DLLs that a program of the posix-threads mingw-w64 compiler needs beside it, when not
+# linked statically: the C++ runtime, libgcc and the threads library. Asked of the compiler,
+# which knows its own version's folder; one path a line. Needs g++-mingw-w64-x86-64-posix.
+kv58_mingw_runtime_dlls() {
+  local dll dll_path
+  for dll in libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll; do
+    dll_path=$(x86_64-w64-mingw32-g++-posix -print-file-name="$dll")
+    if [ ! -f "$dll_path" ]; then
+      echo "x86_64-w64-mingw32-g++-posix finds no $dll" >&2
+      return 1
+    fi
+    realpath -s "$dll_path" # the name as the program loads it, even if a link
+  done
+}
+
+# kv58_start_xvfb LOG: starts a virtual X display of its own, with the first free number
+# (Xvfb picks it and reports it once it accepts clients), and exports DISPLAY. The server's
+# process id is left in KV58_XVFB_PID, for the caller to end. Needs KV58_DISPLAY_PACKAGES.
+kv58_start_xvfb() {
+  local log=$1 number_file
+  number_file=$(mktemp)
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$number_file" </dev/null >"$log" 2>&1 &
+  KV58_XVFB_PID=$!
+  for _ in $(seq 100); do
+    [ -s "$number_file" ] && break
+    sleep 0.1
+  done
+  if [ ! -s "$number_file" ]; then
+    rm -f "$number_file"
+    echo "Xvfb did not start: $(cat "$log")" >&2
+    return 1
+  fi
+  DISPLAY=":$(cat "$number_file")"
+  export DISPLAY
+  rm -f "$number_file"
 }
 
 kv58_log() { printf '\033[1m==> %s\033[0m\n' "$*"; }

@@ -1,6 +1,8 @@
-# Sourced by scripts/test-windows once its Wine prefix, ports and simulator are up: installs
-# the packaged program silently, drives the installed window with real X input, then
-# uninstalls it. Uses the caller's WINEPREFIX, LOGS, SIM_PORT, pids, fail and wine_quiet.
+# shellcheck shell=bash
+# Sourced by scripts/test-windows, which calls test_installed_program once its Wine prefix,
+# ports and simulator are up: installs the packaged program silently, drives the installed
+# window with real X input, then uninstalls it. Uses the caller's WINEPREFIX, LOGS,
+# SIM_PORT, pids, fail and wine_quiet, and runs under its set -euo pipefail.
 #
 # What a user does: types the simulator's port into the PORT box, ticks the connect box and
 # presses "Zapisz" (store). The simulator must report the store command, the program must
@@ -15,28 +17,16 @@ readonly WINDOW_TITLE="KV - 58 Scroll controller"
 readonly PORT_BOX=(70 54) CONNECT_BOX=(80 13) STORE_BUTTON=(337 317)
 readonly CLIENT_WIDTH=393 CLIENT_HEIGHT=584
 
-# Starts a virtual X display of its own; sets DISPLAY.
-start_display() {
-  local number_file="$LOGS/xvfb.display"
-  : >"$number_file"
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$number_file" </dev/null >"$LOGS/xvfb.log" 2>&1 &
-  pids+=($!)
-  for _ in $(seq 100); do
-    [ -s "$number_file" ] && break
-    sleep 0.1
-  done
-  [ -s "$number_file" ] || fail "Xvfb did not start: $(cat "$LOGS/xvfb.log")"
-  export DISPLAY=":$(cat "$number_file")"
-}
-
 # Clicks at a point of the window's client area. Wine draws the frame itself when there is
 # no window manager, so the client area is found from the window's size: borders left and
 # right alike, the caption on top.
 click_in_window() {
-  local window=$1 x=$2 y=$3 WIDTH HEIGHT X Y SCREEN WINDOW border caption
-  eval "$(xdotool getwindowgeometry --shell "$window")"
-  border=$(((WIDTH - CLIENT_WIDTH) / 2))
-  caption=$((HEIGHT - CLIENT_HEIGHT - border))
+  local window=$1 x=$2 y=$3 geometry width height border caption
+  geometry=$(xdotool getwindowgeometry --shell "$window")
+  width=$(sed -n 's/^WIDTH=//p' <<<"$geometry")
+  height=$(sed -n 's/^HEIGHT=//p' <<<"$geometry")
+  border=$(((width - CLIENT_WIDTH) / 2))
+  caption=$((height - CLIENT_HEIGHT - border))
   xdotool mousemove --window "$window" $((border + x)) $((caption + y)) click 1
 }
 
@@ -44,9 +34,10 @@ test_installed_program() {
   local setup=$1 prefix_dir="$WINEPREFIX/drive_c" window program status store_lines
   # Wine's desktop process picks its display driver when the server starts: restart the
   # server on a display, warm, as for the tests.
-  wineserver -k 2>/dev/null
-  wineserver -w 2>/dev/null
-  start_display
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+  kv58_start_xvfb "$LOGS/xvfb.log" || fail "no virtual display"
+  pids+=("$KV58_XVFB_PID")
   wineserver -p
   wine_quiet wine cmd /c exit || fail "Wine does not start on the display $DISPLAY; see $LOGS/wine.log"
 
@@ -58,11 +49,11 @@ test_installed_program() {
   wine_quiet wine reg query "$UNINSTALL_KEY" /v UninstallString || fail "no uninstaller registered in Add/Remove Programs"
 
   kv58_log "Starting the installed program and storing the settings through $SIM_PORT"
-  store_lines=$(grep -c '"event":"store"' "$LOGS/sim.jsonl")
+  store_lines=$(grep -c '"event":"store"' "$LOGS/sim.jsonl" || true) # grep -c fails when it counts 0
   (cd "$prefix_dir/$PRODUCT_DIR" && exec timeout 120 wine kv58-controller.exe </dev/null >"$LOGS/controller.log" 2>&1) &
   program=$!
   pids+=("$program")
-  window=$(timeout 60 xdotool search --sync --onlyvisible --name "^$WINDOW_TITLE\$" | head -n1)
+  window=$(timeout 60 xdotool search --sync --onlyvisible --name "^$WINDOW_TITLE\$" | head -n1) || true
   [ -n "$window" ] || fail "the installed program showed no window titled \"$WINDOW_TITLE\""
 
   click_in_window "$window" "${PORT_BOX[@]}"
@@ -75,13 +66,13 @@ test_installed_program() {
     [ "$(grep -c '"event":"store"' "$LOGS/sim.jsonl")" -gt "$store_lines" ] && break
     sleep 0.1
   done
-  import -window root "$LOGS/installed-program.png" 2>/dev/null
+  import -window root "$LOGS/installed-program.png" 2>/dev/null || true # only to explain a failure
   [ "$(grep -c '"event":"store"' "$LOGS/sim.jsonl")" -gt "$store_lines" ] ||
     fail "the simulator received no store command from the installed program (screenshot: $LOGS/installed-program.png)"
 
   xdotool key --window "$window" alt+F4
-  wait "$program"
-  status=$?
+  status=0
+  wait "$program" || status=$?
   [ "$status" -eq 0 ] || fail "the installed program ended with $status after its window was closed"
 
   kv58_log "Uninstalling silently"

@@ -14,17 +14,17 @@
 #include "app/widgets/combo_box.h"
 #include "app/widgets/radio_group.h"
 #include "app/widgets/track_bar.h"
+#include "common/testing/scratch_dir.h"
 #include "serial/port_discovery.h"
 #include "serial/port_source_posix.h"
 #include "serial/serial_driver_posix.h"
-#include "tools/testing/scratch_dir.h"
-#include "tools/testing/sim_process.h"
+#include "tools/kv58_sim/testing/sim_process.h"
 
 namespace kv58 {
 namespace {
 
 namespace fs = std::filesystem;
-using sim::test_support::ScratchDir;
+using kv58::testing::ScratchDir;
 using sim::test_support::SimProcess;
 using ::testing::Contains;
 using ::testing::ElementsAre;
@@ -49,8 +49,6 @@ Event ParseEvent(const std::string& line) {
 
 class EndToEndTest : public ::testing::Test {
 protected:
-  void SetUp() override { ASSERT_TRUE(config.IsMade()); }
-
   [[nodiscard]] PortLocations Locations() const {
     return {config.Path() / "kv58" / "ports", config.Path() / "no-devices"};
   }

@@ -8,19 +8,16 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include "app/tests/form_harness.h"
 #include "app/widgets/combo_box.h"
 #include "app/widgets/radio_group.h"
 #include "app/widgets/track_bar.h"
+#include "common/testing/scratch_dir.h"
 
 namespace kv58 {
 namespace {
-
-namespace fs = std::filesystem;
 
 constexpr const char* kTwoLanguages = "Polski\tEnglish\t\n"
                                       "Brak\tOFF\t\n"
@@ -30,14 +27,11 @@ constexpr const char* kTwoLanguages = "Polski\tEnglish\t\n"
 class KeyboardTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    languageFile = fs::temp_directory_path() / ("kv58-keys-" + std::to_string(::getpid()) + ".txt");
-    std::ofstream(languageFile, std::ios::binary) << kTwoLanguages;
-    harness.Create(languageFile);
+    harness.Create(scratch.Write("lang.txt", kTwoLanguages));
     form().show();
     form().activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&form()));
   }
-  void TearDown() override { fs::remove(languageFile); }
 
   TForm1& form() { return *harness.form; }
   static QWidget* Focused() { return QApplication::focusWidget(); }
@@ -91,7 +85,7 @@ protected:
                                                    : QStringList({"brak", "pionowy", "poziomy"}));
   }
 
-  fs::path languageFile;
+  testing::ScratchDir scratch;
   testing::FormHarness harness;
 };
 

@@ -9,7 +9,6 @@
 #include <fstream>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 #ifndef _WIN32
 #include <sys/stat.h>
 #endif
@@ -19,6 +18,7 @@
 #include "app/tests/form_harness.h"
 #include "app/widgets/combo_box.h"
 #include "app/widgets/radio_group.h"
+#include "common/testing/scratch_dir.h"
 
 namespace kv58 {
 namespace {
@@ -46,12 +46,6 @@ constexpr const char* kTwoLanguages = "Polski\tEnglish\t\n"
 
 class LanguageTest : public ::testing::Test {
 protected:
-  void SetUp() override {
-    folder = fs::temp_directory_path() / ("kv58-lang-" + std::to_string(::getpid()));
-    fs::create_directories(folder);
-  }
-  void TearDown() override { fs::remove_all(folder); }
-
   fs::path WriteLanguageFile(std::string_view content) {
     const fs::path path = folder / "lang.txt";
     std::ofstream(path, std::ios::binary) << content;
@@ -71,7 +65,8 @@ protected:
             f.GroupBox3->title(), f.GroupBox4->title(),      f.RadioGroup1->title()};
   }
 
-  fs::path folder;
+  testing::ScratchDir scratch;
+  const fs::path folder = scratch.Path();
   testing::FormHarness harness;
   TForm1& form() { return *harness.form; }
 };

@@ -13,10 +13,10 @@
 #include <fstream>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include "app/event_pause.h"
 #include "app/tests/form_harness.h"
+#include "common/testing/scratch_dir.h"
 #include "protocol/text_upload.h"
 
 namespace kv58 {
@@ -29,14 +29,11 @@ using ::testing::IsEmpty;
 class UploadTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    folder = fs::temp_directory_path() / ("kv58-upload-" + std::to_string(::getpid()));
-    fs::create_directories(folder);
     harness.Create();
     harness.Connect();
     harness.driver.ClearRecord();
     logBefore = harness.Log().size();
   }
-  void TearDown() override { fs::remove_all(folder); }
 
   fs::path WriteFile(const std::string& name, std::size_t size) {
     const fs::path path = folder / name;
@@ -49,7 +46,8 @@ protected:
     return {log.begin() + static_cast<std::ptrdiff_t>(logBefore), log.end()};
   }
 
-  fs::path folder;
+  testing::ScratchDir scratch;
+  const fs::path folder = scratch.Path();
   std::size_t logBefore = 0;
   testing::FormHarness harness;
   TForm1& form() { return *harness.form; }

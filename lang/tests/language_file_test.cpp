@@ -3,13 +3,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "common/errors.h"
+#include "common/testing/scratch_dir.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -36,22 +36,8 @@ Rows RowsOf(const LanguageTable& table) {
 // Each test works in a folder of its own under the system's temporary folder.
 class LanguageFileTest : public ::testing::Test {
 protected:
-  fs::path folder;
-
-  void SetUp() override {
-    static std::atomic<int> serial{0};
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    folder = fs::temp_directory_path() /
-             ("kv58_lang_" + std::string(info->name()) + "_" + std::to_string(serial++));
-    fs::remove_all(folder);
-    fs::create_directories(folder);
-  }
-
-  void TearDown() override {
-    std::error_code ignored;
-    fs::permissions(folder, fs::perms::owner_all, fs::perm_options::add, ignored);
-    fs::remove_all(folder, ignored);
-  }
+  testing::ScratchDir scratch;
+  const fs::path folder = scratch.Path();
 
   fs::path Write(std::string_view bytes, const std::string& name = "lang.txt") {
     const auto path = folder / name;

@@ -11,7 +11,7 @@
 #include <unistd.h>
 
 #include "common/read_only_file.h"
-#include "protocol/tests/temp_dir.h"
+#include "common/testing/scratch_dir.h"
 #include "protocol/text_upload.h"
 #include "protocol/upload_file.h"
 
@@ -19,7 +19,7 @@ namespace kv58 {
 namespace {
 
 using Status = UploadFile::Status;
-using testing::TempDir;
+using testing::ScratchDir;
 
 // Reading /proc/self/io itself counts as reading too, a hundred-odd bytes; far less than a page.
 constexpr std::uint64_t kCounterNoise = 512;
@@ -49,7 +49,7 @@ std::optional<std::uint64_t> BytesReadBy(const std::function<void()>& action) {
 
 class UploadFilePosixTest : public ::testing::Test {
 protected:
-  TempDir dir;
+  ScratchDir dir;
 
   void ExpectReadAtMost(const std::optional<std::uint64_t>& read, std::uint64_t limit) {
     if (!read) {

@@ -3,14 +3,14 @@
 #include <gtest/gtest.h>
 #include <string>
 
-#include "protocol/tests/temp_dir.h"
+#include "common/testing/scratch_dir.h"
 #include "protocol/text_upload.h"
 
 namespace kv58 {
 namespace {
 
 using Status = UploadFile::Status;
-using testing::TempDir;
+using testing::ScratchDir;
 
 // Every byte value in turn, CR, LF, 0x00 and 0x1A among them.
 std::string BytesOf(std::size_t size) {
@@ -23,7 +23,7 @@ std::string BytesOf(std::size_t size) {
 
 class UploadFileTest : public ::testing::Test {
 protected:
-  TempDir dir;
+  ScratchDir dir;
 };
 
 TEST_F(UploadFileTest, LongestFileIsLoadedByteForByte) {

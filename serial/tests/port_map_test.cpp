@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <optional>
 
+#include "common/testing/scratch_dir.h"
 #include "serial/com_socket.h"
 #include "serial/serial_driver_posix.h"
 #include "serial/tests/test_support_posix.h"
@@ -14,7 +15,7 @@ namespace kv58 {
 namespace {
 
 using testing::PseudoTerminal;
-using testing::TemporaryDirectory;
+using testing::ScratchDir;
 
 struct NameCase {
   const char* label;
@@ -79,8 +80,8 @@ INSTANTIATE_TEST_SUITE_P(Numbers, FixedRuleTest,
 
 class DevicePathTest : public ::testing::Test {
 protected:
-  TemporaryDirectory map;
-  TemporaryDirectory devices;
+  ScratchDir map;
+  ScratchDir devices;
   PortLocations locations{map.Path(), devices.Path()};
 };
 

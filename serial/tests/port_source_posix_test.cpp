@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "common/testing/scratch_dir.h"
 #include "serial/com_socket.h"
 #include "serial/port_discovery.h"
 #include "serial/serial_driver_posix.h"
@@ -14,12 +15,12 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using testing::PseudoTerminal;
-using testing::TemporaryDirectory;
+using testing::ScratchDir;
 
 class PosixPortSourceTest : public ::testing::Test {
 protected:
-  TemporaryDirectory map;
-  TemporaryDirectory devices;
+  ScratchDir map;
+  ScratchDir devices;
   PortLocations locations{map.Path(), devices.Path()};
   std::vector<std::string> probed; // file names the UART probe was asked about
   std::vector<std::string> uarts;  // file names it says yes to
@@ -95,7 +96,7 @@ TEST_F(PosixPortSourceTest, EveryListedNameOpensTheDeviceItWasListedFor) {
 }
 
 TEST(KernelReportsUart, SaysNoForWhatIsNotASerialPort) {
-  TemporaryDirectory folder;
+  ScratchDir folder;
   EXPECT_FALSE(KernelReportsUart(folder.Touch("plain-file")));
   EXPECT_FALSE(KernelReportsUart(folder / "missing"));
   PseudoTerminal line;

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/testing/scratch_dir.h"
 #include "serial/com_socket.h"
 #include "serial/tests/test_support_posix.h"
 
@@ -17,7 +18,7 @@ namespace {
 
 using testing::Eventually;
 using testing::PseudoTerminal;
-using testing::TemporaryDirectory;
+using testing::ScratchDir;
 
 std::string EveryByteValue() {
   std::string bytes(256, '\0');
@@ -37,8 +38,8 @@ std::string Pattern(std::size_t size) {
 // the far end, as the device would.
 class PosixDriverTest : public ::testing::Test {
 protected:
-  TemporaryDirectory map;
-  TemporaryDirectory devices;
+  ScratchDir map;
+  ScratchDir devices;
   PseudoTerminal line;
   PosixSerialDriver driver{PortLocations{map.Path(), devices.Path()}};
   TCOMSocket port{driver};

@@ -24,32 +24,6 @@ constexpr auto kPatience = std::chrono::seconds(20);
 
 } // namespace
 
-TemporaryDirectory::TemporaryDirectory() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "kv58-serial-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) {
-    ThrowSystemError("mkdtemp");
-  }
-  path_ = pattern;
-}
-
-TemporaryDirectory::~TemporaryDirectory() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
-std::filesystem::path TemporaryDirectory::Touch(std::string_view name) const {
-  const auto path = path_ / name;
-  std::ofstream{path};
-  return path;
-}
-
-std::filesystem::path TemporaryDirectory::Link(std::string_view name,
-                                               const std::filesystem::path& target) const {
-  const auto path = path_ / name;
-  std::filesystem::create_symlink(target, path);
-  return path;
-}
-
 PseudoTerminal::PseudoTerminal() {
   master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (master_ < 0) {

@@ -1,6 +1,6 @@
 #pragma once
-// What the POSIX serial tests stand on instead of real devices: temporary folders for port
-// maps and device roots, and pseudo-terminals whose far end the test holds.
+// What the POSIX serial tests stand on instead of real devices: pseudo-terminals whose far
+// end the test holds. Port maps and device roots go in common/testing's scratch folders.
 
 #include <cstddef>
 #include <filesystem>
@@ -9,25 +9,6 @@
 #include <string_view>
 
 namespace kv58::testing {
-
-// A fresh folder under the system's temporary folder, removed with its contents.
-class TemporaryDirectory {
-public:
-  TemporaryDirectory();
-  ~TemporaryDirectory();
-  TemporaryDirectory(const TemporaryDirectory&) = delete;
-  TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
-
-  [[nodiscard]] const std::filesystem::path& Path() const { return path_; }
-  [[nodiscard]] std::filesystem::path operator/(std::string_view name) const { return path_ / name; }
-  // An empty regular file; its path.
-  std::filesystem::path Touch(std::string_view name) const;
-  // A symbolic link `name` to `target`; its path.
-  std::filesystem::path Link(std::string_view name, const std::filesystem::path& target) const;
-
-private:
-  std::filesystem::path path_;
-};
 
 // A pseudo-terminal pair. The test holds the master ("the device"); the code under test
 // opens the slave by its path.

@@ -13,20 +13,20 @@
 #include <sstream>
 #include <thread>
 
+#include "common/testing/scratch_dir.h"
 #include "protocol/pause.h"
 #include "serial/com_socket.h"
 #include "serial/port_source_posix.h"
 #include "serial/serial_driver_posix.h"
 #include "tools/kv58/command_line.h"
 #include "tools/kv58/run.h"
-#include "tools/testing/scratch_dir.h"
-#include "tools/testing/sim_process.h"
+#include "tools/kv58_sim/testing/sim_process.h"
 
 namespace kv58::cli {
 namespace {
 
 namespace fs = std::filesystem;
-using sim::test_support::ScratchDir;
+using kv58::testing::ScratchDir;
 using sim::test_support::SimProcess;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
@@ -114,7 +114,6 @@ std::optional<Finished> RunProgram(const std::vector<std::string>& args, const f
 class Kv58SimTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    ASSERT_TRUE(config.IsMade());
     ASSERT_TRUE(sim.Start({"--link", kPort}, config.Path()));
     const std::string ptyLine = sim.ReadLine().value_or("");
     ASSERT_TRUE(ptyLine.starts_with("pty /dev/pts/")) << ptyLine;

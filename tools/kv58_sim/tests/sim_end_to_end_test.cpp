@@ -20,8 +20,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "tools/testing/scratch_dir.h"
-#include "tools/testing/sim_process.h"
+#include "common/testing/scratch_dir.h"
+#include "tools/kv58_sim/testing/sim_process.h"
 
 namespace kv58::sim {
 namespace {
@@ -79,8 +79,6 @@ std::string Bytes(std::initializer_list<int> values) {
 
 class SimEndToEndTest : public ::testing::Test {
 protected:
-  void SetUp() override { ASSERT_TRUE(config.IsMade()); }
-
   [[nodiscard]] fs::path PortEntry(std::string_view name) const {
     return config.Path() / "kv58" / "ports" / name;
   }
@@ -99,7 +97,7 @@ protected:
     return slave;
   }
 
-  test_support::ScratchDir config;
+  kv58::testing::ScratchDir config;
   SimProcess sim;
 };
 

@@ -4,7 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "tools/testing/scratch_dir.h"
+#include "common/testing/scratch_dir.h"
 
 namespace kv58::sim {
 namespace {
@@ -15,7 +15,6 @@ using ::testing::HasSubstr;
 class PortLinkTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    ASSERT_TRUE(temp.IsMade());
     liveTarget = temp.Path() / "device";
     std::ofstream(liveTarget).put('x');
   }
@@ -26,7 +25,7 @@ protected:
     fs::create_symlink(target, Entry(name));
   }
 
-  test_support::ScratchDir temp;
+  kv58::testing::ScratchDir temp;
   fs::path directory = temp.Path() / "config" / "kv58" / "ports";
   fs::path liveTarget;
   std::string error;

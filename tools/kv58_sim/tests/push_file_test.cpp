@@ -8,8 +8,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "common/testing/scratch_dir.h"
 #include "tools/kv58_sim/sim_options.h"
-#include "tools/testing/scratch_dir.h"
 
 namespace kv58::sim {
 namespace {
@@ -18,8 +18,7 @@ namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 
 TEST(PushFile, TakesRegularFilesUpToTheCapAndRefusesAnythingElseWithItsReason) {
-  const test_support::ScratchDir temp;
-  ASSERT_TRUE(temp.IsMade());
+  const kv58::testing::ScratchDir temp;
   const auto fileOfSize = [&](const std::string& name, std::uintmax_t size) {
     std::ofstream(temp.Path() / name, std::ios::binary) << "OK";
     fs::resize_file(temp.Path() / name, size);

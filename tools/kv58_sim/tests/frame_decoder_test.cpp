@@ -3,7 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "tools/tests/sim_event_printer.h"
+#include "tools/kv58_sim/tests/sim_event_printer.h"
 
 namespace kv58::sim {
 namespace {
