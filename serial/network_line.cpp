@@ -1,6 +1,7 @@
 #include "serial/network_line.h"
 
 #include <array>
+#include <thread>
 #include <utility>
 
 namespace kv58 {
@@ -14,6 +15,8 @@ constexpr std::string_view kInUseText = "Port already in use";
 constexpr auto kRawGreetingWait = 300ms;
 // How long an RFC 2217 port is watched after the negotiation for an in-use notice.
 constexpr auto kAfterNegotiationWait = 50ms;
+// How long the connection stays open after the last bytes, for the server to pass them on.
+constexpr auto kLingerBeforeClose = 100ms;
 
 // RFC 2217 commands as the client sends them; the server answers each with code + 100.
 enum ComPortCommand : std::uint8_t {
@@ -208,6 +211,24 @@ std::uint32_t NetworkLine::Read(char* buffer, std::uint32_t capacity) {
 }
 
 bool NetworkLine::Alive() { return Pump(SteadyClock::now()); }
+
+void NetworkLine::Finish() {
+  if (!alive_) {
+    return;
+  }
+  const auto deadline = SteadyClock::now() + kStepTimeout;
+  if (port_.mode == NetworkPort::Mode::Rfc2217) {
+    // The server answers commands in the order of the stream: once it has answered a query of
+    // the rate, it has taken every byte sent before it.
+    baudAnswer_.reset();
+    if (stream_->SendAll(ComPortCommandBytes(kSetBaudRate, BigEndian(0)), deadline)) {
+      while (!baudAnswer_ && Pump(deadline) && SteadyClock::now() < deadline) {
+      }
+    }
+  }
+  // Then a moment for the server to write them to the device before it is closed.
+  std::this_thread::sleep_for(kLingerBeforeClose);
+}
 
 bool NetworkLine::Pump(SteadyClock::time_point deadline) {
   if (!alive_) {

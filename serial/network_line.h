@@ -72,6 +72,9 @@ public:
   [[nodiscard]] std::uint32_t Read(char* buffer, std::uint32_t capacity);
   // Whether the connection still stands.
   [[nodiscard]] bool Alive();
+  // Before closing: waits, bounded, until the server has passed on what it was sent. A server
+  // closes the device when its client goes, and may drop what it has not yet written to it.
+  void Finish();
 
   [[nodiscard]] const NetworkPort& Port() const { return port_; }
 

@@ -51,7 +51,15 @@ PortHandle NetworkSerialDriver::CreateFileA(std::string_view portName) {
   return handle;
 }
 
-bool NetworkSerialDriver::CloseHandle(PortHandle handle) { return lines_.erase(handle) == 1; }
+bool NetworkSerialDriver::CloseHandle(PortHandle handle) {
+  OpenLine* open = Find(handle);
+  if (open == nullptr) {
+    return false;
+  }
+  open->line->Finish();
+  lines_.erase(handle);
+  return true;
+}
 
 bool NetworkSerialDriver::GetCommState(PortHandle handle, DCB& dcb) {
   const OpenLine* open = Find(handle);

@@ -20,6 +20,7 @@
 #include "serial/serial_driver_posix.h"
 #include "tools/kv58/command_line.h"
 #include "tools/kv58/run.h"
+#include "tools/kv58/tests/program_run.h"
 #include "tools/kv58_sim/testing/sim_process.h"
 
 namespace kv58::cli {
@@ -28,16 +29,13 @@ namespace {
 namespace fs = std::filesystem;
 using kv58::testing::ScratchDir;
 using sim::test_support::SimProcess;
+using test_support::Finished;
+using test_support::Launch;
+using test_support::RunProgram;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
 constexpr const char* kPort = "COM7";
-
-struct Finished {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
 
 // The milliseconds at the front of a simulator line: "[   1234 ms] reset".
 long long TimeOf(const std::string& line) { return std::stoll(line.substr(1)); }
@@ -45,70 +43,6 @@ long long TimeOf(const std::string& line) { return std::stoll(line.substr(1)); }
 std::string EventOf(const std::string& line) {
   const std::size_t close = line.find("] ");
   return close == std::string::npos ? line : line.substr(close + 2);
-}
-
-// How the real kv58 program is started: its environment (XDG_CONFIG_HOME alone unless given),
-// what its standard input and output are, and what the test does while it runs.
-struct Launch {
-  std::optional<std::vector<std::string>> environment;
-  std::function<void(posix_spawn_file_actions_t&)> files = [](posix_spawn_file_actions_t& actions) {
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  };
-  std::function<void(pid_t)> whileRunning = [](pid_t) {};
-};
-
-// Runs the real kv58 program with its standard error in a pipe; none if it does not end.
-std::optional<Finished> RunProgram(const std::vector<std::string>& args, const fs::path& configHome,
-                                   const Launch& launch = {}) {
-  std::array<int, 2> pipeEnds{};
-  if (pipe2(pipeEnds.data(), O_CLOEXEC) != 0) {
-    return std::nullopt;
-  }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDERR_FILENO);
-  launch.files(actions);
-  std::vector<std::string> strings{KV58_PATH};
-  strings.insert(strings.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& s : strings) {
-    argv.push_back(s.data());
-  }
-  argv.push_back(nullptr);
-  std::vector<std::string> environment =
-      launch.environment.value_or(std::vector<std::string>{"XDG_CONFIG_HOME=" + configHome.string()});
-  std::vector<char*> envp;
-  for (std::string& s : environment) {
-    envp.push_back(s.data());
-  }
-  envp.push_back(nullptr);
-  pid_t pid = -1;
-  const int failed = posix_spawn(&pid, KV58_PATH, &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  close(pipeEnds[1]);
-  if (failed == 0) {
-    launch.whileRunning(pid);
-  }
-  Finished finished;
-  std::array<char, 512> chunk{};
-  const auto deadline = sim::test_support::Clock::now() + sim::test_support::kPatience;
-  while (failed == 0 && sim::test_support::WaitReadable(pipeEnds[0], deadline)) {
-    const ssize_t got = read(pipeEnds[0], chunk.data(), chunk.size());
-    if (got <= 0) {
-      break;
-    }
-    finished.err.append(chunk.data(), static_cast<std::size_t>(got));
-  }
-  close(pipeEnds[0]);
-  if (failed != 0) {
-    return std::nullopt;
-  }
-  int status = 0;
-  if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) {
-    return std::nullopt;
-  }
-  finished.status = WEXITSTATUS(status);
-  return finished;
 }
 
 class Kv58SimTest : public ::testing::Test {

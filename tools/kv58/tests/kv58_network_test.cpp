@@ -1,0 +1,247 @@
+// kv58 through a real device server: ser2net on 127.0.0.1 in front of the simulator, as
+// rfc2217:// and as tcp://. What arrives at the display, byte for byte, and how each way of
+// getting the mode or the server wrong is said.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <chrono>
+#include <csignal>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/testing/scratch_dir.h"
+#include "tools/kv58/command_line.h"
+#include "tools/kv58/tests/program_run.h"
+#include "tools/kv58_sim/testing/sim_process.h"
+
+namespace kv58::cli {
+namespace {
+
+using kv58::testing::ScratchDir;
+using sim::test_support::SimProcess;
+using test_support::RunProgram;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+constexpr const char* kSer2net = "/usr/sbin/ser2net";
+
+// A port on 127.0.0.1 that nothing listens on at the moment.
+int FreePort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  (void)::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  (void)::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+// A client connection of the test's own; -1 when refused.
+int Connect(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// ser2net with a configuration of the test's own (no banner): a raw and an RFC 2217 port,
+// each in front of one simulator's terminal, and a probe port that tells when it listens.
+class Ser2net {
+public:
+  Ser2net(const ScratchDir& folder, const std::string& rawDevice, const std::string& telnetDevice)
+      : raw(FreePort()), telnet(FreePort()), probe_(FreePort()) {
+    const std::string config = "%YAML 1.1\n---\n" + Connection("raw", "tcp", raw, "serialdev," + rawDevice) +
+                               Connection("rfc", "telnet(rfc2217),tcp", telnet, "serialdev," + telnetDevice) +
+                               Connection("probe", "tcp", probe_, "echo");
+    const auto file = folder.Write("ser2net.yaml", config);
+    const std::string pidFile = (folder / "ser2net.pid").string();
+    const std::vector<std::string> args{kSer2net, "-n", "-d", "-u", "-c", file.string(), "-P", pidFile};
+    std::vector<char*> argv;
+    for (const auto& arg : args) {
+      argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    if (posix_spawn(&pid_, kSer2net, &actions, nullptr, argv.data(), environ) != 0) {
+      pid_ = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+  }
+  ~Ser2net() { Stop(SIGTERM); }
+  Ser2net(const Ser2net&) = delete;
+  Ser2net& operator=(const Ser2net&) = delete;
+
+  // Whether it listens, judged by its probe port, within a few seconds.
+  [[nodiscard]] bool Listening() const {
+    for (int attempt = 0; pid_ > 0 && attempt < 300; ++attempt) {
+      if (const int fd = Connect(probe_); fd >= 0) {
+        ::close(fd);
+        return true;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+
+  void Stop(int signal) {
+    if (pid_ > 0) {
+      ::kill(pid_, signal);
+      (void)::waitpid(pid_, nullptr, 0);
+      pid_ = -1;
+    }
+  }
+
+  const int raw;
+  const int telnet;
+
+private:
+  static std::string Connection(const std::string& name, const std::string& accepter, int port,
+                                const std::string& connector) {
+    return "connection: &" + name + "\n    accepter: " + accepter + ",127.0.0.1," + std::to_string(port) +
+           "\n    connector: " + connector + (connector == "echo" ? "" : ",9600n81,local") + "\n";
+  }
+
+  int probe_;
+  pid_t pid_ = -1;
+};
+
+class Kv58NetworkTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    if (::access(kSer2net, X_OK) != 0) {
+      GTEST_SKIP() << "ser2net is not installed (scripts/test installs it)";
+    }
+    ASSERT_TRUE(StartSimulator(rawSim, "COM7", rawPty));
+    ASSERT_TRUE(StartSimulator(telnetSim, "COM8", telnetPty));
+    server = std::make_unique<Ser2net>(config, rawPty, telnetPty);
+    ASSERT_TRUE(server->Listening());
+  }
+
+  bool StartSimulator(SimProcess& sim, const std::string& name, std::string& pty) {
+    if (!sim.Start({"--link", name}, config.Path())) {
+      return false;
+    }
+    const std::string line = sim.ReadLine().value_or("");
+    pty = line.substr(line.find(' ') + 1);
+    return line.starts_with("pty /dev/pts/") && sim.ReadLine().has_value();
+  }
+
+  [[nodiscard]] std::string Url(const char* scheme, int port) const {
+    return std::string(scheme) + "://127.0.0.1:" + std::to_string(port);
+  }
+
+  std::optional<test_support::Finished> Kv58(const std::vector<std::string>& args,
+                                             const test_support::Launch& launch = {}) {
+    return RunProgram(args, config.Path(), launch);
+  }
+
+  ScratchDir config;
+  SimProcess rawSim;
+  SimProcess telnetSim;
+  std::string rawPty;
+  std::string telnetPty;
+  std::unique_ptr<Ser2net> server;
+};
+
+// Every command, and a text holding 0xFF (Telnet's command byte), CR and a doubled 0xFF.
+TEST_F(Kv58NetworkTest, EveryCommandArrivesByteForByteInBothModes) {
+  const std::string text = "Hi \xFF there\r\n\xFF\xFF\x01 end";
+  const auto file = config.Write("text.txt", text);
+  struct Mode {
+    std::string url;
+    SimProcess* sim;
+  };
+  for (const Mode& mode : {Mode{Url("rfc2217", server->telnet), &telnetSim}, Mode{Url("tcp", server->raw), &rawSim}}) {
+    SCOPED_TRACE(mode.url);
+    const auto run = Kv58({"--port", mode.url, "-q", "speed", "4", "lines", "3", "9", "scroll", "horizontal", "send",
+                           file.string(), "store", "reset"});
+    ASSERT_TRUE(run.has_value());
+    EXPECT_EQ(run->status, kExitDone) << run->err;
+    std::vector<std::string> events;
+    for (int i = 0; i < 10; ++i) {
+      events.push_back(mode.sim->NextEvent());
+    }
+    EXPECT_THAT(events[7], StartsWith("text 19 bytes, page at "));
+    EXPECT_THAT(events[7], HasSubstr(": \"Hi \\xff there\\r\\n\\xff\\xff\\x01 end\""));
+    events[7] = "text";
+    EXPECT_THAT(events, ::testing::ElementsAre("open", "speed 4", "last-line 22", "first-line 3", "last-line 9",
+                                               "scroll-type 2 (horizontal)", "reset", "text", "store", "reset"));
+  }
+}
+
+// Nothing a wrong mode sends may pass for success, and each is named in words.
+TEST_F(Kv58NetworkTest, WrongModesAndABusyPortAreNamed) {
+  const int holder = Connect(server->raw); // another client on the raw port
+  ASSERT_GE(holder, 0);
+  EXPECT_EQ(rawSim.NextEvent(), "open");
+  struct Case {
+    std::string url;
+    const char* says;
+  };
+  const Case cases[] = {
+      {Url("tcp", server->telnet), "speaks Telnet: it is an RFC 2217 port, so use rfc2217://"},
+      {Url("tcp", server->raw), "is in use by another client (the server said \"Port already in use\")"},
+      {Url("rfc2217", FreePort()), "cannot connect to 127.0.0.1:"},
+  };
+  for (const Case& c : cases) {
+    const auto run = Kv58({"--port", c.url, "speed", "4"});
+    ASSERT_TRUE(run.has_value());
+    EXPECT_EQ(run->status, kExitDeviceError) << c.url;
+    EXPECT_THAT(run->err, HasSubstr(c.says)) << c.url;
+  }
+  ::close(holder);
+}
+
+// A server that accepts and then says nothing: the step and the host are named, and the
+// open gives up after its bounded wait rather than hanging.
+TEST_F(Kv58NetworkTest, ASilentServerGivesTheNamedStepsError) {
+  const int port = FreePort();
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 1), 0);
+
+  const auto run = Kv58({"--port", Url("rfc2217", port), "speed", "4"});
+  ::close(listener);
+  ASSERT_TRUE(run.has_value());
+  EXPECT_EQ(run->status, kExitDeviceError);
+  EXPECT_THAT(run->err, HasSubstr("no answer to WILL COM-PORT-OPTION from 127.0.0.1:" + std::to_string(port)));
+}
+
+// The server gone mid-upload: the next page fails, and nothing not sent is reported sent.
+TEST_F(Kv58NetworkTest, AServerKilledMidUploadFailsTheUpload) {
+  const auto file = config.Write("long.txt", std::string(1983, 'x'));
+  test_support::Launch launch;
+  launch.whileRunning = [this](pid_t) {
+    if (telnetSim.NextEvent() == "open") {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1500)); // two pages are out by then
+    }
+    server->Stop(SIGKILL);
+  };
+  const auto run = Kv58({"--port", Url("rfc2217", server->telnet), "send", file.string(), "store"}, launch);
+  ASSERT_TRUE(run.has_value());
+  EXPECT_EQ(run->status, kExitDeviceError);
+  EXPECT_THAT(run->err, ::testing::MatchesRegex(".*page [2-8] of 8 was not sent.*\n"));
+}
+
+} // namespace
+} // namespace kv58::cli
