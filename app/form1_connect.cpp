@@ -2,8 +2,8 @@
 
 #include <QCheckBox>
 
-#include "app/widget_text.h"
 #include "app/form1.h"
+#include "app/widget_text.h"
 #include "app/widgets/combo_box.h"
 #include "common/int_parse.h"
 #include "protocol/device_port.h"
@@ -34,6 +34,10 @@ void TForm1::CheckBoxConnectClick() {
     DebugMemo.Log(PortConnectedText);
     DebugMemo.Log(portText);
     DebugMemo.Log("Baudrate->" + speedText);
+    // A device server that holds another rate, or a raw TCP port that carries none, says so.
+    if (const std::string note = ComPort.LineSettingsNote(); !note.empty()) {
+      DebugMemo.Log(note);
+    }
   } else {
     DebugMemo.Log(kOpenFailed);
     CheckBoxConnect->setChecked(false); // runs this handler again: closes and logs

@@ -43,6 +43,11 @@ public:
   // The count the driver accepted; 0 when closed, for no bytes, or on failure.
   [[nodiscard]] std::uint32_t Write(const void* source, std::uint32_t count);
 
+  // What the last WriteSettings could not do as asked, in words; empty when all went as asked.
+  [[nodiscard]] std::string LineSettingsNote() const {
+    return IsOpen() ? driver_.LineSettingsNote(Handle) : "";
+  }
+
   [[nodiscard]] PortHandle GetHandle() const { return Handle; }
   [[nodiscard]] std::int32_t GetPortNumber() const { return PortNumber; }
   [[nodiscard]] const COMSTAT& GetStatus() const { return Status; }

@@ -47,7 +47,7 @@ PortHandle NetworkSerialDriver::CreateFileA(std::string_view portName) {
   }
   lastOpenFailure_ = OpenFailure{};
   const PortHandle handle = nextHandle_++;
-  lines_[handle] = OpenLine{std::move(line), DefaultDcb(), {}};
+  lines_[handle] = OpenLine{std::move(line), DefaultDcb(), {}, {}};
   return handle;
 }
 
@@ -75,8 +75,8 @@ bool NetworkSerialDriver::SetCommState(PortHandle handle, const DCB& dcb) {
   if (open == nullptr) {
     return false;
   }
-  lineSettingsNote_.clear();
-  if (!open->line->ApplyLineSettings(dcb.BaudRate, lineSettingsNote_)) {
+  open->lineSettingsNote.clear();
+  if (!open->line->ApplyLineSettings(dcb.BaudRate, open->lineSettingsNote)) {
     return false;
   }
   open->dcb = dcb;
@@ -133,6 +133,11 @@ bool NetworkSerialDriver::WriteFile(PortHandle handle, const void* buffer, std::
   written = open->line->Write(std::string_view(static_cast<const char*>(buffer), count),
                               WriteDeadline(open->timeouts, count));
   return written == count || open->line->Alive();
+}
+
+std::string NetworkSerialDriver::LineSettingsNote(PortHandle handle) const {
+  const auto found = lines_.find(handle);
+  return found == lines_.end() ? std::string() : found->second.lineSettingsNote;
 }
 
 // ---- the router -----------------------------------------------------------------------
@@ -197,6 +202,11 @@ bool RoutingSerialDriver::WriteFile(PortHandle handle, const void* buffer, std::
                                     std::uint32_t& written) {
   const Route* route = Find(handle);
   return route != nullptr && route->driver->WriteFile(route->inner, buffer, count, written);
+}
+
+std::string RoutingSerialDriver::LineSettingsNote(PortHandle handle) const {
+  const Route* route = Find(handle);
+  return route == nullptr ? std::string() : route->driver->LineSettingsNote(route->inner);
 }
 
 } // namespace kv58

@@ -27,15 +27,14 @@ public:
   bool ReadFile(PortHandle handle, void* buffer, std::uint32_t count, std::uint32_t& read) override;
   bool WriteFile(PortHandle handle, const void* buffer, std::uint32_t count, std::uint32_t& written) override;
 
-  // What the last SetCommState learned that a user should know (a rate the server would not
-  // take, settings a raw port cannot carry); empty when nothing.
-  [[nodiscard]] const std::string& LineSettingsNote() const { return lineSettingsNote_; }
+  std::string LineSettingsNote(PortHandle handle) const override;
 
 private:
   struct OpenLine {
     std::unique_ptr<NetworkLine> line;
     DCB dcb;
     COMMTIMEOUTS timeouts;
+    std::string lineSettingsNote;
   };
   [[nodiscard]] OpenLine* Find(PortHandle handle);
 
@@ -43,7 +42,6 @@ private:
   std::map<PortHandle, OpenLine> lines_;
   PortHandle nextHandle_ = 1;
   OpenFailure lastOpenFailure_;
-  std::string lineSettingsNote_;
 };
 
 // Routes each port name to its driver: network names to `network`, every other name to
@@ -62,6 +60,7 @@ public:
   bool ClearCommError(PortHandle handle, std::uint32_t& errors, COMSTAT& status) override;
   bool ReadFile(PortHandle handle, void* buffer, std::uint32_t count, std::uint32_t& read) override;
   bool WriteFile(PortHandle handle, const void* buffer, std::uint32_t count, std::uint32_t& written) override;
+  std::string LineSettingsNote(PortHandle handle) const override;
 
 private:
   struct Route {

@@ -50,6 +50,10 @@ public:
                                       std::uint32_t& read) = 0;
   [[nodiscard]] virtual bool WriteFile(PortHandle handle, const void* buffer, std::uint32_t count,
                                        std::uint32_t& written) = 0;
+  // What the last SetCommState of this port could not do as asked, in words (a device server
+  // that holds another rate, a raw TCP port that carries no settings); empty when all went as
+  // asked, as it always does on a local port.
+  [[nodiscard]] virtual std::string LineSettingsNote(PortHandle /*handle*/) const { return {}; }
 
 protected:
   SerialDriver() = default;

@@ -97,6 +97,9 @@ int SendSteps(const Request& request, const std::string& portName, const std::ve
     console.err << "kv58: " << portName << ": " << *error << '\n';
     return kExitDeviceError;
   }
+  if (const std::string note = line.port.LineSettingsNote(); !note.empty()) {
+    console.err << "kv58: " << portName << ": " << note << '\n';
+  }
   MonitorOptions monitor;
   monitor.tick = tick;
   monitor.stopRequested = [&console] { return console.interrupted(); };

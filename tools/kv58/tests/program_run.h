@@ -39,7 +39,7 @@ struct Launch {
 
 // Runs the real kv58 program with its standard error in a pipe; none if it does not end.
 inline std::optional<Finished> RunProgram(const std::vector<std::string>& args, const fs::path& configHome,
-                                   const Launch& launch = {}) {
+                                          const Launch& launch = {}) {
   std::array<int, 2> pipeEnds{};
   if (pipe2(pipeEnds.data(), O_CLOEXEC) != 0) {
     return std::nullopt;
