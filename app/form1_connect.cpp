@@ -8,6 +8,7 @@
 #include "common/int_parse.h"
 #include "protocol/device_port.h"
 #include "protocol/line_settings.h"
+#include "serial/network_port.h"
 
 namespace kv58 {
 namespace {
@@ -27,8 +28,14 @@ void TForm1::CheckBoxConnectClick() {
 
   const std::string portText = ToBytes(ComboBoxPort->currentText());
   const std::string speedText = ToBytes(ComboBoxSpeed->currentText());
-  // Whichever step failed, the log says only that the port did not open.
-  const bool connected = !OpenDevicePort(ComPort, portText, ToIntOrDefault(speedText, kFallbackBaudRate));
+  // Whichever step failed, the log says that the port did not open. A device server's reason
+  // (no answer, the wrong mode, in use) comes first; a local port's failure keeps its one line.
+  const auto failedStep = OpenDevicePort(ComPort, portText, ToIntOrDefault(speedText, kFallbackBaudRate));
+  const bool connected = !failedStep;
+  if (failedStep == OpenStep::Open && ComPort.LastOpenFailure().kind == OpenFailure::Kind::Other &&
+      ParseNetworkPort(portText)) {
+    DebugMemo.Log(ComPort.LastOpenFailure().systemText);
+  }
   if (connected) {
     DebugMemo.Clear();
     DebugMemo.Log(PortConnectedText);

@@ -134,6 +134,23 @@ TEST_F(ConnectTest, PortNamesTheChannelRefusesFailTheSameWay) {
   }
 }
 
+TEST_F(ConnectTest, ANetworkPortOpensByItsNameAndAFailureLogsTheServersReason) {
+  const std::string name = "rfc2217://192.168.1.20:4001";
+  harness.driver.absentPorts = {name};
+  harness.driver.openFailure = OpenFailure{OpenFailure::Kind::Other, "no answer to WILL COM-PORT-OPTION"};
+  form().DebugMemo.Clear();
+  harness.Connect(QString::fromStdString(name));
+  EXPECT_EQ(harness.driver.calls.front().text, name);
+  EXPECT_THAT(harness.Log(),
+              ElementsAre("no answer to WILL COM-PORT-OPTION", "BLAD_OTWARCIA_PORTU", "PORT_NIEPOLACZONY"));
+
+  harness.driver.absentPorts.clear();
+  form().DebugMemo.Clear();
+  harness.Connect(QString::fromStdString(name));
+  EXPECT_TRUE(form().CheckBoxConnect->isChecked());
+  EXPECT_THAT(harness.Log(), ElementsAre(::testing::_, name, "Baudrate->115200"));
+}
+
 TEST_F(ConnectTest, AbsentPortLeavesTheBoxUntickedAndTheControlsOff) {
   harness.driver.absentPorts = {"COM7"};
   form().DebugMemo.Clear();
