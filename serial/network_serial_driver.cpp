@@ -148,7 +148,7 @@ const RoutingSerialDriver::Route* RoutingSerialDriver::Find(PortHandle handle) c
 }
 
 PortHandle RoutingSerialDriver::CreateFileA(std::string_view portName) {
-  lastDriver_ = ParseNetworkPort(portName) ? &network_ : &local_;
+  lastDriver_ = ParseNetworkPort(portName) ? network_.get() : local_.get();
   const PortHandle inner = lastDriver_->CreateFileA(portName);
   if (inner == 0) {
     return 0;

@@ -48,7 +48,8 @@ private:
 // `local`. Handles are the router's own, so the two drivers' handles never meet.
 class RoutingSerialDriver : public SerialDriver {
 public:
-  RoutingSerialDriver(SerialDriver& local, SerialDriver& network) : local_(local), network_(network) {}
+  RoutingSerialDriver(std::unique_ptr<SerialDriver> local, std::unique_ptr<SerialDriver> network)
+      : local_(std::move(local)), network_(std::move(network)) {}
 
   PortHandle CreateFileA(std::string_view portName) override;
   OpenFailure LastOpenFailure() const override { return lastDriver_->LastOpenFailure(); }
@@ -69,9 +70,9 @@ private:
   };
   [[nodiscard]] const Route* Find(PortHandle handle) const;
 
-  SerialDriver& local_;
-  SerialDriver& network_;
-  SerialDriver* lastDriver_ = &local_;
+  std::unique_ptr<SerialDriver> local_;
+  std::unique_ptr<SerialDriver> network_;
+  SerialDriver* lastDriver_ = local_.get();
   std::map<PortHandle, Route> routes_;
   PortHandle nextHandle_ = 1;
 };

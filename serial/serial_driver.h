@@ -5,6 +5,7 @@
 // The names are those of the Win32 calls (CreateFileA, not the CreateFile macro).
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -61,7 +62,11 @@ protected:
   SerialDriver& operator=(const SerialDriver&) = default;
 };
 
-// The driver of the platform the program runs on, with its default device locations.
+// The driver of the platform the program runs on, with its default device locations: local
+// ports and ports behind a device server.
 [[nodiscard]] SerialDriver& SystemSerialDriver();
+// A driver of the same kind of one's own, for a thread that serves one port while others serve
+// theirs (a driver is used by one thread at a time).
+[[nodiscard]] std::unique_ptr<SerialDriver> NewSystemSerialDriver();
 
 } // namespace kv58

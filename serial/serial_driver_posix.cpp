@@ -430,11 +430,14 @@ std::uint32_t PosixSerialDriver::DrainOrDiscard(int fd, Clock::time_point deadli
   }
 }
 
+std::unique_ptr<SerialDriver> NewSystemSerialDriver() {
+  return std::make_unique<RoutingSerialDriver>(std::make_unique<PosixSerialDriver>(),
+                                               std::make_unique<NetworkSerialDriver>(ConnectSocket));
+}
+
 SerialDriver& SystemSerialDriver() {
-  static PosixSerialDriver local;
-  static NetworkSerialDriver network(ConnectSocket);
-  static RoutingSerialDriver driver(local, network);
-  return driver;
+  static const std::unique_ptr<SerialDriver> driver = NewSystemSerialDriver();
+  return *driver;
 }
 
 } // namespace kv58

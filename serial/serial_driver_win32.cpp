@@ -213,11 +213,14 @@ bool Win32SerialDriver::WriteFile(PortHandle handle, const void* buffer, std::ui
   return ok;
 }
 
+std::unique_ptr<SerialDriver> NewSystemSerialDriver() {
+  return std::make_unique<RoutingSerialDriver>(std::make_unique<Win32SerialDriver>(),
+                                               std::make_unique<NetworkSerialDriver>(ConnectSocket));
+}
+
 SerialDriver& SystemSerialDriver() {
-  static Win32SerialDriver local;
-  static NetworkSerialDriver network(ConnectSocket);
-  static RoutingSerialDriver driver(local, network);
-  return driver;
+  static const std::unique_ptr<SerialDriver> driver = NewSystemSerialDriver();
+  return *driver;
 }
 
 } // namespace kv58

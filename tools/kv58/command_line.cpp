@@ -151,13 +151,33 @@ void DescribeCommands(CLI::App& app, Request& request) {
 }
 
 void DescribeOptions(CLI::App& app, Request& request) {
-  app.add_option_function<std::string>(
+  app.add_option_function<std::vector<std::string>>(
          "--port",
-         [&request](const std::string& name) {
-           request.port = PortName(name);
-           if (!request.port) {
-             Refuse("--port takes a port name such as COM5 or rfc2217://HOST:PORT, not \"" + name + "\"");
+         [&request](const std::vector<std::string>& names) {
+           // CLI11 is handed the words last first; the displays keep the order given.
+           for (auto name = names.rbegin(); name != names.rend(); ++name) {
+             const auto port = PortName(*name);
+             if (!port) {
+               Refuse("--port takes a port name such as COM5 or rfc2217://HOST:PORT, not \"" + *name + "\"");
+             }
+             request.ports.push_back(*port);
            }
+         })
+      ->expected(1) // one port after each --port; give --port again for the next display
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  app.add_option_function<std::string>("--ports-file",
+                                       [&request](const std::string& file) { request.portsFile = file; })
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  app.add_option_function<std::string>(
+         "--jobs",
+         [&request](const std::string& text) {
+           const auto jobs = WholeNumber(text);
+           if (!jobs || *jobs < 1) {
+             Refuse("--jobs takes how many displays to serve at once, a whole number from 1, not \"" + text +
+                    "\"");
+           }
+           request.jobs = static_cast<std::size_t>(*jobs);
          })
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   app.add_option_function<std::string>(

@@ -22,7 +22,11 @@ struct Step {
 };
 
 struct Request {
-  std::optional<std::string> port; // --port; KV58_PORT is consulted only when this is empty
+  // --port, once per display, in the order given; KV58_PORT is consulted only when there is
+  // neither a --port nor a --ports-file.
+  std::vector<std::string> ports;
+  std::optional<std::string> portsFile; // --ports-file: one display a line
+  std::size_t jobs = 0;                 // --jobs: displays served at once; 0 for all of them
   std::int32_t baudRate = 9600;
   bool dryRun = false;
   bool quiet = false;

@@ -1,11 +1,14 @@
 #include "tools/kv58/run.h"
 
+#include <memory>
+#include <sstream>
 #include <vector>
 
 #include "serial/com_socket.h"
 #include "tools/kv58/command_line.h"
 #include "tools/kv58/device_steps.h"
 #include "tools/kv58/dry_run_driver.h"
+#include "tools/kv58/fleet.h"
 #include "tools/kv58/port_listing.h"
 #include "tools/kv58/port_session.h"
 #include "tools/kv58/step_runner.h"
@@ -38,24 +41,35 @@ int ListPorts(Console& console, Machine& machine) {
   return kExitDone;
 }
 
-// --port, else KV58_PORT; none is an error unless nothing is to be opened.
-std::optional<std::string> ChosenPort(const Request& request, Console& console, std::string& error) {
-  if (request.port) {
-    return request.port;
+// --port and --ports-file, else KV58_PORT; none is an error unless nothing is to be opened.
+std::vector<Display> ChosenDisplays(const Request& request, Console& console, std::string& error) {
+  std::vector<Display> displays;
+  if (request.portsFile) {
+    PortsFile file = ReadPortsFile(*request.portsFile);
+    if (file.error) {
+      error = *file.error;
+      return {};
+    }
+    displays = std::move(file.displays);
+  }
+  for (const std::string& port : request.ports) {
+    displays.push_back(Display{port, port});
+  }
+  if (!displays.empty()) {
+    return displays;
   }
   if (const auto fromEnvironment = console.environment(kPortVariable)) {
-    auto name = PortName(*fromEnvironment);
-    if (!name) {
-      error =
-          std::string(kPortVariable) + " holds \"" + *fromEnvironment + "\", not a port name such as COM5";
+    if (const auto name = PortName(*fromEnvironment)) {
+      return {Display{*name, *name}};
     }
-    return name;
+    error = std::string(kPortVariable) + " holds \"" + *fromEnvironment + "\", not a port name such as COM5";
+    return {};
   }
   if (request.dryRun) {
-    return std::string(kDryRunPort);
+    return {Display{std::string(kDryRunPort), std::string(kDryRunPort)}};
   }
   error = "no port given: use --port COMn or set " + std::string(kPortVariable) + " (kv58 ports lists them)";
-  return std::nullopt;
+  return {};
 }
 
 // The texts of the send steps, all read before the port is opened.
@@ -90,13 +104,21 @@ struct Line {
   std::function<void()> endPrintedLine; // before a note of kv58's own among the printed bytes
 };
 
+// What a fleet's display adds to the run of its steps: whether its port opened, and its upload's
+// seconds left.
+struct FleetHooks {
+  bool opened = false;
+  std::function<void(std::size_t seconds)> secondsLeft;
+};
+
 int SendSteps(const Request& request, const std::string& portName, const std::vector<std::string>& texts,
-              Console& console, Line& line, std::chrono::milliseconds tick) {
+              Console& console, Line& line, std::chrono::milliseconds tick, FleetHooks& hooks) {
   console.watchInterrupts();
   if (const auto error = OpenPortForDevice(line.port, portName, request.baudRate)) {
     console.err << "kv58: " << portName << ": " << *error << '\n';
     return kExitDeviceError;
   }
+  hooks.opened = true;
   if (const std::string note = line.port.LineSettingsNote(); !note.empty()) {
     console.err << "kv58: " << portName << ": " << note << '\n';
   }
@@ -131,6 +153,42 @@ int SendSteps(const Request& request, const std::string& portName, const std::ve
   return kExitDone;
 }
 
+// What went wrong with one display, without kv58's own prefix: "kv58: PORT: ".
+std::string ErrorOf(const std::string& err, const std::string& port) {
+  std::string text = err.substr(0, err.find('\n'));
+  const std::string prefix = "kv58: " + port + ": ";
+  return text.starts_with(prefix) ? text.substr(prefix.size()) : text;
+}
+
+// Every display at once, each with a driver of its own when the machine can make them (one
+// after another on the one driver otherwise), and a line per display at the end.
+int ServeFleet(const Request& request, const std::vector<Display>& displays,
+               const std::vector<std::string>& texts, Console& console, Machine& machine) {
+  if (request.steps.back().kind == Step::Kind::Monitor) {
+    return UsageError(console, "monitor watches one display: give one port");
+  }
+  console.watchInterrupts();
+  FleetRun run;
+  run.jobs = machine.newDriver ? request.jobs : 1;
+  run.progress = console.errIsTerminal && !request.quiet ? &console.err : nullptr;
+  run.serve = [&](const Display& display, std::ostream& out,
+                  const std::function<void(std::size_t)>& secondsLeft) {
+    std::unique_ptr<SerialDriver> own = machine.newDriver ? machine.newDriver() : nullptr;
+    TCOMSocket port(own ? *own : machine.driver);
+    Line line{port, machine.pause, false, [] {}};
+    std::ostringstream err;
+    std::istringstream noInput;
+    Console quiet{
+        out, err, noInput, false, console.environment, [] {}, console.interrupted, console.stopSignal};
+    Request one = request;
+    one.quiet = true;
+    FleetHooks hooks{false, secondsLeft};
+    const int status = SendSteps(one, display.port, texts, quiet, line, machine.monitorTick, hooks);
+    return DisplayResult{status, hooks.opened, ErrorOf(err.str(), display.port)};
+  };
+  return RunFleet(displays, run, console.out);
+}
+
 // A report that could not be written stops no command; it only says so at the end.
 int NoteLostReport(Console& console, int status) {
   if (!console.out && status == kExitDone) {
@@ -162,25 +220,34 @@ int RunKv58(std::span<const std::string_view> args, Console& console, Machine& m
   }
 
   std::string error;
-  const auto portName = ChosenPort(request, console, error);
-  if (!portName) {
+  const std::vector<Display> displays = ChosenDisplays(request, console, error);
+  if (displays.empty()) {
     return UsageError(console, error);
   }
   std::vector<std::string> texts;
   if (!ReadTexts(request, console, texts, error)) {
     return UsageError(console, error, false);
   }
-  if (!request.dryRun) {
+  FleetHooks hooks;
+  if (request.dryRun) {
+    DryRunDriver dryRun(console.out);
+    TCOMSocket port(dryRun);
+    Line dry{port, dryRun.PrintingPause(), true, [&dryRun] { dryRun.EndLine(); }};
+    const int status =
+        SendSteps(request, displays.front().port, texts, console, dry, machine.monitorTick, hooks);
+    dryRun.EndLine();
+    if (displays.size() > 1) {
+      console.out << "the same goes to each of the " << displays.size() << " displays\n";
+    }
+    return status;
+  }
+  if (displays.size() == 1) {
     TCOMSocket port(machine.driver);
     Line real{port, machine.pause, false, [] {}};
-    return NoteLostReport(console, SendSteps(request, *portName, texts, console, real, machine.monitorTick));
+    return NoteLostReport(
+        console, SendSteps(request, displays.front().port, texts, console, real, machine.monitorTick, hooks));
   }
-  DryRunDriver dryRun(console.out);
-  TCOMSocket port(dryRun);
-  Line dry{port, dryRun.PrintingPause(), true, [&dryRun] { dryRun.EndLine(); }};
-  const int status = SendSteps(request, *portName, texts, console, dry, machine.monitorTick);
-  dryRun.EndLine();
-  return status;
+  return ServeFleet(request, displays, texts, console, machine);
 }
 
 } // namespace kv58::cli

@@ -39,6 +39,9 @@ struct Machine {
   std::function<std::unique_ptr<PortSource>()> portSource;
   Pause pause;
   std::chrono::milliseconds monitorTick{100};
+  // A driver of its own for each display of a fleet, so they are served at once; without
+  // it a fleet's displays are served one after another on `driver`.
+  std::function<std::unique_ptr<SerialDriver>()> newDriver = nullptr;
 };
 
 inline constexpr const char* kPortVariable = "KV58_PORT";

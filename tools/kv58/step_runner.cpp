@@ -56,6 +56,9 @@ StepEnd StepRunner::SendText(const Step& step, const std::string& text, std::ost
       return c_.port.LineIsAlive() ? AfterPage::EndText : AfterPage::Abandon;
     }
     bar.Show(outcome.page + 1, outcome.pageCount);
+    if (c_.secondsLeft) {
+      c_.secondsLeft(SecondsLeft(outcome.page + 1, outcome.pageCount));
+    }
     return AfterPage::Continue;
   };
   const auto endOnInterrupt = [&] {

@@ -24,7 +24,8 @@ struct StepContext {
   bool quiet = false;
   bool showProgress = false;
   MonitorOptions monitor;
-  std::function<bool()> interrupted; // whether the user has asked kv58 to stop
+  std::function<bool()> interrupted;                              // whether the user has asked kv58 to stop
+  std::function<void(std::size_t seconds)> secondsLeft = nullptr; // an upload's, after each page
 };
 
 enum class StepEnd {

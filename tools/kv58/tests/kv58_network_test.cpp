@@ -6,10 +6,14 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <array>
 #include <chrono>
 #include <csignal>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <memory>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -57,15 +61,22 @@ int Connect(int port) {
   return fd;
 }
 
-// ser2net with a configuration of the test's own (no banner): a raw and an RFC 2217 port,
-// each in front of one simulator's terminal, and a probe port that tells when it listens.
+// ser2net with a configuration of the test's own (no banner): a port in front of each
+// simulator's terminal, raw or RFC 2217, and a probe port that tells when it listens.
 class Ser2net {
 public:
-  Ser2net(const ScratchDir& folder, const std::string& rawDevice, const std::string& telnetDevice)
-      : raw(FreePort()), telnet(FreePort()), probe_(FreePort()) {
-    const std::string config = "%YAML 1.1\n---\n" + Connection("raw", "tcp", raw, "serialdev," + rawDevice) +
-                               Connection("rfc", "telnet(rfc2217),tcp", telnet, "serialdev," + telnetDevice) +
-                               Connection("probe", "tcp", probe_, "echo");
+  struct Line {
+    bool telnet = false;
+    std::string device;
+  };
+
+  Ser2net(const ScratchDir& folder, const std::vector<Line>& lines) : probe_(FreePort()) {
+    std::string config = "%YAML 1.1\n---\n" + Connection("probe", "tcp", probe_, "echo");
+    for (const Line& line : lines) {
+      ports.push_back(FreePort());
+      config += Connection("line" + std::to_string(ports.size()), line.telnet ? "telnet(rfc2217),tcp" : "tcp",
+                           ports.back(), "serialdev," + line.device);
+    }
     const auto file = folder.Write("ser2net.yaml", config);
     const std::string pidFile = (folder / "ser2net.pid").string();
     const std::vector<std::string> args{kSer2net, "-n", "-d", "-u", "-c", file.string(), "-P", pidFile};
@@ -107,8 +118,7 @@ public:
     }
   }
 
-  const int raw;
-  const int telnet;
+  std::vector<int> ports; // one a line, in the order given
 
 private:
   static std::string Connection(const std::string& name, const std::string& accepter, int port,
@@ -121,28 +131,36 @@ private:
   pid_t pid_ = -1;
 };
 
+// A simulator on a pseudo-terminal of its own, linked as `name`; its terminal's path, or none.
+std::optional<std::string> StartSimulator(SimProcess& sim, const std::string& name,
+                                          const ScratchDir& config) {
+  if (!sim.Start({"--link", name}, config.Path())) {
+    return std::nullopt;
+  }
+  const std::string line = sim.ReadLine().value_or("");
+  if (!line.starts_with("pty /dev/pts/") || !sim.ReadLine().has_value()) {
+    return std::nullopt;
+  }
+  return line.substr(line.find(' ') + 1);
+}
+
 class Kv58NetworkTest : public ::testing::Test {
 protected:
   void SetUp() override {
     if (::access(kSer2net, X_OK) != 0) {
       GTEST_SKIP() << "ser2net is not installed (scripts/test installs it)";
     }
-    ASSERT_TRUE(StartSimulator(rawSim, "COM7", rawPty));
-    ASSERT_TRUE(StartSimulator(telnetSim, "COM8", telnetPty));
-    server = std::make_unique<Ser2net>(config, rawPty, telnetPty);
+    const auto rawPty = StartSimulator(rawSim, "COM7", config);
+    const auto telnetPty = StartSimulator(telnetSim, "COM8", config);
+    ASSERT_TRUE(rawPty && telnetPty);
+    server =
+        std::make_unique<Ser2net>(config, std::vector<Ser2net::Line>{{false, *rawPty}, {true, *telnetPty}});
     ASSERT_TRUE(server->Listening());
+    rawPort = server->ports[0];
+    telnetPort = server->ports[1];
   }
 
-  bool StartSimulator(SimProcess& sim, const std::string& name, std::string& pty) {
-    if (!sim.Start({"--link", name}, config.Path())) {
-      return false;
-    }
-    const std::string line = sim.ReadLine().value_or("");
-    pty = line.substr(line.find(' ') + 1);
-    return line.starts_with("pty /dev/pts/") && sim.ReadLine().has_value();
-  }
-
-  [[nodiscard]] std::string Url(const char* scheme, int port) const {
+  [[nodiscard]] static std::string Url(const char* scheme, int port) {
     return std::string(scheme) + "://127.0.0.1:" + std::to_string(port);
   }
 
@@ -154,9 +172,9 @@ protected:
   ScratchDir config;
   SimProcess rawSim;
   SimProcess telnetSim;
-  std::string rawPty;
-  std::string telnetPty;
   std::unique_ptr<Ser2net> server;
+  int rawPort = 0;
+  int telnetPort = 0;
 };
 
 // Every command, and a text holding 0xFF (Telnet's command byte), CR and a doubled 0xFF.
@@ -168,7 +186,7 @@ TEST_F(Kv58NetworkTest, EveryCommandArrivesByteForByteInBothModes) {
     SimProcess* sim;
   };
   for (const Mode& mode :
-       {Mode{Url("rfc2217", server->telnet), &telnetSim}, Mode{Url("tcp", server->raw), &rawSim}}) {
+       {Mode{Url("rfc2217", telnetPort), &telnetSim}, Mode{Url("tcp", rawPort), &rawSim}}) {
     SCOPED_TRACE(mode.url);
     const auto run = Kv58({"--port", mode.url, "-q", "speed", "4", "lines", "3", "9", "scroll", "horizontal",
                            "send", file.string(), "store", "reset"});
@@ -178,7 +196,7 @@ TEST_F(Kv58NetworkTest, EveryCommandArrivesByteForByteInBothModes) {
                             ? "kv58: " + mode.url +
                                   ": tcp:// carries no line settings: the device "
                                   "server's own (127.0.0.1:" +
-                                  std::to_string(server->raw) + ") apply, not 9600 bit/s\n"
+                                  std::to_string(rawPort) + ") apply, not 9600 bit/s\n"
                             : "")
         << "said once, and only where the settings could not be sent";
     std::vector<std::string> events;
@@ -196,7 +214,7 @@ TEST_F(Kv58NetworkTest, EveryCommandArrivesByteForByteInBothModes) {
 
 // Nothing a wrong mode sends may pass for success, and each is named in words.
 TEST_F(Kv58NetworkTest, WrongModesAndABusyPortAreNamed) {
-  const int holder = Connect(server->raw); // another client on the raw port
+  const int holder = Connect(rawPort); // another client on the raw port
   ASSERT_GE(holder, 0);
   EXPECT_EQ(rawSim.NextEvent(), "open");
   struct Case {
@@ -204,8 +222,8 @@ TEST_F(Kv58NetworkTest, WrongModesAndABusyPortAreNamed) {
     const char* says;
   };
   const Case cases[] = {
-      {Url("tcp", server->telnet), "speaks Telnet: it is an RFC 2217 port, so use rfc2217://"},
-      {Url("tcp", server->raw), "is in use by another client (the server said \"Port already in use\")"},
+      {Url("tcp", telnetPort), "speaks Telnet: it is an RFC 2217 port, so use rfc2217://"},
+      {Url("tcp", rawPort), "is in use by another client (the server said \"Port already in use\")"},
       {Url("rfc2217", FreePort()), "cannot connect to 127.0.0.1:"},
   };
   for (const Case& c : cases) {
@@ -247,10 +265,83 @@ TEST_F(Kv58NetworkTest, AServerKilledMidUploadFailsTheUpload) {
     }
     server->Stop(SIGKILL);
   };
-  const auto run = Kv58({"--port", Url("rfc2217", server->telnet), "send", file.string(), "store"}, launch);
+  const auto run = Kv58({"--port", Url("rfc2217", telnetPort), "send", file.string(), "store"}, launch);
   ASSERT_TRUE(run.has_value());
   EXPECT_EQ(run->status, kExitDeviceError);
   EXPECT_THAT(run->err, ::testing::MatchesRegex(".*page [2-8] of 8 was not sent.*\n"));
+}
+
+// Eight displays behind one device server, one of which goes away mid-upload: it alone fails,
+// named with how far it got, and the seven others get the whole text.
+TEST(Kv58FleetTest, OneDisplayLostLeavesTheOtherSevenComplete) {
+  if (::access(kSer2net, X_OK) != 0) {
+    GTEST_SKIP() << "ser2net is not installed (scripts/test installs it)";
+  }
+  constexpr std::size_t kDisplays = 8;
+  constexpr std::size_t kLost = 3;
+  ScratchDir config;
+  std::vector<std::unique_ptr<SimProcess>> sims;
+  std::vector<Ser2net::Line> lines;
+  for (std::size_t i = 0; i < kDisplays; ++i) {
+    sims.push_back(std::make_unique<SimProcess>());
+    const auto pty = StartSimulator(*sims.back(), "COM" + std::to_string(20 + i), config);
+    ASSERT_TRUE(pty.has_value());
+    lines.push_back({true, *pty});
+  }
+  Ser2net server(config, lines);
+  ASSERT_TRUE(server.Listening());
+  std::string portsFile = "# the hall\n";
+  for (std::size_t i = 0; i < kDisplays; ++i) {
+    portsFile +=
+        "hall-" + std::to_string(i + 1) + "  rfc2217://127.0.0.1:" + std::to_string(server.ports[i]) + "\n";
+  }
+  const auto file = config.Write("ports.txt", portsFile);
+  const std::string text(1983, 'x');
+  const auto textFile = config.Write("text.txt", text);
+
+  test_support::Launch launch;
+  std::string output; // the closing report
+  std::array<int, 2> pipeEnds{};
+  ASSERT_EQ(::pipe(pipeEnds.data()), 0);
+  launch.files = [&](posix_spawn_file_actions_t& actions) {
+    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
+  };
+  launch.whileRunning = [&](pid_t) {
+    ::close(pipeEnds[1]);
+    if (sims[kLost]->NextEvent() == "open") {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1500)); // two pages are out by then
+    }
+    sims[kLost]->Signal(SIGKILL);
+  };
+  const auto run =
+      RunProgram({"--ports-file", file.string(), "send", textFile.string()}, config.Path(), launch);
+  std::array<char, 4096> chunk{};
+  for (ssize_t got = 0; (got = ::read(pipeEnds[0], chunk.data(), chunk.size())) > 0;) {
+    output.append(chunk.data(), static_cast<std::size_t>(got));
+  }
+  ::close(pipeEnds[0]);
+
+  ASSERT_TRUE(run.has_value());
+  EXPECT_EQ(run->status, kExitDeviceError);
+  std::istringstream report(output);
+  std::vector<std::string> reportLines;
+  for (std::string line; std::getline(report, line);) {
+    reportLines.push_back(line);
+  }
+  ASSERT_EQ(reportLines.size(), kDisplays) << output;
+  for (std::size_t i = 0; i < kDisplays; ++i) {
+    const std::string who =
+        "hall-" + std::to_string(i + 1) + " (rfc2217://127.0.0.1:" + std::to_string(server.ports[i]) + ")";
+    if (i == kLost) {
+      EXPECT_THAT(reportLines[i], ::testing::StartsWith(who + ": failed: text from "));
+      EXPECT_THAT(reportLines[i], ::testing::ContainsRegex("page [2-8] of 8 was not sent"));
+      continue;
+    }
+    EXPECT_EQ(reportLines[i], who + ": done");
+    EXPECT_EQ(sims[i]->NextEvent(), "open");
+    EXPECT_THAT(sims[i]->NextEvent(), ::testing::EndsWith(": \"" + text + "\""))
+        << who << " got the whole text";
+  }
 }
 
 } // namespace
