@@ -33,7 +33,13 @@ Commands:
                      comes, or with --hex as hex bytes, a line per read; the last command
 
 Options:
-  --port COMn        the display's port; without it, the environment variable KV58_PORT
+  --port PORT        the display's port: COMn, or rfc2217://HOST:PORT or tcp://HOST:PORT for
+                     one behind a device server; without it, the environment variable
+                     KV58_PORT. Give it again for each further display: the commands go
+                     to every display at once
+  --ports-file FILE  the displays, one a line: a port, or a name and a port
+                     ("hall-1 rfc2217://10.0.0.5:4001"); # begins a comment
+  --jobs N           serve at most N displays at once (default: all of them)
   --baud N           line speed in bits per second (default 9600), written as the window
                      takes it: decimal, or hex after $ or 0x. The line is always 8 data
                      bits, no parity, one stop bit, no flow control
@@ -49,9 +55,19 @@ Ports:
   is the entry COMn of the port map directory ${XDG_CONFIG_HOME:-~/.config}/kv58/ports/
   (normally a link to a device), else by a fixed rule COM1-COM32 are /dev/ttyS0-31,
   COM33-COM64 /dev/ttyUSB0-31, COM65-COM96 /dev/ttyACM0-31 and COM97-COM128 /dev/ttyAMA0-31.
+  rfc2217://HOST:PORT reaches a display behind a serial-to-Ethernet device server with
+  Telnet COM-PORT-OPTION (RFC 2217), which also carries the line speed; tcp://HOST:PORT
+  (or socket://) with raw bytes, where the server's own line settings apply. Neither has
+  any authentication or encryption: keep device servers on a private network. The Windows
+  build does not reach device servers itself yet: there, use the vendor's virtual COM driver.
+
+Many displays:
+  With several displays, one line on a terminal shows how many are done, failed or in
+  progress, and at the end a line per display says "done", "failed: ..." with how far it
+  got, or "not reachable: ..." with the reason. A display that fails never stops the others.
 
 Exit status:
-  0  every command was sent
+  0  every command was sent (to every display)
   1  device or port error: the port does not exist, another program holds it, it
      refused the line settings, or it stopped taking bytes (for example, the device was
      unplugged); the commands before the failing one were sent, none after it
