@@ -328,10 +328,27 @@ TEST_F(Kv58RunTest, HelpNamesEveryCommandOptionAndExitStatusAndVersionIsOneLine)
   ASSERT_EQ(Run({"store", "--help"}), kExitDone);
   const std::string help = out.str();
   EXPECT_TRUE(help.starts_with("Usage: kv58 ")) << "help2man reads the first line";
-  for (const char* word :
-       {"ports", "send FILE", "speed N", "lines FIRST LAST", "scroll TYPE", "store", "reset",
-        "monitor [--hex]", "--port COMn", "KV58_PORT", "--baud N", "--dry-run", "--quiet", "--version",
-        "Exit status:", "  1  device or port error", "  2  usage error", "FF 05 16"}) {
+  for (const char* word : {"ports",
+                           "send FILE",
+                           "speed N",
+                           "lines FIRST LAST",
+                           "scroll TYPE",
+                           "store",
+                           "reset",
+                           "monitor [--hex]",
+                           "--port PORT",
+                           "rfc2217://HOST:PORT",
+                           "--ports-file FILE",
+                           "--jobs N",
+                           "KV58_PORT",
+                           "--baud N",
+                           "--dry-run",
+                           "--quiet",
+                           "--version",
+                           "Exit status:",
+                           "  1  device or port error",
+                           "  2  usage error",
+                           "FF 05 16"}) {
     EXPECT_THAT(help, HasSubstr(word));
   }
   out.str("");
