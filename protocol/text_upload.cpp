@@ -36,14 +36,14 @@ UploadResult UploadText(TCOMSocket& port, std::string_view text, const Pause& pa
   (void)SendCommand(port, TDeviceCommand::dcText);
 
   result.pageCount = PageCount(text.size());
-  result.everyPageSent = true;
+  bool everyPageSent = true;
   std::size_t textEnd = text.size();
   for (std::size_t page = 0; page < result.pageCount; ++page) {
     const std::size_t offset = page * kPageBytes;
     const std::string_view bytes = text.substr(offset, std::min(kPageBytes, text.size() - offset));
     const bool sent = WriteWhole(port, bytes);
-    result.everyPageSent = result.everyPageSent && sent;
-    if (result.everyPageSent) {
+    everyPageSent = everyPageSent && sent;
+    if (everyPageSent) {
       result.leadingPagesSent = page + 1;
     }
     log.Log(sent ? PageSentLine(page) : std::string(kPortNotConnectedLine));

@@ -64,12 +64,9 @@ using PageObserver = std::function<AfterPage(const PageOutcome& outcome)>;
 struct UploadResult {
   std::size_t pageCount = 0;
   std::size_t leadingPagesSent = 0; // pages taken whole before the first that was not
-  bool everyPageSent = false;
   bool terminatorSent = false;
   // The port took the whole text and its terminator.
-  [[nodiscard]] bool Complete() const {
-    return everyPageSent && leadingPagesSent == pageCount && terminatorSent;
-  }
+  [[nodiscard]] bool Complete() const { return leadingPagesSent == pageCount && terminatorSent; }
 };
 
 // Asked after each page's pause, before the next page is written: true ends the text there,

@@ -3,7 +3,10 @@
 // on every platform. The Win32 driver copies them member by member to and from the real
 // ones; the POSIX driver maps them onto termios.
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
+#include <optional>
 
 namespace kv58 {
 
@@ -64,6 +67,20 @@ struct COMMTIMEOUTS {
 
   friend bool operator==(const COMMTIMEOUTS&, const COMMTIMEOUTS&) = default;
 };
+
+// The total time-out of a write of `count` bytes, as Win32 counts it: multiplier × count +
+// constant ms; none when both are 0. At most 2^40 ms (some 34 years): beyond that a wait is as
+// good as endless, and the clock could not hold it.
+[[nodiscard]] inline std::optional<std::chrono::milliseconds> TotalWriteTimeout(const COMMTIMEOUTS& timeouts,
+                                                                                std::uint32_t count) {
+  if (timeouts.WriteTotalTimeoutMultiplier == 0 && timeouts.WriteTotalTimeoutConstant == 0) {
+    return std::nullopt;
+  }
+  constexpr std::uint64_t kLongestWait = std::uint64_t{1} << 40;
+  const std::uint64_t total =
+      std::uint64_t{timeouts.WriteTotalTimeoutMultiplier} * count + timeouts.WriteTotalTimeoutConstant;
+  return std::chrono::milliseconds(static_cast<std::int64_t>(std::min(total, kLongestWait)));
+}
 
 // Port status; only cbInQue, the count of received bytes not yet read, is used.
 struct COMSTAT {

@@ -66,8 +66,7 @@ std::unique_ptr<NetworkLine> NetworkLine::Open(const NetworkPort& port, const St
   std::string reason;
   auto stream = connect(port, kStepTimeout, reason);
   if (!stream) {
-    const std::string name = NetworkPortName(port);
-    error = "cannot connect to " + name.substr(name.find("//") + 2) + ": " + reason;
+    error = "cannot connect to " + HostAndPort(port) + ": " + reason;
     return nullptr;
   }
   std::unique_ptr<NetworkLine> line(new NetworkLine(port, std::move(stream)));
@@ -76,10 +75,7 @@ std::unique_ptr<NetworkLine> NetworkLine::Open(const NetworkPort& port, const St
   return ready ? std::move(line) : nullptr;
 }
 
-std::string NetworkLine::Where() const {
-  const std::string name = NetworkPortName(port_);
-  return name.substr(name.find("//") + 2);
-}
+std::string NetworkLine::Where() const { return HostAndPort(port_); }
 
 bool NetworkLine::CheckRawServer(std::string& error) {
   (void)Pump(SteadyClock::now() + kRawGreetingWait);

@@ -92,11 +92,14 @@ std::optional<NetworkPort> ParseNetworkPort(std::string_view name) {
   return NetworkPort{*mode, std::string(parts->first), *port};
 }
 
-std::string NetworkPortName(const NetworkPort& port) {
+std::string HostAndPort(const NetworkPort& port) {
   const bool ipv6 = port.host.find(':') != std::string::npos;
-  const std::string host = ipv6 ? "[" + port.host + "]" : port.host;
+  return (ipv6 ? "[" + port.host + "]" : port.host) + ":" + std::to_string(port.port);
+}
+
+std::string NetworkPortName(const NetworkPort& port) {
   const std::string scheme = port.mode == NetworkPort::Mode::Rfc2217 ? "rfc2217" : "tcp";
-  return scheme + std::string(kSeparator) + host + ":" + std::to_string(port.port);
+  return scheme + std::string(kSeparator) + HostAndPort(port);
 }
 
 } // namespace kv58

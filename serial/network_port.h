@@ -24,6 +24,9 @@ struct NetworkPort {
 // scheme is taken in any case, as URLs take it.
 [[nodiscard]] std::optional<NetworkPort> ParseNetworkPort(std::string_view name);
 
+// "HOST:PORT", an IPv6 address in brackets: the server as messages name it.
+[[nodiscard]] std::string HostAndPort(const NetworkPort& port);
+
 // The name as the program writes it: the scheme in lower case, "tcp" for raw bytes.
 [[nodiscard]] std::string NetworkPortName(const NetworkPort& port);
 

@@ -5,15 +5,9 @@
 namespace kv58 {
 namespace {
 
-// Total write time-out, as a Win32 write counts it: multiplier × count + constant ms; both 0
-// means none, which a network write still bounds by the negotiation step's time.
+// A write without a time-out is still bounded by the negotiation step's time.
 SteadyClock::time_point WriteDeadline(const COMMTIMEOUTS& timeouts, std::uint32_t count) {
-  const std::uint64_t total =
-      std::uint64_t{timeouts.WriteTotalTimeoutMultiplier} * count + timeouts.WriteTotalTimeoutConstant;
-  const auto limit = total == 0 ? NetworkLine::kStepTimeout
-                                : std::chrono::milliseconds(static_cast<std::int64_t>(
-                                      std::min<std::uint64_t>(total, std::uint64_t{1} << 40)));
-  return SteadyClock::now() + limit;
+  return SteadyClock::now() + TotalWriteTimeout(timeouts, count).value_or(NetworkLine::kStepTimeout);
 }
 
 DCB DefaultDcb() {

@@ -179,17 +179,9 @@ void ReadModemLines(int fd, DCB& dcb) {
 
 enum class Wait { Writable, TimedOut, Failed };
 
-// Total write time-out: multiplier × count + constant milliseconds; both 0 means none.
 std::optional<Clock::time_point> WriteDeadline(const COMMTIMEOUTS& timeouts, std::uint32_t count) {
-  if (timeouts.WriteTotalTimeoutMultiplier == 0 && timeouts.WriteTotalTimeoutConstant == 0) {
-    return std::nullopt;
-  }
-  // At most about 1.8e19 ms, which fits 64 bits unsigned but not the clock: beyond some
-  // 34 years a wait is as good as endless.
-  constexpr std::uint64_t kLongestWait = std::uint64_t{1} << 40;
-  const std::uint64_t total =
-      std::uint64_t{timeouts.WriteTotalTimeoutMultiplier} * count + timeouts.WriteTotalTimeoutConstant;
-  return Clock::now() + std::chrono::milliseconds(static_cast<std::int64_t>(std::min(total, kLongestWait)));
+  const auto timeout = TotalWriteTimeout(timeouts, count);
+  return timeout ? std::optional(Clock::now() + *timeout) : std::nullopt;
 }
 
 int PollTimeout(const std::optional<Clock::time_point>& deadline) {
