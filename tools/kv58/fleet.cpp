@@ -57,7 +57,7 @@ std::string ReportLine(const Display& display, const DisplayResult& result) {
   const std::string who =
       display.name == display.port ? display.port : display.name + " (" + display.port + ")";
   if (result.status == kExitDone) {
-    return who + ": done";
+    return who + ": done" + (result.error.empty() ? "" : " (" + result.error + ")");
   }
   if (!result.reached) {
     return who + ": not reachable: " + result.error;

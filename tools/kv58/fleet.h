@@ -29,7 +29,7 @@ struct PortsFile {
 struct DisplayResult {
   int status = 0;       // kv58's exit status for this display alone
   bool reached = false; // whether its port opened
-  std::string error;    // what went wrong, when anything did
+  std::string error;    // what went wrong; for a display that got everything, a note if any
 };
 
 struct FleetRun {

@@ -153,9 +153,16 @@ int SendSteps(const Request& request, const std::string& portName, const std::ve
   return kExitDone;
 }
 
-// What went wrong with one display, without kv58's own prefix: "kv58: PORT: ".
-std::string ErrorOf(const std::string& err, const std::string& port) {
-  std::string text = err.substr(0, err.find('\n'));
+// The last thing kv58 said of one display, without its own prefix "kv58: PORT: ": the failure
+// when there was one, else a note such as a tcp:// port's line settings.
+std::string LastSaid(const std::string& err, const std::string& port) {
+  std::string text = err;
+  while (!text.empty() && text.back() == '\n') {
+    text.pop_back();
+  }
+  if (const std::size_t lineEnd = text.find_last_of('\n'); lineEnd != std::string::npos) {
+    text.erase(0, lineEnd + 1);
+  }
   const std::string prefix = "kv58: " + port + ": ";
   return text.starts_with(prefix) ? text.substr(prefix.size()) : text;
 }
@@ -184,7 +191,7 @@ int ServeFleet(const Request& request, const std::vector<Display>& displays,
     one.quiet = true;
     FleetHooks hooks{false, secondsLeft};
     const int status = SendSteps(one, display.port, texts, quiet, line, machine.monitorTick, hooks);
-    return DisplayResult{status, hooks.opened, ErrorOf(err.str(), display.port)};
+    return DisplayResult{status, hooks.opened, LastSaid(err.str(), display.port)};
   };
   return RunFleet(displays, run, console.out);
 }
