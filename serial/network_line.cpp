@@ -191,7 +191,23 @@ std::uint32_t NetworkLine::Write(std::string_view bytes, SteadyClock::time_point
     alive_ = alive_ && !flowSuspended_ && SteadyClock::now() < deadline;
     return 0;
   }
-  return stream_->WaitAcknowledged(deadline) ? static_cast<std::uint32_t>(bytes.size()) : 0;
+  return ServerTookEverything(deadline) ? static_cast<std::uint32_t>(bytes.size()) : 0;
+}
+
+bool NetworkLine::ServerTookEverything(SteadyClock::time_point deadline) {
+  if (port_.mode == NetworkPort::Mode::Raw) {
+    return stream_->WaitAcknowledged(deadline);
+  }
+  // The server answers commands in the order of the stream: once it has answered a query of
+  // the rate, it has taken every byte sent before it. This holds on every system, also where
+  // the socket cannot tell what the peer has acknowledged.
+  baudAnswer_.reset();
+  if (!stream_->SendAll(ComPortCommandBytes(kSetBaudRate, BigEndian(0)), deadline)) {
+    return false;
+  }
+  while (!baudAnswer_ && Pump(deadline) && SteadyClock::now() < deadline) {
+  }
+  return baudAnswer_.has_value();
 }
 
 std::uint32_t NetworkLine::Available() {
@@ -212,16 +228,7 @@ void NetworkLine::Finish() {
   if (!alive_) {
     return;
   }
-  const auto deadline = SteadyClock::now() + kStepTimeout;
-  if (port_.mode == NetworkPort::Mode::Rfc2217) {
-    // The server answers commands in the order of the stream: once it has answered a query of
-    // the rate, it has taken every byte sent before it.
-    baudAnswer_.reset();
-    if (stream_->SendAll(ComPortCommandBytes(kSetBaudRate, BigEndian(0)), deadline)) {
-      while (!baudAnswer_ && Pump(deadline) && SteadyClock::now() < deadline) {
-      }
-    }
-  }
+  (void)ServerTookEverything(SteadyClock::now() + kStepTimeout);
   // Then a moment for the server to write them to the device before it is closed.
   std::this_thread::sleep_for(kLingerBeforeClose);
 }

@@ -83,6 +83,9 @@ private:
 
   [[nodiscard]] bool Negotiate(std::string& error);
   [[nodiscard]] bool CheckRawServer(std::string& error);
+  // Waits until the server has taken every byte sent, by `deadline`: on RFC 2217 by the
+  // answer to a query of the rate, on raw TCP by the socket's acknowledgement.
+  [[nodiscard]] bool ServerTookEverything(SteadyClock::time_point deadline);
   // Takes in what has arrived until `deadline`; false once the connection is gone.
   [[nodiscard]] bool Pump(SteadyClock::time_point deadline);
   void Take(std::string_view bytes);

@@ -2,6 +2,7 @@
 
 #include "serial/network_serial_driver.h"
 #include "serial/socket_stream.h"
+#include "serial/system_message_win32.h"
 
 // After our own headers: <windows.h> defines NOPARITY and its kin as macros, which would
 // clash with the constants of comm_records.h.
@@ -14,20 +15,6 @@ namespace {
 HANDLE ToWin32(PortHandle handle) { return reinterpret_cast<HANDLE>(handle); }
 
 PortHandle FromWin32(HANDLE handle) { return reinterpret_cast<PortHandle>(handle); }
-
-// The system's message for an error code, without the line break and full stop it ends with.
-std::string SystemMessage(DWORD error) {
-  char* text = nullptr;
-  const DWORD length = ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                            FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string message = length == 0 ? "system error " + std::to_string(error) : std::string(text, length);
-  ::LocalFree(text);
-  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == '.')) {
-    message.pop_back();
-  }
-  return message;
-}
 
 OpenFailure OpenFailureOf(DWORD error) {
   switch (error) {

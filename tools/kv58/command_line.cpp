@@ -154,11 +154,10 @@ void DescribeOptions(CLI::App& app, Request& request) {
   app.add_option_function<std::vector<std::string>>(
          "--port",
          [&request](const std::vector<std::string>& names) {
-           // CLI11 is handed the words last first; the displays keep the order given.
-           for (auto name = names.rbegin(); name != names.rend(); ++name) {
-             const auto port = PortName(*name);
+           for (const std::string& name : names) {
+             const auto port = PortName(name);
              if (!port) {
-               Refuse("--port takes a port name such as COM5 or rfc2217://HOST:PORT, not \"" + *name + "\"");
+               Refuse("--port takes a port name such as COM5 or rfc2217://HOST:PORT, not \"" + name + "\"");
              }
              request.ports.push_back(*port);
            }

@@ -165,6 +165,15 @@ TEST_F(Kv58RunTest, PortThatDoesNotOpenIsADeviceError) {
   EXPECT_EQ(driver.CountOf("WriteFile"), 0u);
 }
 
+// One display that cannot be reached leaves the others; the report keeps the order given.
+TEST_F(Kv58RunTest, FleetReportsEveryDisplayInTheOrderGiven) {
+  driver.absentPorts.insert("COM6");
+  EXPECT_EQ(Run({"--jobs", "1", "--port", "COM7", "--port", "COM6", "--port", "COM5", "store"}),
+            kExitDeviceError);
+  EXPECT_THAT(out.str(), ::testing::MatchesRegex("COM7: done\nCOM6: not reachable: .*\nCOM5: done\n"));
+  EXPECT_EQ(Line(), "FF 08 FF 08");
+}
+
 TEST_F(Kv58RunTest, ProgressBarCountsPagesOnATerminal) {
   errIsTerminal = true;
   in.str(std::string(300, 'x'));
