@@ -24,6 +24,8 @@ inline constexpr const char* kPeerPortVariable = "KV58_TEST_PEER_PORT";
 // A line whose far end is the device simulator, and the bytes it answers every frame with.
 inline constexpr const char* kSimPortVariable = "KV58_TEST_SIM_PORT";
 inline constexpr const char* kSimReplyVariable = "KV58_TEST_SIM_REPLY";
+// Two rfc2217:// ports, a space between them: simulators behind a device server on the host.
+inline constexpr const char* kNetworkPortsVariable = "KV58_TEST_NETWORK_PORTS";
 
 // The port the settings of these tests speak of; also what the window writes on connect.
 inline constexpr std::uint32_t kTestBaudRate = 115200;

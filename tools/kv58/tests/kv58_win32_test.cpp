@@ -92,6 +92,34 @@ TEST_F(Kv58Win32Test, TheSimulatorAnswersWhatKv58Sent) {
   EXPECT_EQ(heard, reply + " ");
 }
 
+// The Winsock driver against ser2net on the host: one display over RFC 2217, then two as a
+// fleet. scripts/test-windows then finds each text whole in its simulator's log.
+TEST_F(Kv58Win32Test, ReachesDisplaysBehindADeviceServer) {
+  const auto urls = EnvironmentText(kv58::testing::kNetworkPortsVariable);
+  if (!urls) {
+    GTEST_SKIP() << "no device server: scripts/test-windows starts ser2net in front of two simulators";
+  }
+  std::istringstream words(*urls);
+  std::string first;
+  std::string second;
+  words >> first >> second;
+  ASSERT_FALSE(second.empty()) << *urls;
+  std::string text(300, 'n');
+  text.replace(250, 6, "\xFF\r\n\xFF\xFF\x01"); // Telnet's command byte, doubled on the way, across a page
+  const kv58::testing::ScratchDir scratch;
+  const auto file = scratch.Write("network.txt", text);
+
+  ASSERT_EQ(Run({"--port", first, "--baud", "19200", "speed", "4", "send", file.string(), "store"}),
+            kExitDone)
+      << err.str();
+  EXPECT_EQ(out.str(), first + ": sent speed 4\n" + first + ": sent text of 300 bytes in 2 pages\n" + first +
+                           ": sent store\n");
+
+  out.str("");
+  ASSERT_EQ(Run({"--port", first, "--port", second, "send", file.string()}), kExitDone) << err.str();
+  EXPECT_EQ(out.str(), first + ": done\n" + second + ": done\n");
+}
+
 TEST_F(Kv58Win32Test, PortThatDoesNotExistIsADeviceErrorSaidSo) {
   EXPECT_EQ(Run({"--port", "COM199", "store"}), kExitDeviceError);
   EXPECT_EQ(err.str(), "kv58: COM199: cannot open the port: it does not exist\n");
