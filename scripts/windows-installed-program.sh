@@ -2,10 +2,12 @@
 # Sourced by scripts/test-windows, which calls test_installed_program once its Wine prefix,
 # ports and simulator are up: installs the packaged program silently, drives the installed
 # window with real X input, then uninstalls it. Uses the caller's WINEPREFIX, LOGS,
-# SIM_PORT, pids, fail and wine_quiet, and runs under its set -euo pipefail.
+# SIM_PORT, KV58_TEST_NETWORK_PORTS, pids, fail and wine_quiet, and runs under its
+# set -euo pipefail.
 #
 # What a user does: types the simulator's port into the PORT box, ticks the connect box and
-# presses "Zapisz" (store). The simulator must report the store command, the program must
+# presses "Zapisz" (store); then unticks it and does the same with an rfc2217:// address of a
+# simulator behind ser2net. Each simulator must report the store command, the program must
 # end with 0 when its window is closed, and the uninstaller must leave nothing behind.
 
 readonly PRODUCT_DIR="Program Files/KV-58 Scroll Controller"
@@ -30,8 +32,27 @@ click_in_window() {
   xdotool mousemove --window "$window" $((border + x)) $((caption + y)) click 1
 }
 
+# Types `port` into the window's port box, ticks the connect box and clicks the store button;
+# true once the simulator's log `log` has one more store than before.
+store_through_port() {
+  local window=$1 port=$2 log=$3 before
+  before=$(grep -c '"event":"store"' "$log" || true) # grep -c fails when it counts 0
+  click_in_window "$window" "${PORT_BOX[@]}"
+  xdotool key --clearmodifiers ctrl+a
+  xdotool type --delay 50 "$port"
+  click_in_window "$window" "${CONNECT_BOX[@]}"
+  sleep 1
+  click_in_window "$window" "${STORE_BUTTON[@]}"
+  for _ in $(seq 50); do
+    [ "$(grep -c '"event":"store"' "$log")" -gt "$before" ] && return 0
+    sleep 0.1
+  done
+  import -window root "$LOGS/installed-program.png" 2>/dev/null || true # only to explain a failure
+  return 1
+}
+
 test_installed_program() {
-  local setup=$1 prefix_dir="$WINEPREFIX/drive_c" window program status store_lines
+  local setup=$1 prefix_dir="$WINEPREFIX/drive_c" window program status network_port
   # Wine's desktop process picks its display driver when the server starts: restart the
   # server on a display, warm, as for the tests.
   wineserver -k 2>/dev/null || true
@@ -49,26 +70,19 @@ test_installed_program() {
   wine_quiet wine reg query "$UNINSTALL_KEY" /v UninstallString || fail "no uninstaller registered in Add/Remove Programs"
 
   kv58_log "Starting the installed program and storing the settings through $SIM_PORT"
-  store_lines=$(grep -c '"event":"store"' "$LOGS/sim.jsonl" || true) # grep -c fails when it counts 0
   (cd "$prefix_dir/$PRODUCT_DIR" && exec timeout 120 wine kv58-controller.exe </dev/null >"$LOGS/controller.log" 2>&1) &
   program=$!
   pids+=("$program")
   window=$(timeout 60 xdotool search --sync --onlyvisible --name "^$WINDOW_TITLE\$" | head -n1) || true
   [ -n "$window" ] || fail "the installed program showed no window titled \"$WINDOW_TITLE\""
 
-  click_in_window "$window" "${PORT_BOX[@]}"
-  xdotool key --clearmodifiers ctrl+a
-  xdotool type --delay 50 "$SIM_PORT"
-  click_in_window "$window" "${CONNECT_BOX[@]}"
-  sleep 1
-  click_in_window "$window" "${STORE_BUTTON[@]}"
-  for _ in $(seq 50); do
-    [ "$(grep -c '"event":"store"' "$LOGS/sim.jsonl")" -gt "$store_lines" ] && break
-    sleep 0.1
-  done
-  import -window root "$LOGS/installed-program.png" 2>/dev/null || true # only to explain a failure
-  [ "$(grep -c '"event":"store"' "$LOGS/sim.jsonl")" -gt "$store_lines" ] ||
+  store_through_port "$window" "$SIM_PORT" "$LOGS/sim.jsonl" ||
     fail "the simulator received no store command from the installed program (screenshot: $LOGS/installed-program.png)"
+  click_in_window "$window" "${CONNECT_BOX[@]}" # unticked: the port is closed
+  network_port=${KV58_TEST_NETWORK_PORTS%% *}
+  kv58_log "Storing the settings through $network_port (ser2net)"
+  store_through_port "$window" "$network_port" "$LOGS/network-sim1.jsonl" ||
+    fail "the simulator behind ser2net received no store command from the installed program (screenshot: $LOGS/installed-program.png)"
 
   xdotool key --window "$window" alt+F4
   status=0
@@ -85,5 +99,5 @@ test_installed_program() {
   [ ! -e "$prefix_dir/$PRODUCT_DIR" ] || fail "the uninstaller left $(find "$prefix_dir/$PRODUCT_DIR" | head -n5)"
   [ -z "$(find "$prefix_dir/ProgramData" -name "$SHORTCUT_NAME")" ] || fail "the uninstaller left the Start-menu shortcut"
   ! wine_quiet wine reg query "$UNINSTALL_KEY" || fail "the uninstaller left its Add/Remove Programs entry"
-  kv58_log "The installed program stored the settings through $SIM_PORT, ended with 0, and was uninstalled"
+  kv58_log "The installed program stored the settings through $SIM_PORT and $network_port, ended with 0, and was uninstalled"
 }
