@@ -131,27 +131,14 @@ private:
   pid_t pid_ = -1;
 };
 
-// A simulator on a pseudo-terminal of its own, linked as `name`; its terminal's path, or none.
-std::optional<std::string> StartSimulator(SimProcess& sim, const std::string& name,
-                                          const ScratchDir& config) {
-  if (!sim.Start({"--link", name}, config.Path())) {
-    return std::nullopt;
-  }
-  const std::string line = sim.ReadLine().value_or("");
-  if (!line.starts_with("pty /dev/pts/") || !sim.ReadLine().has_value()) {
-    return std::nullopt;
-  }
-  return line.substr(line.find(' ') + 1);
-}
-
 class Kv58NetworkTest : public ::testing::Test {
 protected:
   void SetUp() override {
     if (::access(kSer2net, X_OK) != 0) {
       GTEST_SKIP() << "ser2net is not installed (scripts/test installs it)";
     }
-    const auto rawPty = StartSimulator(rawSim, "COM7", config);
-    const auto telnetPty = StartSimulator(telnetSim, "COM8", config);
+    const auto rawPty = rawSim.StartLinked("COM7", config.Path());
+    const auto telnetPty = telnetSim.StartLinked("COM8", config.Path());
     ASSERT_TRUE(rawPty && telnetPty);
     server =
         std::make_unique<Ser2net>(config, std::vector<Ser2net::Line>{{false, *rawPty}, {true, *telnetPty}});
@@ -284,7 +271,7 @@ TEST(Kv58FleetTest, OneDisplayLostLeavesTheOtherSevenComplete) {
   std::vector<Ser2net::Line> lines;
   for (std::size_t i = 0; i < kDisplays; ++i) {
     sims.push_back(std::make_unique<SimProcess>());
-    const auto pty = StartSimulator(*sims.back(), "COM" + std::to_string(20 + i), config);
+    const auto pty = sims.back()->StartLinked("COM" + std::to_string(20 + i), config.Path());
     ASSERT_TRUE(pty.has_value());
     lines.push_back({true, *pty});
   }

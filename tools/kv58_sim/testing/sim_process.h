@@ -92,6 +92,19 @@ public:
     return failed == 0;
   }
 
+  // Starts on a pseudo-terminal of its own, linked as `name` (COM7 and the like); the
+  // terminal's path, or none.
+  [[nodiscard]] std::optional<std::string> StartLinked(const std::string& name, const fs::path& configHome) {
+    if (!Start({"--link", name}, configHome)) {
+      return std::nullopt;
+    }
+    const std::string line = ReadLine().value_or("");
+    if (!line.starts_with("pty /dev/pts/") || !ReadLine().has_value()) {
+      return std::nullopt;
+    }
+    return line.substr(line.find(' ') + 1);
+  }
+
   // The next whole line of output, or none when the deadline passes or the output ends.
   [[nodiscard]] std::optional<std::string> ReadLine() {
     const auto deadline = Clock::now() + kPatience;

@@ -1,0 +1,201 @@
+// kv58 over a slow link: a network namespace of the test's own whose loopback is shaped to
+// 4 kbit/s, socat in it as the device server in front of the simulator's terminal. A page
+// takes about 0.8 s to cross, so the display gets its pause only if the pause starts once the
+// server has the page, not once the kernel has taken it.
+
+#include <sched.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fstream>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/testing/scratch_dir.h"
+#include "protocol/text_upload.h"
+#include "tools/kv58/command_line.h"
+#include "tools/kv58/tests/program_run.h"
+#include "tools/kv58_sim/testing/sim_process.h"
+
+namespace kv58::cli {
+namespace {
+
+using kv58::testing::ScratchDir;
+using sim::test_support::SimProcess;
+
+constexpr const char* kIp = "/usr/sbin/ip";
+constexpr const char* kTc = "/usr/sbin/tc";
+constexpr const char* kSocat = "/usr/bin/socat";
+// The namespace is the test's own, so the port is free. 0FA1 is how /proc/net/tcp writes it.
+constexpr const char* kServerPort = "4001";
+constexpr const char* kListening = "0100007F:0FA1 00000000:0000 0A";
+// The text's last page, after three whole ones.
+constexpr std::size_t kLastPageBytes = 132;
+
+// A program started with its output discarded; ended by its process id at the latest when
+// the object goes.
+class Child {
+public:
+  explicit Child(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    for (const std::string& arg : args) {
+      argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+      pid_ = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+  }
+  ~Child() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGTERM);
+      (void)::waitpid(pid_, nullptr, 0);
+    }
+  }
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+
+  // Waits for the program to end; whether it exited 0.
+  bool Succeeded() {
+    int status = 0;
+    const bool ended = pid_ > 0 && ::waitpid(pid_, &status, 0) == pid_;
+    pid_ = -1;
+    return ended && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  }
+
+  [[nodiscard]] pid_t Pid() const { return pid_; }
+
+private:
+  pid_t pid_ = -1;
+};
+
+// The calling thread, and every program it starts, in a new network namespace for the
+// object's life; back in the one it came from afterwards.
+class OwnNetwork {
+public:
+  OwnNetwork() : home_(::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC)) {
+    if (home_ < 0 || ::unshare(CLONE_NEWNET) != 0) {
+      why = std::string("cannot make a network namespace (it takes root): ") + std::strerror(errno);
+    } else if (!Child({kIp, "link", "set", "lo", "up"}).Succeeded()) {
+      why = "cannot bring up the loopback of its network namespace";
+    } else if (!Child({kTc, "qdisc", "add", "dev", "lo", "root", "tbf", "rate", "4kbit", "burst", "400",
+                       "latency", "2s"})
+                    .Succeeded()) {
+      why = "tc cannot shape the loopback with tbf (no sch_tbf in this kernel?)";
+    }
+  }
+  ~OwnNetwork() {
+    if (home_ >= 0) {
+      (void)::setns(home_, CLONE_NEWNET);
+      ::close(home_);
+    }
+  }
+  OwnNetwork(const OwnNetwork&) = delete;
+  OwnNetwork& operator=(const OwnNetwork&) = delete;
+
+  std::string why; // empty when the shaped namespace is there
+
+private:
+  int home_;
+};
+
+// Whether `pid` listens on 127.0.0.1:kServerPort in its namespace, within a few seconds.
+bool Listening(pid_t pid) {
+  for (int attempt = 0; pid > 0 && attempt < 300; ++attempt) {
+    std::ifstream table("/proc/" + std::to_string(pid) + "/net/tcp");
+    std::ostringstream lines;
+    lines << table.rdbuf();
+    if (lines.str().find(kListening) != std::string::npos) {
+      return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+// Page starts and sizes from the simulator's "text 900 bytes, pages at 503, 2079 ms (256 + 644
+// bytes), end at 5213 ms: "..."" with the text it got; false for any other line.
+bool ParseText(const std::string& event, std::vector<int>& starts, std::vector<std::size_t>& sizes,
+               std::string& text) {
+  static const std::regex kText(R"re(text \d+ bytes, pages? at ([\d, ]+) ms \(([\d + ]+) bytes?\), )re"
+                                R"re(end at \d+ ms: "(.*)")re");
+  std::smatch match;
+  if (!std::regex_match(event, match, kText)) {
+    return false;
+  }
+  static const std::regex kNumber(R"(\d+)");
+  const std::string startList = match[1];
+  const std::string sizeList = match[2];
+  for (std::sregex_iterator it(startList.begin(), startList.end(), kNumber); it != std::sregex_iterator();
+       ++it) {
+    starts.push_back(std::stoi(it->str()));
+  }
+  for (std::sregex_iterator it(sizeList.begin(), sizeList.end(), kNumber); it != std::sregex_iterator();
+       ++it) {
+    sizes.push_back(std::stoul(it->str()));
+  }
+  text = match[3];
+  return true;
+}
+
+TEST(Kv58SlowLinkTest, EachPageReachesTheDisplayAFullPauseAfterTheOneBefore) {
+  for (const char* program : {kIp, kTc, kSocat}) {
+    if (::access(program, X_OK) != 0) {
+      GTEST_SKIP() << program << " is not installed (scripts/test installs it)";
+    }
+  }
+  ScratchDir config;
+  SimProcess sim; // outside the namespace: its terminal is a file, not the network
+  const auto pty = sim.StartLinked("COM9", config.Path());
+  ASSERT_TRUE(pty.has_value());
+  std::string text;
+  for (std::size_t i = 0; i < 3 * kPageBytes + kLastPageBytes; ++i) {
+    text += static_cast<char>('a' + i % 26);
+  }
+  const auto file = config.Write("text.txt", text);
+
+  const OwnNetwork network;
+  if (!network.why.empty()) {
+    GTEST_SKIP() << network.why;
+  }
+  Child server({kSocat, std::string("TCP-LISTEN:") + kServerPort + ",bind=127.0.0.1,reuseaddr",
+                "FILE:" + *pty + ",raw,echo=0"});
+  ASSERT_TRUE(Listening(server.Pid()));
+  const auto run = test_support::RunProgram(
+      {"--port", std::string("tcp://127.0.0.1:") + kServerPort, "-q", "send", file.string()}, config.Path());
+  ASSERT_TRUE(run.has_value());
+  EXPECT_EQ(run->status, kExitDone) << run->err;
+
+  EXPECT_EQ(sim.NextEvent(), "open");
+  const std::string event = sim.NextEvent();
+  std::vector<int> starts;
+  std::vector<std::size_t> sizes;
+  std::string got;
+  ASSERT_TRUE(ParseText(event, starts, sizes, got)) << event;
+  const std::string pages = event.substr(0, event.find(':')); // without the text
+  EXPECT_EQ(got, text) << "the whole text, in order";
+  // Pages run together or split apart at the display show as other sizes.
+  EXPECT_THAT(sizes, ::testing::ElementsAre(kPageBytes, kPageBytes, kPageBytes, kLastPageBytes)) << pages;
+  std::string gaps;
+  for (std::size_t i = 1; i < starts.size(); ++i) {
+    EXPECT_GE(starts[i] - starts[i - 1], static_cast<int>(kPagePauseMs))
+        << "before page " << i + 1 << ": " << pages;
+    gaps += (i > 1 ? ", " : "") + std::to_string(starts[i] - starts[i - 1]);
+  }
+  RecordProperty("page_gaps_ms", gaps);
+}
+
+} // namespace
+} // namespace kv58::cli
