@@ -5,9 +5,12 @@
 namespace kv58 {
 namespace {
 
-// A write without a time-out is still bounded by the negotiation step's time.
+// The port's time-out is the time the bytes may take on the display's line; the network adds
+// the server's acknowledgement, which a slow or distant link delays by more than a short
+// write's time-out (a 3-byte frame gets 130 ms). It gets the bound of a negotiation step.
 SteadyClock::time_point WriteDeadline(const COMMTIMEOUTS& timeouts, std::uint32_t count) {
-  return SteadyClock::now() + TotalWriteTimeout(timeouts, count).value_or(NetworkLine::kStepTimeout);
+  return SteadyClock::now() + TotalWriteTimeout(timeouts, count).value_or(std::chrono::milliseconds(0)) +
+         NetworkLine::kStepTimeout;
 }
 
 DCB DefaultDcb() {
