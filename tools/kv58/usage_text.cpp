@@ -58,8 +58,8 @@ Ports:
   rfc2217://HOST:PORT reaches a display behind a serial-to-Ethernet device server with
   Telnet COM-PORT-OPTION (RFC 2217), which also carries the line speed; tcp://HOST:PORT
   (or socket://) with raw bytes, where the server's own line settings apply. Neither has
-  any authentication or encryption: keep device servers on a private network. The Windows
-  build does not reach device servers itself yet: there, use the vendor's virtual COM driver.
+  any authentication or encryption: keep device servers on a private network. A vendor's
+  virtual COM driver needs nothing of kv58: use the COMn it gives.
 
 Many displays:
   With several displays, one line on a terminal shows how many are done, failed or in
