@@ -21,6 +21,7 @@
 #include "common/testing/scratch_dir.h"
 #include "tools/kv58/command_line.h"
 #include "tools/kv58/tests/program_run.h"
+#include "tools/kv58/tests/quiet_child.h"
 #include "tools/kv58_sim/testing/sim_process.h"
 
 namespace kv58::cli {
@@ -78,29 +79,15 @@ public:
                            ports.back(), "serialdev," + line.device);
     }
     const auto file = folder.Write("ser2net.yaml", config);
-    const std::string pidFile = (folder / "ser2net.pid").string();
-    const std::vector<std::string> args{kSer2net, "-n", "-d", "-u", "-c", file.string(), "-P", pidFile};
-    std::vector<char*> argv;
-    for (const auto& arg : args) {
-      argv.push_back(const_cast<char*>(arg.c_str()));
-    }
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    if (posix_spawn(&pid_, kSer2net, &actions, nullptr, argv.data(), environ) != 0) {
-      pid_ = -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
+    process_ = std::make_unique<test_support::QuietChild>(std::vector<std::string>{
+        kSer2net, "-n", "-d", "-u", "-c", file.string(), "-P", (folder / "ser2net.pid").string()});
   }
-  ~Ser2net() { Stop(SIGTERM); }
   Ser2net(const Ser2net&) = delete;
   Ser2net& operator=(const Ser2net&) = delete;
 
   // Whether it listens, judged by its probe port, within a few seconds.
   [[nodiscard]] bool Listening() const {
-    for (int attempt = 0; pid_ > 0 && attempt < 300; ++attempt) {
+    for (int attempt = 0; process_->Pid() > 0 && attempt < 300; ++attempt) {
       if (const int fd = Connect(probe_); fd >= 0) {
         ::close(fd);
         return true;
@@ -110,13 +97,7 @@ public:
     return false;
   }
 
-  void Stop(int signal) {
-    if (pid_ > 0) {
-      ::kill(pid_, signal);
-      (void)::waitpid(pid_, nullptr, 0);
-      pid_ = -1;
-    }
-  }
+  void Stop(int signal) { process_->Stop(signal); }
 
   std::vector<int> ports; // one a line, in the order given
 
@@ -128,7 +109,7 @@ private:
   }
 
   int probe_;
-  pid_t pid_ = -1;
+  std::unique_ptr<test_support::QuietChild> process_;
 };
 
 class Kv58NetworkTest : public ::testing::Test {

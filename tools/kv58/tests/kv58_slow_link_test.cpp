@@ -23,6 +23,7 @@
 #include "protocol/text_upload.h"
 #include "tools/kv58/command_line.h"
 #include "tools/kv58/tests/program_run.h"
+#include "tools/kv58/tests/quiet_child.h"
 #include "tools/kv58_sim/testing/sim_process.h"
 
 namespace kv58::cli {
@@ -30,6 +31,7 @@ namespace {
 
 using kv58::testing::ScratchDir;
 using sim::test_support::SimProcess;
+using test_support::QuietChild;
 
 constexpr const char* kIp = "/usr/sbin/ip";
 constexpr const char* kTc = "/usr/sbin/tc";
@@ -37,48 +39,6 @@ constexpr const char* kSocat = "/usr/bin/socat";
 // The namespace is the test's own, so the port is free. 0FA1 is how /proc/net/tcp writes it.
 constexpr const char* kServerPort = "4001";
 constexpr const char* kListening = "0100007F:0FA1 00000000:0000 0A";
-
-// A program started with its output discarded; ended by its process id at the latest when
-// the object goes.
-class Child {
-public:
-  explicit Child(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const std::string& arg : args) {
-      argv.push_back(const_cast<char*>(arg.c_str()));
-    }
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
-      pid_ = -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-  }
-  ~Child() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      (void)::waitpid(pid_, nullptr, 0);
-    }
-  }
-  Child(const Child&) = delete;
-  Child& operator=(const Child&) = delete;
-
-  // Waits for the program to end; whether it exited 0.
-  bool Succeeded() {
-    int status = 0;
-    const bool ended = pid_ > 0 && ::waitpid(pid_, &status, 0) == pid_;
-    pid_ = -1;
-    return ended && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  }
-
-  [[nodiscard]] pid_t Pid() const { return pid_; }
-
-private:
-  pid_t pid_ = -1;
-};
 
 // The calling thread, and every program it starts, in a new network namespace for the
 // object's life; back in the one it came from afterwards.
@@ -88,10 +48,10 @@ public:
       : home_(::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC)) {
     if (home_ < 0 || ::unshare(CLONE_NEWNET) != 0) {
       why = std::string("cannot make a network namespace (it takes root): ") + std::strerror(errno);
-    } else if (!Child({kIp, "link", "set", "lo", "up"}).Succeeded()) {
+    } else if (!QuietChild({kIp, "link", "set", "lo", "up"}).Succeeded()) {
       why = "cannot bring up the loopback of its network namespace";
-    } else if (!Child({kTc, "qdisc", "add", "dev", "lo", "root", "tbf", "rate", rate, "burst", "400",
-                       "latency", "2s"})
+    } else if (!QuietChild({kTc, "qdisc", "add", "dev", "lo", "root", "tbf", "rate", rate, "burst", "400",
+                            "latency", "2s"})
                     .Succeeded()) {
       why = "tc cannot shape the loopback with tbf (no sch_tbf in this kernel?)";
     }
@@ -191,8 +151,8 @@ TEST_P(Kv58SlowLinkTest, EachPageReachesTheDisplayAFullPauseAfterTheOneBefore) {
   if (!network.why.empty()) {
     GTEST_SKIP() << network.why;
   }
-  Child server({kSocat, std::string("TCP-LISTEN:") + kServerPort + ",bind=127.0.0.1,reuseaddr",
-                "FILE:" + *pty + ",raw,echo=0"});
+  QuietChild server({kSocat, std::string("TCP-LISTEN:") + kServerPort + ",bind=127.0.0.1,reuseaddr",
+                     "FILE:" + *pty + ",raw,echo=0"});
   ASSERT_TRUE(Listening(server.Pid()));
   const auto run = test_support::RunProgram(
       {"--port", std::string("tcp://127.0.0.1:") + kServerPort, "-q", "send", file.string()}, config.Path());
