@@ -4,6 +4,7 @@
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -19,14 +20,19 @@ namespace fs = std::filesystem;
 
 // Types the name into the prompt once it is open, then presses Return or clicks Cancel.
 // Whatever still asks for an answer after that (a "file not found" warning, say) is named in
-// `left` and closed, so a prompt that insists fails the test rather than hanging it.
+// `left` and closed, so a prompt that insists fails the test rather than hanging it. The
+// answered prompt itself gets a second to close: under Wine its file model may still be
+// asking the system about its drives.
 std::unique_ptr<QTimer> AnswerPrompt(const QString& name, bool accept, QStringList& left) {
+  constexpr int kPollsToClose = 50;
   auto poll = std::make_unique<QTimer>();
-  QObject::connect(poll.get(), &QTimer::timeout, [=, &left, answered = false]() mutable {
+  auto onPoll = [=, &left, answered = false, prompt = QPointer<QWidget>(),
+                 pollsLeft = kPollsToClose]() mutable {
     QWidget* modal = QApplication::activeModalWidget();
     auto* dialog = qobject_cast<QFileDialog*>(modal);
     if (!answered && dialog != nullptr) {
       answered = true;
+      prompt = dialog;
       auto* nameField = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
       nameField->setText(name);
       // Queued, so that a box the answer opens finds this poll free to close it.
@@ -42,11 +48,14 @@ std::unique_ptr<QTimer> AnswerPrompt(const QString& name, bool accept, QStringLi
           },
           Qt::QueuedConnection);
     } else if (answered && modal != nullptr) {
+      if (modal == prompt && --pollsLeft > 0) {
+        return; // the answered prompt, still closing
+      }
       left << modal->metaObject()->className();
-
       modal->close();
     }
-  });
+  };
+  QObject::connect(poll.get(), &QTimer::timeout, onPoll);
   poll->start(20);
   return poll;
 }
