@@ -187,8 +187,11 @@ std::uint32_t NetworkLine::Write(std::string_view bytes, SteadyClock::time_point
   }
   const std::string wire =
       port_.mode == NetworkPort::Mode::Rfc2217 ? telnet::EscapeData(bytes) : std::string(bytes);
-  if (flowSuspended_ || !alive_ || !stream_->SendAll(wire, deadline)) {
-    alive_ = alive_ && !flowSuspended_ && SteadyClock::now() < deadline;
+  if (!alive_ || flowSuspended_) {
+    return 0; // gone, or still held back by the server at the deadline: a time-out, not a loss
+  }
+  if (!stream_->SendAll(wire, deadline)) {
+    alive_ = SteadyClock::now() >= deadline; // failing before the deadline, the connection is gone
     return 0;
   }
   return ServerTookEverything(deadline) ? static_cast<std::uint32_t>(bytes.size()) : 0;

@@ -33,8 +33,8 @@ struct DisplayResult {
 };
 
 struct FleetRun {
-  // Serves one display: its steps, with its own report and errors going to `out` and `err`,
-  // and its upload's seconds left told through `secondsLeft`.
+  // Serves one display: its steps, with what they print going to `out`, and its upload's
+  // seconds left told through `secondsLeft`.
   std::function<DisplayResult(const Display& display, std::ostream& out,
                               const std::function<void(std::size_t seconds)>& secondsLeft)>
       serve;

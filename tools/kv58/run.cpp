@@ -128,7 +128,7 @@ int SendSteps(const Request& request, const std::string& portName, const std::ve
   StepRunner runner(StepContext{line.port, line.pause, portName, console.out, console.err,
                                 request.quiet || line.dryRun,
                                 console.errIsTerminal && !request.quiet && !line.dryRun, monitor,
-                                [&console] { return StopSignal(console) != 0; }});
+                                [&console] { return StopSignal(console) != 0; }, hooks.secondsLeft});
   for (std::size_t i = 0; i < request.steps.size(); ++i) {
     const Step& step = request.steps[i];
     if (step.kind == Step::Kind::Monitor && line.dryRun) {

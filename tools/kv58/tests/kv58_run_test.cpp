@@ -1,12 +1,14 @@
 // kv58 run whole, in-process, on a recording driver: what each command line puts on the
 // line and in which order, and which command lines are refused before anything is opened.
 
+#include <chrono>
 #include <csignal>
 #include <functional>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "protocol/tests/protocol_test_support.h"
@@ -31,7 +33,8 @@ protected:
   std::istringstream in;
   std::optional<std::string> portVariable;
   bool errIsTerminal = false;
-  std::function<int()> stopSignal; // none: nobody interrupts
+  std::function<int()> stopSignal;         // none: nobody interrupts
+  std::chrono::milliseconds pauseTakes{0}; // how long each recorded pause really waits
 
   int Run(std::vector<std::string_view> args) {
     Console console{out,
@@ -45,7 +48,10 @@ protected:
                     [] { return true; },
                     stopSignal};
     Machine machine{driver, [this] { return std::make_unique<ForwardingSource>(ports); },
-                    driver.RecordingPause()};
+                    [this, record = driver.RecordingPause()](std::uint32_t milliseconds) {
+                      record(milliseconds);
+                      std::this_thread::sleep_for(pauseTakes);
+                    }};
     return RunKv58(args, console, machine);
   }
 
@@ -172,6 +178,16 @@ TEST_F(Kv58RunTest, FleetReportsEveryDisplayInTheOrderGiven) {
             kExitDeviceError);
   EXPECT_THAT(out.str(), ::testing::MatchesRegex("COM7: done\nCOM6: not reachable: .*\nCOM5: done\n"));
   EXPECT_EQ(Line(), "FF 08 FF 08");
+}
+
+// The fleet's line counts down while a display's text goes out, as a single display's bar does.
+TEST_F(Kv58RunTest, FleetProgressLineCountsTheSecondsLeftOnATerminal) {
+  errIsTerminal = true;
+  pauseTakes = std::chrono::milliseconds(300); // the line is redrawn every 200 ms
+  in.str(std::string(600, 'x'));
+  ASSERT_EQ(Run({"--port", "COM5", "--port", "COM6", "send", "-"}), kExitDone);
+  EXPECT_THAT(err.str(),
+              ::testing::ContainsRegex("2 displays: [01] done, 0 failed, 1 in progress, [1-3] s left"));
 }
 
 TEST_F(Kv58RunTest, ProgressBarCountsPagesOnATerminal) {
