@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <charconv>
 #include <utility>
+
+#include "common/int_parse.h"
 
 namespace kv58 {
 namespace {
@@ -39,14 +40,8 @@ bool IsIpv6Char(char c) { return std::isxdigit(static_cast<unsigned char>(c)) !=
 
 // 1 to 65535 in decimal, digits only.
 std::optional<std::uint16_t> PortNumber(std::string_view digits) {
-  unsigned value = 0;
-  const char* end = digits.data() + digits.size();
-  const auto [stop, error] = std::from_chars(digits.data(), end, value);
-  if (digits.empty() || digits.front() == '+' || error != std::errc() || stop != end || value == 0 ||
-      value > 65535) {
-    return std::nullopt;
-  }
-  return static_cast<std::uint16_t>(value);
+  const auto value = WholeDecimal<std::uint16_t>(digits);
+  return value == 0 ? std::nullopt : value;
 }
 
 // "host:port" or "[v6]:port": the host and the port's digits.

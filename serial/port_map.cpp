@@ -1,9 +1,10 @@
 #include "serial/port_map.h"
 
 #include <array>
-#include <charconv>
 #include <cstdlib>
 #include <system_error>
+
+#include "common/int_parse.h"
 
 namespace kv58 {
 namespace {
@@ -63,12 +64,7 @@ std::optional<std::int32_t> PortNumberOfName(std::string_view portName) {
   if (!IsCanonicalNumber(digits)) {
     return std::nullopt;
   }
-  std::int32_t number = 0;
-  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
-  if (error != std::errc{} || end != digits.data() + digits.size()) {
-    return std::nullopt; // out of range
-  }
-  return number;
+  return WholeDecimal<std::int32_t>(digits); // none when out of range
 }
 
 std::string PortNameOfNumber(std::int32_t number) { return std::string(kPrefix) + std::to_string(number); }

@@ -49,5 +49,15 @@ TEST(ToIntOrDefault, ReturnsTheGivenFallback) {
   EXPECT_EQ(ToIntOrDefault("abc", 0), 0);
 }
 
+// Digits and nothing else, within the type: what the command lines and port names take.
+TEST(WholeDecimal, TakesOnlyTheWholeTextWithinTheType) {
+  EXPECT_EQ(WholeDecimal<std::int32_t>("-12"), -12);
+  EXPECT_EQ(WholeDecimal<std::uint16_t>("65535"), 65535);
+  for (const std::string_view refused : {"", "+4", " 4", "4 ", "4x", "0x10", "65536", "-1"}) {
+    EXPECT_EQ(WholeDecimal<std::uint16_t>(refused), std::nullopt) << '"' << refused << '"';
+  }
+  EXPECT_EQ(WholeDecimal<std::int32_t>("2147483648"), std::nullopt);
+}
+
 } // namespace
 } // namespace kv58

@@ -2,7 +2,6 @@
 
 #include <CLI/CLI.hpp>
 #include <cctype>
-#include <charconv>
 #include <functional>
 #include <memory>
 #include <utility>
@@ -31,20 +30,9 @@ std::string RangeText(std::int32_t lowest, std::int32_t highest) {
 
 [[noreturn]] void Refuse(const std::string& message) { throw CLI::ValidationError(message); }
 
-// A decimal whole number and nothing else; none for "", "4x", "+4", or one out of range.
-std::optional<std::int32_t> WholeNumber(std::string_view text) {
-  std::int32_t value = 0;
-  const char* end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, value);
-  if (text.empty() || error != std::errc() || stop != end) {
-    return std::nullopt;
-  }
-  return value;
-}
-
 std::int32_t NumberInRange(std::string_view command, std::string_view what, const std::string& text,
                            std::int32_t lowest, std::int32_t highest) {
-  const auto value = WholeNumber(text);
+  const auto value = WholeDecimal<std::int32_t>(text);
   if (!value || *value < lowest || *value > highest) {
     Refuse(std::string(command) + ": " + std::string(what) + " is a whole number from " +
            RangeText(lowest, highest) + ", not \"" + text + "\"");
@@ -171,7 +159,7 @@ void DescribeOptions(CLI::App& app, Request& request) {
   app.add_option_function<std::string>(
          "--jobs",
          [&request](const std::string& text) {
-           const auto jobs = WholeNumber(text);
+           const auto jobs = WholeDecimal<std::int32_t>(text);
            if (!jobs || *jobs < 1) {
              Refuse("--jobs takes how many displays to serve at once, a whole number from 1, not \"" + text +
                     "\"");

@@ -1,10 +1,10 @@
 #include "tools/kv58_sim/sim_options.h"
 
 #include <CLI/CLI.hpp>
-#include <charconv>
 #include <functional>
 #include <vector>
 
+#include "common/int_parse.h"
 #include "tools/common/parse_error_text.h"
 
 namespace kv58::sim {
@@ -13,11 +13,8 @@ namespace {
 constexpr Millis kLongestWaitMs = 24LL * 60 * 60 * 1000;
 
 std::optional<Millis> ParseMillis(std::string_view text, Millis minimum) {
-  Millis value = 0;
-  const char* end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, value);
-  if (text.empty() || text.front() == '-' || text.front() == '+' || error != std::errc() || stop != end ||
-      value < minimum || value > kLongestWaitMs) {
+  const auto value = text.starts_with('-') ? std::nullopt : WholeDecimal<Millis>(text);
+  if (!value || *value < minimum || *value > kLongestWaitMs) {
     return std::nullopt;
   }
   return value;
