@@ -282,12 +282,8 @@ std::vector<std::string> LanguageTable::LanguageNames() const {
   if (RowCount() == 0) {
     return {};
   }
-  std::vector<std::string> names;
-  CellReader cells(RowText(0));
-  for (std::string_view cell; cells.Next(cell);) {
-    names.emplace_back(cell);
-  }
-  return names;
+  const LANGstring names = Row(0);
+  return {names.Cells.begin(), names.Cells.end()};
 }
 
 } // namespace kv58
