@@ -46,7 +46,7 @@ void Reader::Feed(std::string_view bytes, std::string& data, std::vector<Command
         data += byte; // a doubled 0xFF is one data byte
         state_ = State::Data;
       } else if (IsNegotiationVerb(value) || value == kSb) {
-        pending_ = Command{value, 0, {}, false};
+        pending_ = Command{value, 0, {}};
         state_ = value == kSb ? State::SbOption : State::Verb;
       } else {
         state_ = State::Data; // NOP, GA, AYT and the like carry nothing for us
@@ -85,8 +85,6 @@ void Reader::Feed(std::string_view bytes, std::string& data, std::vector<Command
 void Reader::TakeSubnegotiationByte(char byte) {
   if (pending_.payload.size() < kMaxPayloadBytes) {
     pending_.payload += byte;
-  } else {
-    pending_.truncated = true;
   }
 }
 

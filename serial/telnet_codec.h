@@ -37,8 +37,8 @@ inline constexpr std::uint8_t kComPortOption = 44;
 struct Command {
   std::uint8_t verb = 0; // kWill, kWont, kDo, kDont, or kSb for a subnegotiation
   std::uint8_t option = 0;
-  std::string payload;    // kSb only: the bytes between the option and IAC SE, un-doubled
-  bool truncated = false; // kSb only: the payload was longer than kMaxPayloadBytes and was cut
+  std::string payload; // kSb only: the bytes between the option and IAC SE, un-doubled, cut
+                       // after kMaxPayloadBytes
 };
 
 class Reader {
