@@ -17,8 +17,6 @@
 #include <utility>
 
 #include "serial/line_settings_posix.h"
-#include "serial/network_serial_driver.h"
-#include "serial/socket_stream.h"
 #if defined(__linux__)
 #include "serial/custom_rate_linux.h"
 #endif
@@ -420,16 +418,6 @@ std::uint32_t PosixSerialDriver::DrainOrDiscard(int fd, Clock::time_point deadli
     }
     std::this_thread::sleep_for(std::min<Clock::duration>(kPollInterval, deadline - Clock::now()));
   }
-}
-
-std::unique_ptr<SerialDriver> NewSystemSerialDriver() {
-  return std::make_unique<RoutingSerialDriver>(std::make_unique<PosixSerialDriver>(),
-                                               std::make_unique<NetworkSerialDriver>(ConnectSocket));
-}
-
-SerialDriver& SystemSerialDriver() {
-  static const std::unique_ptr<SerialDriver> driver = NewSystemSerialDriver();
-  return *driver;
 }
 
 } // namespace kv58

@@ -1,7 +1,5 @@
 #include "serial/serial_driver_win32.h"
 
-#include "serial/network_serial_driver.h"
-#include "serial/socket_stream.h"
 #include "serial/system_message_win32.h"
 
 // After our own headers: <windows.h> defines NOPARITY and its kin as macros, which would
@@ -198,16 +196,6 @@ bool Win32SerialDriver::WriteFile(PortHandle handle, const void* buffer, std::ui
   const bool ok = ::WriteFile(ToWin32(handle), buffer, count, &done, nullptr) != FALSE;
   written = done;
   return ok;
-}
-
-std::unique_ptr<SerialDriver> NewSystemSerialDriver() {
-  return std::make_unique<RoutingSerialDriver>(std::make_unique<Win32SerialDriver>(),
-                                               std::make_unique<NetworkSerialDriver>(ConnectSocket));
-}
-
-SerialDriver& SystemSerialDriver() {
-  static const std::unique_ptr<SerialDriver> driver = NewSystemSerialDriver();
-  return *driver;
 }
 
 } // namespace kv58
