@@ -182,6 +182,7 @@ bool NetworkLine::ApplyLineSettings(std::uint32_t baudRate, std::string& note) {
 }
 
 std::uint32_t NetworkLine::Write(std::string_view bytes, SteadyClock::time_point deadline) {
+  (void)Pump(SteadyClock::now()); // a FLOWCONTROL-SUSPEND may be waiting unread
   while (flowSuspended_ && alive_ && SteadyClock::now() < deadline) {
     (void)Pump(deadline); // the server asked for a pause in sending
   }
