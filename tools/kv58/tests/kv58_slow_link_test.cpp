@@ -171,9 +171,13 @@ TEST_P(Kv58SlowLinkTest, EachPageReachesTheDisplayAFullPauseAfterTheOneBefore) {
   std::vector<std::size_t> expectedSizes(link.wholePages, kPageBytes);
   expectedSizes.push_back(link.lastPageBytes);
   EXPECT_EQ(sizes, expectedSizes) << pages;
+  // kv58 pauses from the server's acknowledgement, which the kernel gives on receipt; socat and
+  // the simulator may then take a few ms longer to pass on one page than the next on a busy
+  // machine (seen: 996 ms). A pause that starts at the send is some 300 ms short here.
+  constexpr int kForwardingJitterMs = 50;
   std::string gaps;
   for (std::size_t i = 1; i < starts.size(); ++i) {
-    EXPECT_GE(starts[i] - starts[i - 1], static_cast<int>(kPagePauseMs))
+    EXPECT_GE(starts[i] - starts[i - 1], static_cast<int>(kPagePauseMs) - kForwardingJitterMs)
         << "before page " << i + 1 << ": " << pages;
     gaps += (i > 1 ? ", " : "") + std::to_string(starts[i] - starts[i - 1]);
   }
