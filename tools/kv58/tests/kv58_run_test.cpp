@@ -183,11 +183,10 @@ TEST_F(Kv58RunTest, FleetReportsEveryDisplayInTheOrderGiven) {
 // The fleet's line counts down while a display's text goes out, as a single display's bar does.
 TEST_F(Kv58RunTest, FleetProgressLineCountsTheSecondsLeftOnATerminal) {
   errIsTerminal = true;
-  pauseTakes = std::chrono::milliseconds(300); // the line is redrawn every 200 ms
+  pauseTakes = std::chrono::milliseconds(400); // each count stands for two redraws of the line
   in.str(std::string(600, 'x'));
   ASSERT_EQ(Run({"--port", "COM5", "--port", "COM6", "send", "-"}), kExitDone);
-  EXPECT_THAT(err.str(),
-              ::testing::ContainsRegex("2 displays: [01] done, 0 failed, 1 in progress, [1-3] s left"));
+  EXPECT_THAT(err.str(), HasSubstr(" failed, 1 in progress, 2 s left"));
 }
 
 TEST_F(Kv58RunTest, ProgressBarCountsPagesOnATerminal) {
