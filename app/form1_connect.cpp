@@ -8,7 +8,6 @@
 #include "common/int_parse.h"
 #include "protocol/device_port.h"
 #include "protocol/line_settings.h"
-#include "serial/network_port.h"
 
 namespace kv58 {
 namespace {
@@ -30,11 +29,11 @@ void TForm1::CheckBoxConnectClick() {
   const std::string speedText = ToBytes(ComboBoxSpeed->currentText());
   // Whichever step failed, the log says that the port did not open. A device server's reason
   // (no answer, the wrong mode, in use) comes first; a local port's failure keeps its one line.
-  const auto failedStep = OpenDevicePort(ComPort, portText, ToIntOrDefault(speedText, kFallbackBaudRate));
-  const bool connected = !failedStep;
-  if (failedStep == OpenStep::Open && ComPort.LastOpenFailure().kind == OpenFailure::Kind::Other &&
-      ParseNetworkPort(portText)) {
-    DebugMemo.Log(ComPort.LastOpenFailure().systemText);
+  const OpenStep step = OpenDevicePort(ComPort, portText, ToIntOrDefault(speedText, kFallbackBaudRate));
+  const bool connected = step == OpenStep::Ready;
+  const auto& portName = ComPort.GetPortName();
+  if (step == OpenStep::Open && portName && portName->IsNetwork()) {
+    DebugMemo.Log(ComPort.LastOpenFailure().detail);
   }
   if (connected) {
     DebugMemo.Clear();

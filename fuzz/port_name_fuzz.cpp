@@ -1,21 +1,22 @@
-// Port names as typed into the port box, given to --port or KV58_PORT: every parser takes
-// any text, and a network name that parses is written back as one that parses the same.
+// Port names as typed into the port box, given to --port, KV58_PORT or a ports file: the
+// parser takes any text under either rule, and a name that parses is written back as one
+// that parses to the same port.
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
 
-#include "serial/network_port.h"
-#include "tools/kv58/command_line.h"
+#include "serial/port_name.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
-  const std::string_view name(reinterpret_cast<const char*>(bytes), size);
-  (void)kv58::cli::PortName(name);
-  if (const auto port = kv58::ParseNetworkPort(name)) {
-    const auto again = kv58::ParseNetworkPort(kv58::NetworkPortName(*port));
-    if (!again || again->mode != port->mode || again->host != port->host || again->port != port->port) {
-      std::abort();
+  const std::string_view text(reinterpret_cast<const char*>(bytes), size);
+  for (const auto rule : {kv58::PortNameRule::PortBox, kv58::PortNameRule::Strict}) {
+    if (const auto name = kv58::ParsePortName(text, rule)) {
+      const auto again = kv58::ParsePortName(name->Canonical(), rule);
+      if (!again || !(*again == *name)) {
+        std::abort();
+      }
     }
   }
   return 0;

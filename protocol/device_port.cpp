@@ -4,10 +4,10 @@
 
 namespace kv58 {
 
-std::optional<OpenStep> OpenDevicePort(TCOMSocket& port, std::string_view name, std::int32_t baudRate) {
-  if (!port.SetPortName(name)) {
-    return OpenStep::PortName;
-  }
+namespace {
+
+// The steps after the name: the open, the settings, the queues and the time-outs.
+OpenStep OpenNamedPort(TCOMSocket& port, std::int32_t baudRate) {
   if (!port.Open()) {
     return OpenStep::Open;
   }
@@ -21,7 +21,23 @@ std::optional<OpenStep> OpenDevicePort(TCOMSocket& port, std::string_view name, 
   if (!port.WriteQueueSizes() || !port.WriteTimeouts() || !port.ReadSettings()) {
     return OpenStep::QueuesAndTimeouts;
   }
-  return std::nullopt;
+  return OpenStep::Ready;
+}
+
+} // namespace
+
+OpenStep OpenDevicePort(TCOMSocket& port, std::string_view name, std::int32_t baudRate) {
+  if (!port.SetPortName(name)) {
+    return OpenStep::PortName;
+  }
+  return OpenNamedPort(port, baudRate);
+}
+
+OpenStep OpenDevicePort(TCOMSocket& port, const PortName& name, std::int32_t baudRate) {
+  if (!port.SetPortName(name)) {
+    return OpenStep::PortName;
+  }
+  return OpenNamedPort(port, baudRate);
 }
 
 } // namespace kv58

@@ -4,14 +4,15 @@
 // end. Each face words a failure its own way; this says which step it was.
 
 #include <cstdint>
-#include <optional>
 #include <string_view>
 
 #include "serial/com_socket.h"
 
 namespace kv58 {
 
+// How far the opening got: Ready, or the step that failed.
 enum class OpenStep {
+  Ready,             // the port is open and set up for the display
   PortName,          // the name is no "COM" and number
   Open,              // the port did not open; TCOMSocket::LastOpenFailure says why
   ReadSettings,      // its settings cannot be read: most likely it is no serial port
@@ -19,10 +20,11 @@ enum class OpenStep {
   QueuesAndTimeouts, // it refused the queue sizes or the time-outs, or the settings could not be read back
 };
 
-// Opens `name` and sets it up for the display at `baudRate`; nothing is sent. The step that
-// failed, or none when the port is ready. A failed open may leave the port open: the caller
+// Opens `name` and sets it up for the display at `baudRate`; nothing is sent. Ready, or the
+// step that failed. A failed open may leave the port open: the caller
 // closes it, as it would after any failure.
-[[nodiscard]] std::optional<OpenStep> OpenDevicePort(TCOMSocket& port, std::string_view name,
-                                                     std::int32_t baudRate);
+[[nodiscard]] OpenStep OpenDevicePort(TCOMSocket& port, std::string_view name, std::int32_t baudRate);
+// The same for a name read already (serial/port_name.h).
+[[nodiscard]] OpenStep OpenDevicePort(TCOMSocket& port, const PortName& name, std::int32_t baudRate);
 
 } // namespace kv58

@@ -3,9 +3,6 @@
 #include <algorithm>
 #include <string>
 
-#include "common/int_parse.h"
-#include "serial/network_port.h"
-
 namespace kv58 {
 
 TCOMSocket::TCOMSocket(SerialDriver& driver) : driver_(driver) {}
@@ -21,22 +18,28 @@ bool TCOMSocket::SetPortName(std::string_view name) {
   if (IsOpen()) {
     return false;
   }
-  if (const auto network = ParseNetworkPort(name)) {
-    PortNumber = 0;
-    NetworkName = NetworkPortName(*network);
-    return true;
+  if (const auto parsed = ParsePortName(name, PortNameRule::PortBox)) {
+    return SetPortName(*parsed);
   }
-  if (!name.starts_with(prefix)) {
+  if (name.starts_with(prefix)) {
+    PortNumber = 0; // "COM" and no number the port box takes, such as COMX or COM0
+    Name.reset();
+  }
+  return false;
+}
+
+bool TCOMSocket::SetPortName(const PortName& name) {
+  if (IsOpen()) {
     return false;
   }
-  NetworkName.clear();
-  PortNumber = ToIntOrDefault(name.substr(prefix.size()), 0);
-  return PortNumber != 0;
+  PortNumber = name.ComNumber();
+  Name = name;
+  return true;
 }
 
 bool TCOMSocket::Open() {
   (void)Close();
-  const std::string path = NetworkName.empty() ? "COM" + std::to_string(PortNumber) : NetworkName;
+  const std::string path = Name ? Name->Canonical() : "COM" + std::to_string(PortNumber);
   Handle = driver_.CreateFileA(path);
   return IsOpen();
 }

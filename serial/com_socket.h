@@ -5,10 +5,12 @@
 // logs nothing; callers decide what a failure means.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "serial/comm_records.h"
+#include "serial/port_name.h"
 #include "serial/serial_driver.h"
 
 namespace kv58 {
@@ -21,9 +23,11 @@ public:
   TCOMSocket& operator=(const TCOMSocket&) = delete;
 
   [[nodiscard]] bool IsOpen() const { return Handle != 0; }
-  // Takes n out of "COM" followed by n, or a network port name (rfc2217://, tcp://, see
-  // serial/network_port.h); refused while open, or without the capital "COM".
+  // Takes n out of "COM" followed by n, or a network port name (rfc2217://, tcp://), by the
+  // port box's rule (serial/port_name.h); refused while open, or without the capital "COM".
   [[nodiscard]] bool SetPortName(std::string_view name);
+  // The same for a name read already, by any rule.
+  [[nodiscard]] bool SetPortName(const PortName& name);
   // Closes, then opens "COM" followed by PortNumber, or the network port.
   [[nodiscard]] bool Open();
   // Why the last Open failed, as the driver tells it.
@@ -50,6 +54,8 @@ public:
 
   [[nodiscard]] PortHandle GetHandle() const { return Handle; }
   [[nodiscard]] std::int32_t GetPortNumber() const { return PortNumber; }
+  // The port the last accepted SetPortName named; none before one.
+  [[nodiscard]] const std::optional<PortName>& GetPortName() const { return Name; }
   [[nodiscard]] const COMSTAT& GetStatus() const { return Status; }
 
   // Filled by the owner between ReadSettings and the Write... calls.
@@ -63,8 +69,8 @@ private:
 
   SerialDriver& driver_;
   PortHandle Handle = 0;
-  std::int32_t PortNumber = 0;
-  std::string NetworkName; // empty for a COM port
+  std::int32_t PortNumber = 0; // 0 for a network port
+  std::optional<PortName> Name;
   COMSTAT Status;
 };
 

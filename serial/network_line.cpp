@@ -1,8 +1,9 @@
 #include "serial/network_line.h"
 
-#include <array>
 #include <thread>
 #include <utility>
+
+#include "serial/com_port_option.h"
 
 namespace kv58 {
 namespace {
@@ -18,39 +19,6 @@ constexpr auto kAfterNegotiationWait = 50ms;
 // How long the connection stays open after the last bytes, for the server to pass them on.
 constexpr auto kLingerBeforeClose = 100ms;
 
-// RFC 2217 commands as the client sends them; the server answers each with code + 100.
-enum ComPortCommand : std::uint8_t {
-  kSetBaudRate = 1,
-  kSetDataSize = 2,
-  kSetParity = 3,
-  kSetStopSize = 4,
-  kSetControl = 5,
-  kFlowControlSuspend = 8,
-  kFlowControlResume = 9,
-};
-constexpr std::uint8_t kServerAnswer = 100;
-constexpr std::uint8_t kParityNone = 1;
-constexpr std::uint8_t kOneStopBit = 1;
-constexpr std::uint8_t kNoFlowControl = 1;
-
-std::string ComPortCommandBytes(std::uint8_t command, std::string_view value) {
-  return telnet::Subnegotiation(telnet::kComPortOption,
-                                std::string(1, static_cast<char>(command)) + std::string(value));
-}
-
-std::string BigEndian(std::uint32_t value) {
-  return {static_cast<char>(value >> 24), static_cast<char>(value >> 16), static_cast<char>(value >> 8),
-          static_cast<char>(value)};
-}
-
-std::uint32_t FromBigEndian(std::string_view bytes) {
-  std::uint32_t value = 0;
-  for (const char byte : bytes.substr(0, 4)) {
-    value = (value << 8) | static_cast<std::uint8_t>(byte);
-  }
-  return value;
-}
-
 bool LooksLikeTelnet(std::string_view bytes) {
   return bytes.size() >= 2 && static_cast<std::uint8_t>(bytes[0]) == telnet::kIac &&
          static_cast<std::uint8_t>(bytes[1]) >= telnet::kSb;
@@ -62,35 +30,44 @@ NetworkLine::NetworkLine(NetworkPort port, std::unique_ptr<ByteStream> stream)
     : port_(std::move(port)), stream_(std::move(stream)) {}
 
 std::unique_ptr<NetworkLine> NetworkLine::Open(const NetworkPort& port, const StreamConnector& connect,
-                                               std::string& error) {
-  std::string reason;
-  auto stream = connect(port, kStepTimeout, reason);
+                                               OpenFailure& failure) {
+  auto stream = connect(port, kStepTimeout, failure);
   if (!stream) {
-    error = "cannot connect to " + HostAndPort(port) + ": " + reason;
+    failure.detail = "cannot connect to " + HostAndPort(port) + ": " + failure.detail;
     return nullptr;
   }
   std::unique_ptr<NetworkLine> line(new NetworkLine(port, std::move(stream)));
   const bool ready =
-      port.mode == NetworkPort::Mode::Rfc2217 ? line->Negotiate(error) : line->CheckRawServer(error);
+      port.mode == NetworkPort::Mode::Rfc2217 ? line->Negotiate(failure) : line->CheckRawServer(failure);
   return ready ? std::move(line) : nullptr;
 }
 
 std::string NetworkLine::Where() const { return HostAndPort(port_); }
 
-bool NetworkLine::CheckRawServer(std::string& error) {
+bool NetworkLine::CheckRawServer(OpenFailure& failure) {
   (void)Pump(SteadyClock::now() + kRawGreetingWait);
   if (LooksLikeTelnet(received_)) {
-    error = Where() + " speaks Telnet: it is an RFC 2217 port, so use rfc2217://" + Where();
+    failure = {OpenFailure::Kind::WrongMode,
+               Where() + " speaks Telnet: it is an RFC 2217 port, so use rfc2217://" + Where()};
     return false;
   }
-  if (received_.starts_with(kInUseText) || !alive_) {
-    error = InUseOrClosed();
+  if (ServerSaidInUse() || !alive_) {
+    failure = InUseOrClosed();
     return false;
   }
   return true;
 }
 
-bool NetworkLine::Negotiate(std::string& error) {
+bool NetworkLine::WaitForStep(const std::function<bool()>& done) {
+  const auto deadline = SteadyClock::now() + kStepTimeout;
+  while (!done() && alive_ && !sawRawData_ && SteadyClock::now() < deadline) {
+    (void)Pump(deadline);
+  }
+  return done();
+}
+
+bool NetworkLine::Negotiate(OpenFailure& failure) {
+  using Kind = OpenFailure::Kind;
   const std::string offer = telnet::OptionCommand(telnet::kWill, telnet::kComPortOption) +
                             telnet::OptionCommand(telnet::kWill, telnet::kBinary) +
                             telnet::OptionCommand(telnet::kDo, telnet::kBinary) +
@@ -100,52 +77,56 @@ bool NetworkLine::Negotiate(std::string& error) {
            {telnet::kDo, telnet::kBinary},
            {telnet::kDo, telnet::kSuppressGoAhead}};
   if (!stream_->SendAll(offer, SteadyClock::now() + kStepTimeout)) {
-    error = "cannot send WILL COM-PORT-OPTION to " + Where();
+    failure = {Kind::Lost, "cannot send WILL COM-PORT-OPTION to " + Where()};
     return false;
   }
-  const auto waitFor = [this](const std::function<bool()>& done) {
-    const auto deadline = SteadyClock::now() + kStepTimeout;
-    while (!done() && alive_ && !sawRawData_ && SteadyClock::now() < deadline) {
-      (void)Pump(deadline);
-    }
-    return done();
-  };
-  const bool comPortAnswered = waitFor([this] { return comPortAccepted_ || comPortRefused_; });
+  const bool comPortAnswered = WaitForStep([this] { return comPortAccepted_ || comPortRefused_; });
   if (sawRawData_) {
-    error = received_.starts_with(kInUseText)
-                ? InUseOrClosed()
-                : Where() + " answers without Telnet: it looks like a raw TCP port, so use tcp://" + Where();
+    failure = ServerSaidInUse()
+                  ? InUseOrClosed()
+                  : OpenFailure{Kind::WrongMode, Where() +
+                                                     " answers without Telnet: it looks like a raw TCP "
+                                                     "port, so use tcp://" +
+                                                     Where()};
     return false;
   }
   if (!comPortAnswered) {
-    error = alive_ ? "no answer to WILL COM-PORT-OPTION from " + Where() +
-                         " within 3 s (a raw TCP port stays silent: then use tcp://" + Where() + ")"
-                   : Where() + " closed the connection during the Telnet negotiation";
+    failure = alive_
+                  ? OpenFailure{Kind::NoAnswer, "no answer to WILL COM-PORT-OPTION from " + Where() +
+                                                    " within " + SecondsText(kStepTimeout) +
+                                                    " (a raw TCP port stays silent: then use tcp://" +
+                                                    Where() + ")"}
+                  : OpenFailure{Kind::Lost, Where() + " closed the connection during the Telnet negotiation"};
     return false;
   }
   if (comPortRefused_) {
-    error = Where() + " refuses COM-PORT-OPTION (RFC 2217): it cannot take the line settings";
+    failure = {Kind::Unsupported,
+               Where() + " refuses COM-PORT-OPTION (RFC 2217): it cannot take the line settings"};
     return false;
   }
-  if (!waitFor([this] { return (binaryToServer_ && binaryFromServer_) || binaryRefused_; }) ||
+  if (!WaitForStep([this] { return (binaryToServer_ && binaryFromServer_) || binaryRefused_; }) ||
       binaryRefused_) {
-    error = Where() + " does not agree to BINARY both ways, which the display's bytes need (0x0D would "
-                      "lose the 0x00 after it)";
+    failure = {Kind::Unsupported, Where() + " does not agree to BINARY both ways, which the display's bytes "
+                                            "need (0x0D would lose the 0x00 after it)"};
     return false;
   }
   // A server whose port is taken may still negotiate, then say so and close.
   (void)Pump(SteadyClock::now() + kAfterNegotiationWait);
-  if (received_.starts_with(kInUseText) || !alive_) {
-    error = InUseOrClosed();
+  if (ServerSaidInUse() || !alive_) {
+    failure = InUseOrClosed();
     return false;
   }
   return true;
 }
 
-std::string NetworkLine::InUseOrClosed() const {
-  return received_.starts_with(kInUseText)
-             ? Where() + " is in use by another client (the server said \"" + std::string(kInUseText) + "\")"
-             : Where() + " closed the connection";
+bool NetworkLine::ServerSaidInUse() const { return received_.starts_with(kInUseText); }
+
+OpenFailure NetworkLine::InUseOrClosed() const {
+  if (ServerSaidInUse()) {
+    return {OpenFailure::Kind::InUse,
+            Where() + " is in use by another client (the server said \"" + std::string(kInUseText) + "\")"};
+  }
+  return {OpenFailure::Kind::Lost, Where() + " closed the connection"};
 }
 
 bool NetworkLine::ApplyLineSettings(std::uint32_t baudRate, std::string& note) {
@@ -155,12 +136,7 @@ bool NetworkLine::ApplyLineSettings(std::uint32_t baudRate, std::string& note) {
     return true;
   }
   baudAnswer_.reset();
-  const std::string settings =
-      ComPortCommandBytes(kSetBaudRate, BigEndian(baudRate)) +
-      ComPortCommandBytes(kSetDataSize, std::string(1, '\x08')) +
-      ComPortCommandBytes(kSetParity, std::string(1, static_cast<char>(kParityNone))) +
-      ComPortCommandBytes(kSetStopSize, std::string(1, static_cast<char>(kOneStopBit))) +
-      ComPortCommandBytes(kSetControl, std::string(1, static_cast<char>(kNoFlowControl)));
+  const std::string settings = rfc2217::DisplayLineSettings(baudRate);
   const auto deadline = SteadyClock::now() + kStepTimeout;
   if (!stream_->SendAll(settings, deadline)) {
     alive_ = false;
@@ -171,7 +147,7 @@ bool NetworkLine::ApplyLineSettings(std::uint32_t baudRate, std::string& note) {
     (void)Pump(deadline);
   }
   if (!baudAnswer_) {
-    note = "no answer to SET-BAUDRATE from " + Where() + " within 3 s";
+    note = "no answer to SET-BAUDRATE from " + Where() + " within " + SecondsText(kStepTimeout);
     return false;
   }
   if (*baudAnswer_ != baudRate) {
@@ -206,7 +182,7 @@ bool NetworkLine::ServerTookEverything(SteadyClock::time_point deadline) {
   // the rate, it has taken every byte sent before it. This holds on every system, also where
   // the socket cannot tell what the peer has acknowledged.
   baudAnswer_.reset();
-  if (!stream_->SendAll(ComPortCommandBytes(kSetBaudRate, BigEndian(0)), deadline)) {
+  if (!stream_->SendAll(rfc2217::SetBaudRate(0), deadline)) {
     return false;
   }
   while (!baudAnswer_ && Pump(deadline) && SteadyClock::now() < deadline) {
@@ -293,8 +269,8 @@ void NetworkLine::Answer(const telnet::Command& command) {
     binaryRefused_ = binaryRefused_ || option == kBinary;
     break;
   case kSb:
-    if (option == kComPortOption && !command.payload.empty()) {
-      TakeComPortAnswer(command.payload);
+    if (option == kComPortOption) {
+      TakeServerNotice(rfc2217::ReadServerPayload(command.payload));
     }
     break;
   default:
@@ -302,18 +278,21 @@ void NetworkLine::Answer(const telnet::Command& command) {
   }
 }
 
-void NetworkLine::TakeComPortAnswer(std::string_view payload) {
-  const auto code = static_cast<std::uint8_t>(payload.front());
-  const std::uint8_t command = code >= kServerAnswer ? static_cast<std::uint8_t>(code - kServerAnswer) : code;
-  if (command == kSetBaudRate && code >= kServerAnswer && payload.size() >= 5) {
-    baudAnswer_ = FromBigEndian(payload.substr(1));
-  } else if (command == kFlowControlSuspend) {
+void NetworkLine::TakeServerNotice(const rfc2217::ServerNotice& notice) {
+  using Kind = rfc2217::ServerNotice::Kind;
+  switch (notice.kind) {
+  case Kind::BaudRate:
+    baudAnswer_ = notice.baudRate;
+    break;
+  case Kind::SuspendFlow:
     flowSuspended_ = true;
-  } else if (command == kFlowControlResume) {
+    break;
+  case Kind::ResumeFlow:
     flowSuspended_ = false;
+    break;
+  case Kind::Other:
+    break;
   }
-  // Line and modem state notices (106, 107), asked or not, and the other answers carry
-  // nothing the display's protocol needs.
 }
 
 } // namespace kv58

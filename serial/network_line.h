@@ -1,7 +1,8 @@
 #pragma once
 // A display behind a serial-to-Ethernet device server, as a serial line: the TCP connection
 // to the server, and for rfc2217:// the Telnet COM-PORT-OPTION on it, which carries the line
-// settings. The connection itself comes through a ByteStream (POSIX sockets or Winsock).
+// settings. The connection itself comes through a ByteStream (serial/byte_stream.h); the
+// Telnet bytes come from serial/telnet_codec.h, the RFC 2217 payloads from com_port_option.h.
 //
 // Every wait is bounded: each negotiation step by kStepTimeout, a write by its deadline. A
 // write returns only once the server has taken the bytes, so the device's pauses start when
@@ -17,47 +18,26 @@
 #include <string_view>
 #include <utility>
 
+#include "serial/byte_stream.h"
+#include "serial/com_port_option.h"
 #include "serial/network_port.h"
+#include "serial/open_failure.h"
 #include "serial/telnet_codec.h"
 
 namespace kv58 {
 
-using SteadyClock = std::chrono::steady_clock;
-
-class ByteStream {
-public:
-  virtual ~ByteStream() = default;
-  // Sends all of `bytes` by `deadline`; false on a failed or closed connection, or at the deadline.
-  [[nodiscard]] virtual bool SendAll(std::string_view bytes, SteadyClock::time_point deadline) = 0;
-  // Appends what has arrived, waiting for something until `deadline` (a past one: no wait).
-  // False once the peer has closed the connection or it failed.
-  [[nodiscard]] virtual bool Receive(std::string& into, SteadyClock::time_point deadline) = 0;
-  // Waits until the peer has acknowledged every byte sent; false at the deadline. A system
-  // that cannot tell answers true at once.
-  [[nodiscard]] virtual bool WaitAcknowledged(SteadyClock::time_point deadline) = 0;
-
-protected:
-  ByteStream() = default;
-  ByteStream(const ByteStream&) = default;
-  ByteStream& operator=(const ByteStream&) = default;
-};
-
-// Connects to the port's host within `timeout`: the stream, or none with the reason in `error`.
-using StreamConnector = std::function<std::unique_ptr<ByteStream>(
-    const NetworkPort& port, std::chrono::milliseconds timeout, std::string& error)>;
-
 class NetworkLine {
 public:
-  static constexpr std::chrono::milliseconds kStepTimeout{3000};
+  static constexpr std::chrono::milliseconds kStepTimeout = kNetworkStepTimeout;
   // The display's bytes kept until read; a server that sends more than this between two reads
   // loses the oldest, as a serial driver's full input queue would.
   static constexpr std::size_t kMaxReceivedBytes = 64 * 1024;
 
   // Connects and, for RFC 2217, agrees on COM-PORT-OPTION and BINARY both ways. None, with
-  // the reason in words (naming the step and the host), when that fails, or when the server
-  // is found to speak the other mode or to be in use by another client.
-  [[nodiscard]] static std::unique_ptr<NetworkLine> Open(const NetworkPort& port,
-                                                         const StreamConnector& connect, std::string& error);
+  // the kind in `failure` and the step and the host in its detail, when that fails, or when
+  // the server is found to speak the other mode or to be in use by another client.
+  [[nodiscard]] static std::unique_ptr<NetworkLine>
+  Open(const NetworkPort& port, const StreamConnector& connect, OpenFailure& failure);
 
   // RFC 2217: SET-BAUDRATE `baudRate`, 8 data bits, no parity, one stop bit, no flow control,
   // waiting for the server's answer to the rate. `note` says what the server holds when it
@@ -81,8 +61,10 @@ public:
 private:
   NetworkLine(NetworkPort port, std::unique_ptr<ByteStream> stream);
 
-  [[nodiscard]] bool Negotiate(std::string& error);
-  [[nodiscard]] bool CheckRawServer(std::string& error);
+  [[nodiscard]] bool Negotiate(OpenFailure& failure);
+  [[nodiscard]] bool CheckRawServer(OpenFailure& failure);
+  // Takes in what arrives until `done`, the connection is gone, raw data came, or a step's bound.
+  [[nodiscard]] bool WaitForStep(const std::function<bool()>& done);
   // Waits until the server has taken every byte sent, by `deadline`: on RFC 2217 by the
   // answer to a query of the rate, on raw TCP by the socket's acknowledgement.
   [[nodiscard]] bool ServerTookEverything(SteadyClock::time_point deadline);
@@ -90,9 +72,10 @@ private:
   [[nodiscard]] bool Pump(SteadyClock::time_point deadline);
   void Take(std::string_view bytes);
   void Answer(const telnet::Command& command);
-  void TakeComPortAnswer(std::string_view payload);
+  void TakeServerNotice(const rfc2217::ServerNotice& notice);
   [[nodiscard]] std::string Where() const;
-  [[nodiscard]] std::string InUseOrClosed() const;
+  [[nodiscard]] bool ServerSaidInUse() const;
+  [[nodiscard]] OpenFailure InUseOrClosed() const;
 
   NetworkPort port_;
   std::unique_ptr<ByteStream> stream_;

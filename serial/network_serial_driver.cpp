@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "serial/port_name.h"
+
 namespace kv58 {
 namespace {
 
@@ -31,15 +33,13 @@ NetworkSerialDriver::OpenLine* NetworkSerialDriver::Find(PortHandle handle) {
 }
 
 PortHandle NetworkSerialDriver::CreateFileA(std::string_view portName) {
-  const auto port = ParseNetworkPort(portName);
-  if (!port) {
+  const auto name = ParsePortName(portName, PortNameRule::Strict);
+  if (!name || !name->IsNetwork()) {
     lastOpenFailure_ = OpenFailure{OpenFailure::Kind::NoSuchPort, {}};
     return 0;
   }
-  std::string error;
-  auto line = NetworkLine::Open(*port, connect_, error);
+  auto line = NetworkLine::Open(name->Network(), connect_, lastOpenFailure_);
   if (!line) {
-    lastOpenFailure_ = OpenFailure{OpenFailure::Kind::Other, error};
     return 0;
   }
   lastOpenFailure_ = OpenFailure{};
@@ -135,75 +135,6 @@ bool NetworkSerialDriver::WriteFile(PortHandle handle, const void* buffer, std::
 std::string NetworkSerialDriver::LineSettingsNote(PortHandle handle) const {
   const auto found = lines_.find(handle);
   return found == lines_.end() ? std::string() : found->second.lineSettingsNote;
-}
-
-// ---- the router -----------------------------------------------------------------------
-
-const RoutingSerialDriver::Route* RoutingSerialDriver::Find(PortHandle handle) const {
-  const auto found = routes_.find(handle);
-  return found == routes_.end() ? nullptr : &found->second;
-}
-
-PortHandle RoutingSerialDriver::CreateFileA(std::string_view portName) {
-  lastDriver_ = ParseNetworkPort(portName) ? network_.get() : local_.get();
-  const PortHandle inner = lastDriver_->CreateFileA(portName);
-  if (inner == 0) {
-    return 0;
-  }
-  const PortHandle handle = nextHandle_++;
-  routes_[handle] = Route{lastDriver_, inner};
-  return handle;
-}
-
-bool RoutingSerialDriver::CloseHandle(PortHandle handle) {
-  const Route* route = Find(handle);
-  if (route == nullptr || !route->driver->CloseHandle(route->inner)) {
-    return false;
-  }
-  routes_.erase(handle);
-  return true;
-}
-
-bool RoutingSerialDriver::GetCommState(PortHandle handle, DCB& dcb) {
-  const Route* route = Find(handle);
-  return route != nullptr && route->driver->GetCommState(route->inner, dcb);
-}
-
-bool RoutingSerialDriver::SetCommState(PortHandle handle, const DCB& dcb) {
-  const Route* route = Find(handle);
-  return route != nullptr && route->driver->SetCommState(route->inner, dcb);
-}
-
-bool RoutingSerialDriver::SetCommTimeouts(PortHandle handle, const COMMTIMEOUTS& timeouts) {
-  const Route* route = Find(handle);
-  return route != nullptr && route->driver->SetCommTimeouts(route->inner, timeouts);
-}
-
-bool RoutingSerialDriver::SetupComm(PortHandle handle, std::uint32_t inQueue, std::uint32_t outQueue) {
-  const Route* route = Find(handle);
-  return route != nullptr && route->driver->SetupComm(route->inner, inQueue, outQueue);
-}
-
-bool RoutingSerialDriver::ClearCommError(PortHandle handle, std::uint32_t& errors, COMSTAT& status) {
-  const Route* route = Find(handle);
-  return route != nullptr && route->driver->ClearCommError(route->inner, errors, status);
-}
-
-bool RoutingSerialDriver::ReadFile(PortHandle handle, void* buffer, std::uint32_t count,
-                                   std::uint32_t& read) {
-  const Route* route = Find(handle);
-  return route != nullptr && route->driver->ReadFile(route->inner, buffer, count, read);
-}
-
-bool RoutingSerialDriver::WriteFile(PortHandle handle, const void* buffer, std::uint32_t count,
-                                    std::uint32_t& written) {
-  const Route* route = Find(handle);
-  return route != nullptr && route->driver->WriteFile(route->inner, buffer, count, written);
-}
-
-std::string RoutingSerialDriver::LineSettingsNote(PortHandle handle) const {
-  const Route* route = Find(handle);
-  return route == nullptr ? std::string() : route->driver->LineSettingsNote(route->inner);
 }
 
 } // namespace kv58

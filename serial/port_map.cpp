@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <system_error>
 
-#include "common/int_parse.h"
+#include "serial/port_name.h"
 
 namespace kv58 {
 namespace {
@@ -14,11 +14,6 @@ constexpr std::int32_t kPortsPerFamily = 32;
 constexpr std::array<std::string_view, 4> kDeviceFamilies = {"ttyS", "ttyUSB", "ttyACM", "ttyAMA"};
 
 bool IsAbsolute(const char* value) { return value != nullptr && value[0] == '/'; }
-
-bool IsCanonicalNumber(std::string_view digits) {
-  return !digits.empty() && digits.front() >= '1' && digits.front() <= '9' &&
-         digits.find_first_not_of("0123456789") == std::string_view::npos;
-}
 
 // The map's entry for a name already known to be a port name.
 std::optional<std::filesystem::path> MapEntry(std::string_view portName, const PortLocations& locations) {
@@ -57,14 +52,12 @@ PortLocations DefaultPortLocations() {
 }
 
 std::optional<std::int32_t> PortNumberOfName(std::string_view portName) {
-  if (!portName.starts_with(kPrefix)) {
+  // Only the spelling the program writes names a device or a map entry: COM5, not COM05.
+  const auto name = ParsePortName(portName, PortNameRule::Strict);
+  if (!name || name->IsNetwork() || name->Canonical() != portName) {
     return std::nullopt;
   }
-  const auto digits = portName.substr(kPrefix.size());
-  if (!IsCanonicalNumber(digits)) {
-    return std::nullopt;
-  }
-  return WholeDecimal<std::int32_t>(digits); // none when out of range
+  return name->ComNumber();
 }
 
 std::string PortNameOfNumber(std::int32_t number) { return std::string(kPrefix) + std::to_string(number); }

@@ -10,27 +10,12 @@
 #include <string_view>
 
 #include "serial/comm_records.h"
+#include "serial/open_failure.h"
 
 namespace kv58 {
 
 // An open port. 0 is never a valid handle: it means "closed" to the channel.
 using PortHandle = std::uintptr_t;
-
-// Why the last CreateFileA gave no handle, in terms both platforms share. A driver keeps it
-// as Windows keeps its last error, so the reason never depends on what ran in between.
-struct OpenFailure {
-  enum class Kind {
-    None,         // the last open succeeded
-    NoSuchPort,   // the name maps to no device
-    Missing,      // the device it maps to is not there
-    InUse,        // another program holds the port
-    AccessDenied, // the user may not open it
-    NotSerial,    // it is no serial port
-    Other,        // see systemText
-  };
-  Kind kind = Kind::None;
-  std::string systemText; // the system's own words, for Other
-};
 
 class SerialDriver {
 public:

@@ -24,23 +24,27 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Unacknowledged data older than this ends the connection with an error.
-constexpr unsigned kUserTimeoutMs = 4000;
-
 int MillisUntil(SteadyClock::time_point deadline) {
   const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
   return static_cast<int>(std::clamp<std::int64_t>(left, 0, INT_MAX));
 }
 
-// Waits for `events` on `fd` until the deadline; false when it passed or poll failed.
-bool WaitFor(int fd, short events, SteadyClock::time_point deadline) {
+enum class Wait { Ready, Failed, TimedOut };
+
+// Waits until `fd` can be read (or written, when `forWriting`) or has failed, by the deadline.
+Wait WaitFor(int fd, bool forWriting, SteadyClock::time_point deadline) {
   for (;;) {
-    pollfd watch{fd, events, 0};
+    pollfd watch{fd, static_cast<short>(forWriting ? POLLOUT : POLLIN), 0};
     const int ready = ::poll(&watch, 1, MillisUntil(deadline));
     if (ready < 0 && errno == EINTR) {
       continue;
     }
-    return ready > 0;
+    if (ready == 0) {
+      return Wait::TimedOut;
+    }
+    // A peer that closed is readable: recv tells it. POLLERR alone is a failure.
+    const bool failed = ready < 0 || (watch.revents & (POLLIN | POLLOUT)) == 0;
+    return failed ? Wait::Failed : Wait::Ready;
   }
 }
 
@@ -59,7 +63,7 @@ public:
       } else if (sent < 0 && errno == EINTR) {
         continue;
       } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-        if (!WaitFor(fd_, POLLOUT, deadline)) {
+        if (WaitFor(fd_, true, deadline) != Wait::Ready) {
           return false;
         }
       } else {
@@ -70,15 +74,20 @@ public:
   }
 
   bool Receive(std::string& into, SteadyClock::time_point deadline) override {
-    if (!WaitFor(fd_, POLLIN, deadline)) {
+    switch (WaitFor(fd_, false, deadline)) {
+    case Wait::TimedOut:
       return true; // nothing came: still open as far as anyone can tell
+    case Wait::Failed:
+      return false;
+    case Wait::Ready:
+      break;
     }
-    std::array<char, 4096> buffer{};
+    std::array<char, kMaxChunkBytes> buffer{};
     for (;;) {
       const ssize_t got = ::recv(fd_, buffer.data(), buffer.size(), 0);
       if (got > 0) {
         into.append(buffer.data(), static_cast<std::size_t>(got));
-        continue;
+        return true;
       }
       if (got < 0 && errno == EINTR) {
         continue;
@@ -109,6 +118,38 @@ private:
   int fd_;
 };
 
+OpenFailure::Kind KindOfConnectError(int error) {
+  switch (error) {
+  case ECONNREFUSED:
+    return OpenFailure::Kind::Refused;
+  case ETIMEDOUT:
+  case EHOSTUNREACH:
+  case ENETUNREACH:
+    return OpenFailure::Kind::NoAnswer;
+  case EMFILE:
+  case ENFILE:
+    return OpenFailure::Kind::TooManyOpenFiles;
+  default:
+    return OpenFailure::Kind::Other;
+  }
+}
+
+OpenFailure::Kind KindOfLookUpError(int error) {
+  switch (error) {
+  case EAI_NONAME:
+  case EAI_AGAIN:
+  case EAI_FAIL:
+#if defined(EAI_NODATA)
+  case EAI_NODATA:
+#endif
+    return OpenFailure::Kind::NameNotFound;
+  case EAI_SYSTEM:
+    return KindOfConnectError(errno);
+  default:
+    return OpenFailure::Kind::Other;
+  }
+}
+
 int ConnectedWithin(const addrinfo& address, SteadyClock::time_point deadline, int& error) {
   const int fd =
       ::socket(address.ai_family, address.ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, address.ai_protocol);
@@ -123,7 +164,7 @@ int ConnectedWithin(const addrinfo& address, SteadyClock::time_point deadline, i
   }
   int result = ETIMEDOUT;
   socklen_t length = sizeof result;
-  if (WaitFor(fd, POLLOUT, deadline)) {
+  if (WaitFor(fd, true, deadline) != Wait::TimedOut) {
     (void)::getsockopt(fd, SOL_SOCKET, SO_ERROR, &result, &length);
   }
   if (result != 0) {
@@ -134,7 +175,7 @@ int ConnectedWithin(const addrinfo& address, SteadyClock::time_point deadline, i
   const int on = 1;
   (void)::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 #if defined(__linux__)
-  const unsigned userTimeout = kUserTimeoutMs;
+  const auto userTimeout = static_cast<unsigned>(kDeadLinkTimeout.count());
   (void)::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout, sizeof userTimeout);
 #endif
   return fd;
@@ -143,7 +184,7 @@ int ConnectedWithin(const addrinfo& address, SteadyClock::time_point deadline, i
 } // namespace
 
 std::unique_ptr<ByteStream> ConnectSocket(const NetworkPort& port, std::chrono::milliseconds timeout,
-                                          std::string& error) {
+                                          OpenFailure& failure) {
   const auto deadline = SteadyClock::now() + timeout;
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
@@ -152,7 +193,9 @@ std::unique_ptr<ByteStream> ConnectSocket(const NetworkPort& port, std::chrono::
   addrinfo* found = nullptr;
   const std::string service = std::to_string(port.port);
   if (const int failed = ::getaddrinfo(port.host.c_str(), service.c_str(), &hints, &found); failed != 0) {
-    error = ::gai_strerror(failed);
+    const int systemError = errno;
+    failure = OpenFailure{KindOfLookUpError(failed),
+                          failed == EAI_SYSTEM ? std::strerror(systemError) : ::gai_strerror(failed)};
     return nullptr;
   }
   int lastError = ECONNREFUSED;
@@ -162,8 +205,9 @@ std::unique_ptr<ByteStream> ConnectSocket(const NetworkPort& port, std::chrono::
   }
   ::freeaddrinfo(found);
   if (fd < 0) {
-    error = lastError == ETIMEDOUT ? "no answer within " + std::to_string(timeout.count() / 1000) + " s"
-                                   : std::strerror(lastError);
+    failure = OpenFailure{KindOfConnectError(lastError), lastError == ETIMEDOUT
+                                                             ? "no answer within " + SecondsText(timeout)
+                                                             : std::strerror(lastError)};
     return nullptr;
   }
   return std::make_unique<PosixSocketStream>(fd);

@@ -17,17 +17,17 @@ namespace {
 // Winsock's TCP_MAXRT (ws2ipdef.h of the Windows SDK; mingw-w64 does not name it): how many
 // seconds unacknowledged data may wait before the connection ends with an error.
 constexpr int kTcpMaxRetransmitOption = 5;
-constexpr DWORD kMaxRetransmitSeconds = 4;
 
 // Winsock is started once for the process and left running to its end: connections are
 // opened from several threads when kv58 updates a fleet.
-bool WinsockStarted(std::string& error) {
+bool WinsockStarted(OpenFailure& failure) {
   static const int started = [] {
     WSADATA data{};
     return ::WSAStartup(MAKEWORD(2, 2), &data);
   }();
   if (started != 0) {
-    error = "Winsock does not start: " + SystemMessage(static_cast<std::uint32_t>(started));
+    failure = OpenFailure{OpenFailure::Kind::Other,
+                          "Winsock does not start: " + SystemMessage(static_cast<std::uint32_t>(started))};
   }
   return started == 0;
 }
@@ -91,15 +91,13 @@ public:
     case Wait::Ready:
       break;
     }
-    std::array<char, 4096> buffer{};
-    for (;;) {
-      const int got = ::recv(socket_, buffer.data(), static_cast<int>(buffer.size()), 0);
-      if (got > 0) {
-        into.append(buffer.data(), static_cast<std::size_t>(got));
-        continue;
-      }
-      return got == SOCKET_ERROR && ::WSAGetLastError() == WSAEWOULDBLOCK; // 0: the peer closed
+    std::array<char, kMaxChunkBytes> buffer{};
+    const int got = ::recv(socket_, buffer.data(), static_cast<int>(buffer.size()), 0);
+    if (got > 0) {
+      into.append(buffer.data(), static_cast<std::size_t>(got));
+      return true;
     }
+    return got == SOCKET_ERROR && ::WSAGetLastError() == WSAEWOULDBLOCK; // 0: the peer closed
   }
 
   // Winsock tells no count of unacknowledged bytes that would hold here; an RFC 2217 line
@@ -109,6 +107,34 @@ public:
 private:
   SOCKET socket_;
 };
+
+OpenFailure::Kind KindOfConnectError(int error) {
+  switch (error) {
+  case WSAECONNREFUSED:
+    return OpenFailure::Kind::Refused;
+  case WSAETIMEDOUT:
+  case WSAEHOSTUNREACH:
+  case WSAENETUNREACH:
+    return OpenFailure::Kind::NoAnswer;
+  case WSAEMFILE:
+  case WSAENOBUFS:
+    return OpenFailure::Kind::TooManyOpenFiles;
+  default:
+    return OpenFailure::Kind::Other;
+  }
+}
+
+OpenFailure::Kind KindOfLookUpError(int error) {
+  switch (error) {
+  case WSAHOST_NOT_FOUND:
+  case WSATRY_AGAIN:
+  case WSANO_RECOVERY:
+  case WSANO_DATA:
+    return OpenFailure::Kind::NameNotFound;
+  default:
+    return KindOfConnectError(error);
+  }
+}
 
 SOCKET ConnectedWithin(const addrinfo& address, SteadyClock::time_point deadline, int& error) {
   const SOCKET socket = ::socket(address.ai_family, address.ai_socktype, address.ai_protocol);
@@ -144,7 +170,8 @@ SOCKET ConnectedWithin(const addrinfo& address, SteadyClock::time_point deadline
   }
   const BOOL on = TRUE;
   (void)::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
-  const DWORD maxRetransmit = kMaxRetransmitSeconds;
+  const auto maxRetransmit =
+      static_cast<DWORD>(std::chrono::duration_cast<std::chrono::seconds>(kDeadLinkTimeout).count());
   (void)::setsockopt(socket, IPPROTO_TCP, kTcpMaxRetransmitOption,
                      reinterpret_cast<const char*>(&maxRetransmit), sizeof maxRetransmit);
   return socket;
@@ -153,8 +180,8 @@ SOCKET ConnectedWithin(const addrinfo& address, SteadyClock::time_point deadline
 } // namespace
 
 std::unique_ptr<ByteStream> ConnectSocket(const NetworkPort& port, std::chrono::milliseconds timeout,
-                                          std::string& error) {
-  if (!WinsockStarted(error)) {
+                                          OpenFailure& failure) {
+  if (!WinsockStarted(failure)) {
     return nullptr;
   }
   const auto deadline = SteadyClock::now() + timeout;
@@ -166,7 +193,7 @@ std::unique_ptr<ByteStream> ConnectSocket(const NetworkPort& port, std::chrono::
   addrinfo* found = nullptr;
   const std::string service = std::to_string(port.port);
   if (const int failed = ::getaddrinfo(port.host.c_str(), service.c_str(), &hints, &found); failed != 0) {
-    error = SystemMessage(static_cast<std::uint32_t>(failed));
+    failure = OpenFailure{KindOfLookUpError(failed), SystemMessage(static_cast<std::uint32_t>(failed))};
     return nullptr;
   }
   int lastError = WSAECONNREFUSED;
@@ -177,8 +204,9 @@ std::unique_ptr<ByteStream> ConnectSocket(const NetworkPort& port, std::chrono::
   }
   ::freeaddrinfo(found);
   if (socket == INVALID_SOCKET) {
-    error = lastError == WSAETIMEDOUT ? "no answer within " + std::to_string(timeout.count() / 1000) + " s"
-                                      : SystemMessage(static_cast<std::uint32_t>(lastError));
+    failure = OpenFailure{KindOfConnectError(lastError),
+                          lastError == WSAETIMEDOUT ? "no answer within " + SecondsText(timeout)
+                                                    : SystemMessage(static_cast<std::uint32_t>(lastError))};
     return nullptr;
   }
   return std::make_unique<WinsockStream>(socket);

@@ -2,6 +2,7 @@
 // behind a device server, one router in front of both.
 
 #include "serial/network_serial_driver.h"
+#include "serial/routing_serial_driver.h"
 #include "serial/socket_stream.h"
 #if defined(_WIN32)
 #include "serial/serial_driver_win32.h"

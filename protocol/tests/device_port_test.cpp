@@ -21,7 +21,7 @@ struct OpenCase {
   const char* label;
   std::string portName;
   std::string failingCall;
-  std::optional<OpenStep> step;
+  OpenStep step;
   std::vector<std::string> calls;
 };
 
@@ -46,7 +46,7 @@ const std::vector<std::string> kWholeSequence{"CreateFileA", "GetCommState",    
 
 INSTANTIATE_TEST_SUITE_P(
     EachStep, OpenDevicePortTest,
-    ::testing::Values(OpenCase{"ready", "COM3", "", std::nullopt, kWholeSequence},
+    ::testing::Values(OpenCase{"ready", "COM3", "", OpenStep::Ready, kWholeSequence},
                       OpenCase{"no port name", "LPT1", "", OpenStep::PortName, {}},
                       OpenCase{"not opened", "COM3", "CreateFileA", OpenStep::Open, {"CreateFileA"}},
                       OpenCase{"settings unreadable",
@@ -79,7 +79,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(OpenDevicePortTest, WritesTheDisplaysLineSettingsAtTheChosenRate) {
   ScriptedWriteDriver driver;
   TCOMSocket port(driver);
-  ASSERT_FALSE(OpenDevicePort(port, "COM3", 19200));
+  ASSERT_EQ(OpenDevicePort(port, "COM3", 19200), OpenStep::Ready);
   ASSERT_TRUE(driver.lastDcb.has_value());
   EXPECT_EQ(driver.lastDcb->BaudRate, 19200u);
   EXPECT_EQ(driver.lastDcb->ByteSize, 8);

@@ -1,63 +1,161 @@
-// The RFC 2217 line against a scripted device server: what it does when the server holds
-// back the display's bytes with FLOWCONTROL-SUSPEND.
-
-#include <gtest/gtest.h>
+// The network line's policy against a scripted device server: what each kind of server makes
+// of the opening, and how writes fare when the server holds the display's bytes back.
 
 #include "serial/network_line.h"
+
+#include <gtest/gtest.h>
+#include <thread>
 
 namespace kv58 {
 namespace {
 
 using namespace std::chrono_literals;
 using namespace std::string_literals;
+using Kind = OpenFailure::Kind;
 
 const std::string kAgreed = "\xFF\xFD\x2C\xFF\xFB\x00\xFF\xFD\x00"s; // DO COM-PORT, WILL and DO BINARY
 const std::string kRateQueryStart = "\xFF\xFA\x2C\x01";
 const std::string kRateAnswer = "\xFF\xFA\x2C\x65\x00\x00\x25\x80\xFF\xF0"s;
 const std::string kSuspend = "\xFF\xFA\x2C\x6C\xFF\xF0";
 const std::string kResume = "\xFF\xFA\x2C\x6D\xFF\xF0";
+const std::string kInUse = "Port already in use\r\n";
 
-// Answers the negotiation at once and every query of the rate; says what the test gives it.
+// Gives the client what the test scripted, then waits as a quiet socket would; answers every
+// query of the rate unless told not to.
 class ScriptedServer final : public ByteStream {
 public:
   bool SendAll(std::string_view bytes, SteadyClock::time_point /*deadline*/) override {
     fromClient.append(bytes);
-    if (bytes.starts_with(kRateQueryStart)) {
+    if (answersRate && bytes.starts_with(kRateQueryStart)) {
       toClient += kRateAnswer;
     }
     return true;
   }
-  bool Receive(std::string& into, SteadyClock::time_point /*deadline*/) override {
-    into += toClient;
-    toClient.clear();
+  bool Receive(std::string& into, SteadyClock::time_point deadline) override {
+    if (toClient.empty()) {
+      if (closesWhenDrained) {
+        return false;
+      }
+      std::this_thread::sleep_until(deadline);
+      return true;
+    }
+    const std::size_t count = std::min(toClient.size(), kMaxChunkBytes);
+    into += toClient.substr(0, count);
+    toClient.erase(0, count);
     return true;
   }
   bool WaitAcknowledged(SteadyClock::time_point /*deadline*/) override { return true; }
 
-  std::string toClient = kAgreed;
+  std::string toClient;
   std::string fromClient;
+  bool answersRate = true;
+  bool closesWhenDrained = false;
 };
 
-TEST(NetworkLineTest, AServerHoldingBackTheBytesTimesTheWriteOutButKeepsTheLine) {
+struct Opened {
+  std::unique_ptr<NetworkLine> line;
   ScriptedServer* server = nullptr;
-  const StreamConnector connect = [&server](const NetworkPort&, std::chrono::milliseconds, std::string&) {
+  OpenFailure failure;
+};
+
+Opened OpenAgainst(NetworkPort::Mode mode, const std::string& greeting, bool closes = false) {
+  Opened opened;
+  const StreamConnector connect = [&](const NetworkPort&, std::chrono::milliseconds, OpenFailure&) {
     auto stream = std::make_unique<ScriptedServer>();
-    server = stream.get();
+    stream->toClient = greeting;
+    stream->closesWhenDrained = closes;
+    opened.server = stream.get();
     return std::unique_ptr<ByteStream>(std::move(stream));
   };
-  std::string error;
-  const auto line =
-      NetworkLine::Open(NetworkPort{NetworkPort::Mode::Rfc2217, "device-server", 4001}, connect, error);
-  ASSERT_NE(line, nullptr) << error;
+  opened.line = NetworkLine::Open(NetworkPort{mode, "device-server", 4001}, connect, opened.failure);
+  return opened;
+}
 
-  server->toClient = kSuspend;
-  EXPECT_EQ(line->Write("x", SteadyClock::now() + 20ms), 0u);
-  EXPECT_TRUE(line->Alive()) << "held back is not gone";
-  EXPECT_EQ(server->fromClient.find('x'), std::string::npos) << "nothing sent while suspended";
+struct OpeningCase {
+  const char* label;
+  NetworkPort::Mode mode;
+  std::string greeting;
+  bool closes;
+  Kind kind; // None: the line opens
+  const char* says;
+};
 
-  server->toClient = kResume;
-  EXPECT_EQ(line->Write("x", SteadyClock::now() + 1s), 1u);
-  EXPECT_NE(server->fromClient.find("x" + kRateQueryStart), std::string::npos)
+TEST(NetworkLineTest, EachKindOfServerIsToldApartWhenTheLineOpens) {
+  using Mode = NetworkPort::Mode;
+  const OpeningCase cases[] = {
+      {"agrees", Mode::Rfc2217, kAgreed, false, Kind::None, ""},
+      {"raw bytes at rfc2217", Mode::Rfc2217, "hello", false, Kind::WrongMode,
+       "so use tcp://device-server:4001"},
+      {"busy at rfc2217", Mode::Rfc2217, kInUse, true, Kind::InUse, "in use by another client"},
+      {"busy after agreeing", Mode::Rfc2217, kAgreed + kInUse, true, Kind::InUse, "in use by another client"},
+      {"COM-PORT refused", Mode::Rfc2217, "\xFF\xFE\x2C"s, false, Kind::Unsupported,
+       "refuses COM-PORT-OPTION"},
+      {"BINARY refused", Mode::Rfc2217, "\xFF\xFD\x2C\xFF\xFC\x00"s, false, Kind::Unsupported,
+       "BINARY both ways"},
+      {"closes at once", Mode::Rfc2217, "", true, Kind::Lost, "closed the connection"},
+      {"silent at rfc2217", Mode::Rfc2217, "", false, Kind::NoAnswer, "no answer to WILL COM-PORT-OPTION"},
+      {"silent raw", Mode::Raw, "", false, Kind::None, ""},
+      {"Telnet at tcp", Mode::Raw, "\xFF\xFB\x03\xFF\xFD\x2C"s, false, Kind::WrongMode, "so use rfc2217://"},
+      {"busy at tcp", Mode::Raw, kInUse, true, Kind::InUse, "the server said \"Port already in use\""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    const Opened opened = OpenAgainst(c.mode, c.greeting, c.closes);
+    EXPECT_EQ(opened.line != nullptr, c.kind == Kind::None);
+    EXPECT_EQ(opened.failure.kind, c.kind);
+    EXPECT_NE(opened.failure.detail.find(c.says), std::string::npos) << opened.failure.detail;
+    if (c.mode == Mode::Raw) {
+      EXPECT_EQ(opened.server->fromClient, "") << "nothing but the display's bytes on a raw line";
+    }
+  }
+}
+
+TEST(NetworkLineTest, AConnectionThatCannotBeMadeNamesTheServer) {
+  const StreamConnector refuse = [](const NetworkPort&, std::chrono::milliseconds, OpenFailure& failure) {
+    failure = {Kind::Refused, "Connection refused"};
+    return std::unique_ptr<ByteStream>();
+  };
+  OpenFailure failure;
+  EXPECT_EQ(NetworkLine::Open(NetworkPort{NetworkPort::Mode::Raw, "::1", 7001}, refuse, failure), nullptr);
+  EXPECT_EQ(failure.kind, Kind::Refused);
+  EXPECT_EQ(failure.detail, "cannot connect to [::1]:7001: Connection refused");
+}
+
+TEST(NetworkLineTest, LineSettingsWithoutAnAnswerFailAndSayWhy) {
+  const Opened opened = OpenAgainst(NetworkPort::Mode::Rfc2217, kAgreed);
+  ASSERT_NE(opened.line, nullptr);
+  opened.server->answersRate = false;
+  std::string note;
+  EXPECT_FALSE(opened.line->ApplyLineSettings(9600, note));
+  EXPECT_EQ(note, "no answer to SET-BAUDRATE from device-server:4001 within 3 s");
+}
+
+TEST(NetworkLineTest, AFloodKeepsTheNewestBytesWithinTheBound) {
+  const Opened opened = OpenAgainst(NetworkPort::Mode::Raw, "");
+  ASSERT_NE(opened.line, nullptr);
+  opened.server->toClient = std::string(NetworkLine::kMaxReceivedBytes, 'o') + "newest";
+  while (!opened.server->toClient.empty()) {
+    (void)opened.line->Available();
+  }
+  ASSERT_EQ(opened.line->Available(), NetworkLine::kMaxReceivedBytes);
+  std::string kept(NetworkLine::kMaxReceivedBytes, '\0');
+  ASSERT_EQ(opened.line->Read(kept.data(), static_cast<std::uint32_t>(kept.size())), kept.size());
+  EXPECT_TRUE(kept.ends_with("newest"));
+}
+
+TEST(NetworkLineTest, AServerHoldingBackTheBytesTimesTheWriteOutButKeepsTheLine) {
+  const Opened opened = OpenAgainst(NetworkPort::Mode::Rfc2217, kAgreed);
+  ASSERT_NE(opened.line, nullptr) << opened.failure.detail;
+  ScriptedServer& server = *opened.server;
+
+  server.toClient = kSuspend;
+  EXPECT_EQ(opened.line->Write("x", SteadyClock::now() + 20ms), 0u);
+  EXPECT_TRUE(opened.line->Alive()) << "held back is not gone";
+  EXPECT_EQ(server.fromClient.find('x'), std::string::npos) << "nothing sent while suspended";
+
+  server.toClient = kResume;
+  EXPECT_EQ(opened.line->Write("x", SteadyClock::now() + 1s), 1u);
+  EXPECT_NE(server.fromClient.find("x" + kRateQueryStart), std::string::npos)
       << "the byte, then the query whose answer says the server has it";
 }
 

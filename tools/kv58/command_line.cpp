@@ -1,14 +1,12 @@
 #include "tools/kv58/command_line.h"
 
 #include <CLI/CLI.hpp>
-#include <cctype>
 #include <functional>
 #include <memory>
 #include <utility>
 
 #include "common/int_parse.h"
 #include "protocol/device_command.h"
-#include "serial/network_port.h"
 #include "tools/common/parse_error_text.h"
 #include "tools/kv58/usage_text.h"
 
@@ -139,17 +137,17 @@ void DescribeCommands(CLI::App& app, Request& request) {
 }
 
 void DescribeOptions(CLI::App& app, Request& request) {
-  app.add_option_function<std::vector<std::string>>(
-         "--port",
-         [&request](const std::vector<std::string>& names) {
-           for (const std::string& name : names) {
-             const auto port = PortName(name);
-             if (!port) {
-               Refuse("--port takes a port name such as COM5 or rfc2217://HOST:PORT, not \"" + name + "\"");
-             }
-             request.ports.push_back(*port);
-           }
-         })
+  app.add_option_function<std::vector<std::string>>("--port",
+                                                    [&request](const std::vector<std::string>& names) {
+                                                      for (const std::string& name : names) {
+                                                        const auto port = CommandLinePort(name);
+                                                        if (!port) {
+                                                          Refuse("--port takes a port name, not \"" + name +
+                                                                 "\": " + PortNameRuleText());
+                                                        }
+                                                        request.ports.push_back(*port);
+                                                      }
+                                                    })
       ->expected(1) // one port after each --port; give --port again for the next display
       ->allow_extra_args(false)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
@@ -243,22 +241,8 @@ CommandLine ParseCommandLine(std::span<const std::string_view> args) {
   return result;
 }
 
-std::optional<std::string> PortName(std::string_view name) {
-  if (const auto network = ParseNetworkPort(name)) {
-    return NetworkPortName(*network);
-  }
-  constexpr std::string_view kPrefix = "COM";
-  if (name.size() < kPrefix.size()) {
-    return std::nullopt;
-  }
-  std::string spelled(name);
-  for (std::size_t i = 0; i < kPrefix.size(); ++i) {
-    spelled[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(spelled[i])));
-  }
-  if (!spelled.starts_with(kPrefix) || ToIntOrDefault(name.substr(kPrefix.size()), 0) <= 0) {
-    return std::nullopt;
-  }
-  return spelled;
+std::optional<PortName> CommandLinePort(std::string_view name) {
+  return ParsePortName(name, PortNameRule::Strict);
 }
 
 } // namespace kv58::cli

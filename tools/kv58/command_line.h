@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "serial/port_name.h"
+
 namespace kv58::cli {
 
 // One action on the device, as given on the command line.
@@ -24,7 +26,7 @@ struct Step {
 struct Request {
   // --port, once per display, in the order given; KV58_PORT is consulted only when there is
   // neither a --port nor a --ports-file.
-  std::vector<std::string> ports;
+  std::vector<PortName> ports;
   std::optional<std::string> portsFile; // --ports-file: one display a line
   std::size_t jobs = 0;                 // --jobs: displays served at once; 0 for all of them
   std::int32_t baudRate = 9600;
@@ -48,10 +50,8 @@ inline constexpr int kExitUsageError = 2;
 // Parses the arguments after the program name.
 [[nodiscard]] CommandLine ParseCommandLine(std::span<const std::string_view> args);
 
-// A port name as the window takes it, "COM" and a number from 1 (COM7, COM12); "com7" is
-// taken too, as Windows takes it, and comes back as "COM7". A network port name
-// (rfc2217://HOST:PORT, tcp://HOST:PORT) comes back as the program writes it. None for
-// anything else.
-[[nodiscard]] std::optional<std::string> PortName(std::string_view name);
+// A port name as --port, KV58_PORT and ports files take it: "COM" in any case and a number
+// from 1 in decimal (com05 is COM5), or a network port name. None for anything else.
+[[nodiscard]] std::optional<PortName> CommandLinePort(std::string_view name);
 
 } // namespace kv58::cli

@@ -54,15 +54,15 @@ std::string FleetLine(const std::vector<std::unique_ptr<Slot>>& slots) {
 
 // The report's line: done, or what went wrong and how far it got.
 std::string ReportLine(const Display& display, const DisplayResult& result) {
-  const std::string who =
-      display.name == display.port ? display.port : display.name + " (" + display.port + ")";
+  const std::string port = display.port.Canonical();
+  const std::string who = display.name == port ? port : display.name + " (" + port + ")";
   if (result.status == kExitDone) {
-    return who + ": done" + (result.error.empty() ? "" : " (" + result.error + ")");
+    return who + ": done" + (result.note.empty() ? "" : " (" + result.note + ")");
   }
   if (!result.reached) {
-    return who + ": not reachable: " + result.error;
+    return who + ": not reachable: " + result.message;
   }
-  return who + (result.status > 128 ? ": interrupted: " : ": failed: ") + result.error;
+  return who + (result.status > 128 ? ": interrupted: " : ": failed: ") + result.message;
 }
 
 } // namespace
@@ -81,13 +81,13 @@ PortsFile ReadPortsFile(const std::string& path) {
     if (words.empty()) {
       continue;
     }
-    const auto port = words.size() <= 2 ? PortName(words.back()) : std::nullopt;
+    const auto port = words.size() <= 2 ? CommandLinePort(words.back()) : std::nullopt;
     if (!port) {
       file.error = path + ", line " + std::to_string(number) +
                    ": expected a port, or a name and a port, such as \"hall-1 rfc2217://10.0.0.5:4001\"";
       return file;
     }
-    file.displays.push_back(Display{words.size() == 2 ? words.front() : *port, *port});
+    file.displays.push_back(Display{words.size() == 2 ? words.front() : port->Canonical(), *port});
   }
   if (file.displays.empty()) {
     file.error = path + ": no port in it";

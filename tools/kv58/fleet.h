@@ -10,11 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "serial/port_name.h"
+#include "tools/kv58/display_result.h"
+
 namespace kv58::cli {
 
 struct Display {
-  std::string name; // as the ports file names it, or the port itself
-  std::string port; // as the program writes port names
+  std::string name; // as the ports file names it, or the port's canonical spelling
+  PortName port;
 };
 
 // The displays of a ports file: one a line, an optional name and then the port, blanks
@@ -24,13 +27,6 @@ struct PortsFile {
   std::optional<std::string> error;
 };
 [[nodiscard]] PortsFile ReadPortsFile(const std::string& path);
-
-// How one display's run ended, as the fleet's report tells it.
-struct DisplayResult {
-  int status = 0;       // kv58's exit status for this display alone
-  bool reached = false; // whether its port opened
-  std::string error;    // what went wrong; for a display that got everything, a note if any
-};
 
 struct FleetRun {
   // Serves one display: its steps, with what they print going to `out`, and its upload's

@@ -1,31 +1,52 @@
 #include "tools/kv58/port_session.h"
 
-#include "protocol/device_port.h"
-
 namespace kv58::cli {
 namespace {
 
+// A device server's failure comes with the step and the host in its detail; the kind's own
+// words stand where there is none.
 std::string OpenFailureReason(const OpenFailure& failure) {
+  using Kind = OpenFailure::Kind;
+  const auto detailOr = [&failure](const char* words) {
+    return failure.detail.empty() ? std::string(words) : failure.detail;
+  };
   switch (failure.kind) {
-  case OpenFailure::Kind::None: // no reason given
-  case OpenFailure::Kind::NoSuchPort:
+  case Kind::None: // no reason given
+  case Kind::NoSuchPort:
     return "no device has that name (see 'Ports' in kv58 --help)";
-  case OpenFailure::Kind::Missing:
+  case Kind::Missing:
     return "it does not exist";
-  case OpenFailure::Kind::InUse:
-    return "another program is using it";
-  case OpenFailure::Kind::AccessDenied:
+  case Kind::InUse:
+    return detailOr("another program is using it");
+  case Kind::AccessDenied:
     return "permission denied (on most systems serial ports belong to the group dialout)";
-  case OpenFailure::Kind::NotSerial:
+  case Kind::NotSerial:
     return "it is not a serial port";
-  case OpenFailure::Kind::Other:
+  case Kind::NameNotFound:
+    return detailOr("the device server's name is not known");
+  case Kind::Refused:
+    return detailOr("the device server refused the connection");
+  case Kind::NoAnswer:
+    return detailOr("the device server did not answer");
+  case Kind::WrongMode:
+    return detailOr("the device server speaks the other mode (rfc2217:// or tcp://)");
+  case Kind::Unsupported:
+    return detailOr("the device server cannot carry the display's line");
+  case Kind::Lost:
+    return detailOr("the device server closed the connection");
+  case Kind::TooManyOpenFiles:
+    return detailOr("too many open files");
+  case Kind::Other:
     break;
   }
-  return failure.systemText;
+  return failure.detail;
 }
 
 std::string OpenStepError(OpenStep step, const TCOMSocket& port, std::int32_t baudRate) {
+  const std::string lineSettings = std::to_string(baudRate) + " bit/s, 8 data bits, no parity, one stop bit";
   switch (step) {
+  case OpenStep::Ready:
+    return {};
   case OpenStep::PortName:
     return "not a port name";
   case OpenStep::Open:
@@ -33,8 +54,11 @@ std::string OpenStepError(OpenStep step, const TCOMSocket& port, std::int32_t ba
   case OpenStep::ReadSettings:
     return "cannot read the port's settings; it may not be a serial port";
   case OpenStep::LineSettings:
-    return "the port refused the line settings (" + std::to_string(baudRate) +
-           " bit/s, 8 data bits, no parity, one stop bit)";
+    // A device server says why: no answer to SET-BAUDRATE, say.
+    if (const std::string note = port.LineSettingsNote(); !note.empty()) {
+      return "the line settings (" + lineSettings + ") were not taken: " + note;
+    }
+    return "the port refused the line settings (" + lineSettings + ")";
   case OpenStep::QueuesAndTimeouts:
     break;
   }
@@ -43,12 +67,9 @@ std::string OpenStepError(OpenStep step, const TCOMSocket& port, std::int32_t ba
 
 } // namespace
 
-std::optional<std::string> OpenPortForDevice(TCOMSocket& port, std::string_view name, std::int32_t baudRate) {
-  const auto failed = OpenDevicePort(port, name, baudRate);
-  if (!failed) {
-    return std::nullopt;
-  }
-  return OpenStepError(*failed, port, baudRate);
+PortOpening OpenPortForDevice(TCOMSocket& port, const PortName& name, std::int32_t baudRate) {
+  const OpenStep step = OpenDevicePort(port, name, baudRate);
+  return {step, OpenStepError(step, port, baudRate)};
 }
 
 std::string WriteFailureReason(TCOMSocket& port) {

@@ -1,19 +1,24 @@
 #pragma once
 // What went wrong with the display's port, in words a user acts on: the opening step that
-// failed and why, or why a write was not taken.
+// failed and why, or why a write was not taken. The one table of kv58's words for a port.
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 
+#include "protocol/device_port.h"
 #include "serial/com_socket.h"
+#include "serial/port_name.h"
 
 namespace kv58::cli {
 
-// Opens `name` for the display at `baudRate`; nothing is sent. The error, or nothing.
-[[nodiscard]] std::optional<std::string> OpenPortForDevice(TCOMSocket& port, std::string_view name,
-                                                           std::int32_t baudRate);
+struct PortOpening {
+  OpenStep step = OpenStep::Ready;
+  std::string error; // what went wrong, in words; empty when Ready
+};
+
+// Opens `name` for the display at `baudRate`; nothing is sent.
+[[nodiscard]] PortOpening OpenPortForDevice(TCOMSocket& port, const PortName& name, std::int32_t baudRate);
 
 // Why the port did not take bytes it was given: gone (unplugged, hung up) or too slow.
 [[nodiscard]] std::string WriteFailureReason(TCOMSocket& port);

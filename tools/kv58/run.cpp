@@ -19,7 +19,7 @@ namespace kv58::cli {
 namespace {
 
 // A dry run opens nothing, so any name will do when none is given.
-constexpr std::string_view kDryRunPort = "COM1";
+constexpr std::int32_t kDryRunPortNumber = 1;
 
 int UsageError(Console& console, const std::string& message, bool pointToHelp = true) {
   console.err << "kv58: " << message << '\n';
@@ -41,6 +41,8 @@ int ListPorts(Console& console, Machine& machine) {
   return kExitDone;
 }
 
+Display DisplayOf(const PortName& port) { return Display{port.Canonical(), port}; }
+
 // --port and --ports-file, else KV58_PORT; none is an error unless nothing is to be opened.
 std::vector<Display> ChosenDisplays(const Request& request, Console& console, std::string& error) {
   std::vector<Display> displays;
@@ -52,40 +54,40 @@ std::vector<Display> ChosenDisplays(const Request& request, Console& console, st
     }
     displays = std::move(file.displays);
   }
-  for (const std::string& port : request.ports) {
-    displays.push_back(Display{port, port});
+  for (const PortName& port : request.ports) {
+    displays.push_back(DisplayOf(port));
   }
   if (!displays.empty()) {
     return displays;
   }
   if (const auto fromEnvironment = console.environment(kPortVariable)) {
-    if (const auto name = PortName(*fromEnvironment)) {
-      return {Display{*name, *name}};
+    if (const auto port = CommandLinePort(*fromEnvironment)) {
+      return {DisplayOf(*port)};
     }
-    error = std::string(kPortVariable) + " holds \"" + *fromEnvironment + "\", not a port name such as COM5";
+    error = std::string(kPortVariable) + " holds \"" + *fromEnvironment + "\": " + PortNameRuleText();
     return {};
   }
   if (request.dryRun) {
-    return {Display{std::string(kDryRunPort), std::string(kDryRunPort)}};
+    return {DisplayOf(PortName(kDryRunPortNumber))};
   }
   error = "no port given: use --port COMn or set " + std::string(kPortVariable) + " (kv58 ports lists them)";
   return {};
 }
 
-// The texts of the send steps, all read before the port is opened.
-bool ReadTexts(const Request& request, Console& console, std::vector<std::string>& texts,
-               std::string& error) {
-  texts = std::vector<std::string>(request.steps.size());
-  for (std::size_t i = 0; i < request.steps.size(); ++i) {
-    if (request.steps[i].kind != Step::Kind::Send) {
-      continue;
+// The steps with the texts of the send steps, all read before the port is opened.
+bool MakePlan(const Request& request, Console& console, Plan& plan, std::string& error) {
+  plan.clear();
+  for (const Step& step : request.steps) {
+    PlannedStep planned{step, {}};
+    if (step.kind == Step::Kind::Send) {
+      TextInput text = ReadText(step.file, console.in);
+      if (!text.loaded) {
+        error = std::move(text.error);
+        return false;
+      }
+      planned.text = std::move(text.bytes);
     }
-    TextInput text = ReadText(request.steps[i].file, console.in);
-    if (!text.loaded) {
-      error = std::move(text.error);
-      return false;
-    }
-    texts[i] = std::move(text.bytes);
+    plan.push_back(std::move(planned));
   }
   return true;
 }
@@ -104,23 +106,31 @@ struct Line {
   std::function<void()> endPrintedLine; // before a note of kv58's own among the printed bytes
 };
 
-// What a fleet's display adds to the run of its steps: whether its port opened, and its upload's
-// seconds left.
-struct FleetHooks {
-  bool opened = false;
-  std::function<void(std::size_t seconds)> secondsLeft;
-};
-
-int SendSteps(const Request& request, const std::string& portName, const std::vector<std::string>& texts,
-              Console& console, Line& line, std::chrono::milliseconds tick, FleetHooks& hooks) {
+// Opens the display's port and sends the plan. What goes wrong is said on `console.err` as it
+// happens and told in the result.
+DisplayResult SendSteps(const Request& request, const PortName& port, const Plan& plan, Console& console,
+                        Line& line, std::chrono::milliseconds tick,
+                        const std::function<void(std::size_t seconds)>& secondsLeft) {
+  const std::string portName = port.Canonical();
+  const auto say = [&](const std::string& text) {
+    console.err << "kv58: " << portName << ": " << text << '\n';
+  };
+  DisplayResult result;
+  const auto ended = [&](int status, std::string message) {
+    result.status = status;
+    result.message = std::move(message);
+    say(result.message);
+    return result;
+  };
   console.watchInterrupts();
-  if (const auto error = OpenPortForDevice(line.port, portName, request.baudRate)) {
-    console.err << "kv58: " << portName << ": " << *error << '\n';
-    return kExitDeviceError;
+  PortOpening opening = OpenPortForDevice(line.port, port, request.baudRate);
+  if (opening.step != OpenStep::Ready) {
+    return ended(kExitDeviceError, std::move(opening.error));
   }
-  hooks.opened = true;
-  if (const std::string note = line.port.LineSettingsNote(); !note.empty()) {
-    console.err << "kv58: " << portName << ": " << note << '\n';
+  result.reached = true;
+  result.note = line.port.LineSettingsNote();
+  if (!result.note.empty()) {
+    say(result.note);
   }
   MonitorOptions monitor;
   monitor.tick = tick;
@@ -128,50 +138,39 @@ int SendSteps(const Request& request, const std::string& portName, const std::ve
   StepRunner runner(StepContext{line.port, line.pause, portName, console.out, console.err,
                                 request.quiet || line.dryRun,
                                 console.errIsTerminal && !request.quiet && !line.dryRun, monitor,
-                                [&console] { return StopSignal(console) != 0; }, hooks.secondsLeft});
-  for (std::size_t i = 0; i < request.steps.size(); ++i) {
-    const Step& step = request.steps[i];
+                                [&console] { return StopSignal(console) != 0; }, secondsLeft});
+  for (std::size_t i = 0; i < plan.size(); ++i) {
+    const Step& step = plan[i].step;
     if (step.kind == Step::Kind::Monitor && line.dryRun) {
       line.endPrintedLine();
       console.out << "monitor: nothing is read in a dry run\n";
       continue;
     }
-    switch (runner.Run(step, texts[i], console.err)) {
+    StepResult sent = runner.Run(plan[i]);
+    if (sent.text) {
+      result.text = sent.text;
+    }
+    switch (sent.end) {
     case StepEnd::Done:
       break;
     case StepEnd::Failed:
-      return kExitDeviceError;
+      return ended(kExitDeviceError, std::move(sent.message));
     case StepEnd::Interrupted:
-      return InterruptedStatus(console);
+      return ended(InterruptedStatus(console), std::move(sent.message));
     }
-    if (i + 1 < request.steps.size() && StopSignal(console) != 0) {
-      console.err << "kv58: " << portName << ": interrupted after " << DescribeStep(step)
-                  << "; the commands after it were not sent\n";
-      return InterruptedStatus(console);
+    if (i + 1 < plan.size() && StopSignal(console) != 0) {
+      return ended(InterruptedStatus(console),
+                   "interrupted after " + DescribeStep(step) + "; the commands after it were not sent");
     }
   }
-  return kExitDone;
-}
-
-// The last thing kv58 said of one display, without its own prefix "kv58: PORT: ": the failure
-// when there was one, else a note such as a tcp:// port's line settings.
-std::string LastSaid(const std::string& err, const std::string& port) {
-  std::string text = err;
-  while (!text.empty() && text.back() == '\n') {
-    text.pop_back();
-  }
-  if (const std::size_t lineEnd = text.find_last_of('\n'); lineEnd != std::string::npos) {
-    text.erase(0, lineEnd + 1);
-  }
-  const std::string prefix = "kv58: " + port + ": ";
-  return text.starts_with(prefix) ? text.substr(prefix.size()) : text;
+  return result;
 }
 
 // Every display at once, each with a driver of its own when the machine can make them (one
 // after another on the one driver otherwise), and a line per display at the end.
-int ServeFleet(const Request& request, const std::vector<Display>& displays,
-               const std::vector<std::string>& texts, Console& console, Machine& machine) {
-  if (request.steps.back().kind == Step::Kind::Monitor) {
+int ServeFleet(const Request& request, const std::vector<Display>& displays, const Plan& plan,
+               Console& console, Machine& machine) {
+  if (plan.back().step.kind == Step::Kind::Monitor) {
     return UsageError(console, "monitor watches one display: give one port");
   }
   console.watchInterrupts();
@@ -183,15 +182,13 @@ int ServeFleet(const Request& request, const std::vector<Display>& displays,
     std::unique_ptr<SerialDriver> own = machine.newDriver ? machine.newDriver() : nullptr;
     TCOMSocket port(own ? *own : machine.driver);
     Line line{port, machine.pause, false, [] {}};
-    std::ostringstream err;
+    std::ostream unsaid(nullptr); // the report tells each display's end
     std::istringstream noInput;
     Console quiet{
-        out, err, noInput, false, console.environment, [] {}, console.interrupted, console.stopSignal};
+        out, unsaid, noInput, false, console.environment, [] {}, console.interrupted, console.stopSignal};
     Request one = request;
     one.quiet = true;
-    FleetHooks hooks{false, secondsLeft};
-    const int status = SendSteps(one, display.port, texts, quiet, line, machine.monitorTick, hooks);
-    return DisplayResult{status, hooks.opened, LastSaid(err.str(), display.port)};
+    return SendSteps(one, display.port, plan, quiet, line, machine.monitorTick, secondsLeft);
   };
   return RunFleet(displays, run, console.out);
 }
@@ -231,30 +228,31 @@ int RunKv58(std::span<const std::string_view> args, Console& console, Machine& m
   if (displays.empty()) {
     return UsageError(console, error);
   }
-  std::vector<std::string> texts;
-  if (!ReadTexts(request, console, texts, error)) {
+  Plan plan;
+  if (!MakePlan(request, console, plan, error)) {
     return UsageError(console, error, false);
   }
-  FleetHooks hooks;
   if (request.dryRun) {
+    console.err << "kv58: " << displays.front().port.Canonical() << ": dry run: nothing is opened\n";
     DryRunDriver dryRun(console.out);
     TCOMSocket port(dryRun);
     Line dry{port, dryRun.PrintingPause(), true, [&dryRun] { dryRun.EndLine(); }};
-    const int status =
-        SendSteps(request, displays.front().port, texts, console, dry, machine.monitorTick, hooks);
+    const DisplayResult result =
+        SendSteps(request, displays.front().port, plan, console, dry, machine.monitorTick, nullptr);
     dryRun.EndLine();
     if (displays.size() > 1) {
       console.out << "the same goes to each of the " << displays.size() << " displays\n";
     }
-    return status;
+    return result.status;
   }
   if (displays.size() == 1) {
     TCOMSocket port(machine.driver);
     Line real{port, machine.pause, false, [] {}};
     return NoteLostReport(
-        console, SendSteps(request, displays.front().port, texts, console, real, machine.monitorTick, hooks));
+        console,
+        SendSteps(request, displays.front().port, plan, console, real, machine.monitorTick, nullptr).status);
   }
-  return ServeFleet(request, displays, texts, console, machine);
+  return ServeFleet(request, displays, plan, console, machine);
 }
 
 } // namespace kv58::cli

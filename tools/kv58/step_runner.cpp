@@ -21,32 +21,36 @@ std::string HeldText(const UploadResult& result) {
 
 } // namespace
 
-StepEnd StepRunner::Run(const Step& step, const std::string& text, std::ostream& error) {
+StepResult StepRunner::Run(const PlannedStep& planned) {
+  const Step& step = planned.step;
   switch (step.kind) {
   case Step::Kind::Send:
-    return SendText(step, text, error);
+    return SendText(step, planned.text);
   case Step::Kind::Monitor:
-    return Monitor(error, step.hex);
-  default:
-    return SendFrames(step, error);
+    return Monitor(step.hex);
+  case Step::Kind::Speed:
+  case Step::Kind::Lines:
+  case Step::Kind::Scroll:
+  case Step::Kind::Store:
+  case Step::Kind::Reset:
+    break;
   }
+  return SendFrames(step);
 }
 
-StepEnd StepRunner::SendFrames(const Step& step, std::ostream& error) {
+StepResult StepRunner::SendFrames(const Step& step) {
   const auto stopAtFailure = [](const Frame&, bool sent) { return sent; };
   if (!kv58::SendFrames(c_.port, FramesOf(step), c_.pause, stopAtFailure)) {
-    error << "kv58: " << c_.portName << ": " << DescribeStep(step)
-          << " was not sent: " << WriteFailureReason(c_.port) << '\n';
-    return StepEnd::Failed;
+    return {StepEnd::Failed, DescribeStep(step) + " was not sent: " + WriteFailureReason(c_.port), {}};
   }
   ReportSent(DescribeStep(step));
-  return StepEnd::Done;
+  return {};
 }
 
-StepEnd StepRunner::SendText(const Step& step, const std::string& text, std::ostream& error) {
+StepResult StepRunner::SendText(const Step& step, const std::string& text) {
   ProgressBar bar(c_.progress, c_.showProgress);
   std::optional<PageOutcome> lost;
-  std::optional<std::string> lostReason;
+  std::string lostReason;
   bool endedOnRequest = false;
   const auto observe = [&](const PageOutcome& outcome) {
     if (!outcome.sent) {
@@ -68,39 +72,39 @@ StepEnd StepRunner::SendText(const Step& step, const std::string& text, std::ost
   DebugLog log; // the window's log lines; the observer and the result tell what happened
   const UploadResult result = UploadText(c_.port, text, c_.pause, log, observe, endOnInterrupt);
   bar.Clear();
+  const TextAccount account{result.leadingPagesSent, result.pageCount};
   if (result.Complete()) {
     ReportSent("text of " + std::to_string(text.size()) + " bytes in " + PagesText(result.pageCount));
-    return StepEnd::Done;
+    return {StepEnd::Done, {}, account};
   }
-  error << "kv58: " << c_.portName << ": " << DescribeStep(step) << ": ";
+  std::string message = DescribeStep(step) + ": ";
   if (lost) {
-    error << "page " << lost->page + 1 << " of " << lost->pageCount << " was not sent: " << *lostReason;
+    message += "page " + std::to_string(lost->page + 1) + " of " + std::to_string(lost->pageCount) +
+               " was not sent: " + lostReason;
     if (result.terminatorSent) {
-      error << "; the text was ended there, and " << HeldText(result);
+      message += "; the text was ended there, and " + HeldText(result);
     }
   } else if (!result.terminatorSent) {
-    error << "the end of the text (00) was not sent: " << WriteFailureReason(c_.port);
+    message += "the end of the text (00) was not sent: " + WriteFailureReason(c_.port);
   } else if (endedOnRequest) {
-    error << "interrupted: " << HeldText(result);
+    message += "interrupted: " + HeldText(result);
   }
-  error << '\n';
-  return endedOnRequest && result.terminatorSent && !lost ? StepEnd::Interrupted : StepEnd::Failed;
+  const bool interrupted = endedOnRequest && result.terminatorSent && !lost;
+  return {interrupted ? StepEnd::Interrupted : StepEnd::Failed, message, account};
 }
 
-StepEnd StepRunner::Monitor(std::ostream& error, bool hex) {
+StepResult StepRunner::Monitor(bool hex) {
   MonitorOptions options = c_.monitor;
   options.hex = hex;
   switch (MonitorPort(c_.port, c_.out, options)) {
   case MonitorEnd::Stopped:
-    return StepEnd::Done;
+    return {};
   case MonitorEnd::LineGone:
-    error << "kv58: " << c_.portName << ": monitor ended: " << kLineGoneReason << '\n';
-    break;
+    return {StepEnd::Failed, "monitor ended: " + std::string(kLineGoneReason), {}};
   case MonitorEnd::OutputClosed:
-    error << "kv58: " << c_.portName << ": monitor ended: standard output is closed\n";
     break;
   }
-  return StepEnd::Failed;
+  return {StepEnd::Failed, "monitor ended: standard output is closed", {}};
 }
 
 void StepRunner::ReportSent(const std::string& what) {

@@ -4,9 +4,12 @@
 // An interrupt lets the step being sent end cleanly: a settings step finishes its frames, a
 // text ends after the page being written, with its terminator.
 
+#include <cstddef>
 #include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "protocol/pause.h"
 #include "serial/com_socket.h"
@@ -15,10 +18,18 @@
 
 namespace kv58::cli {
 
+// A step with what it sends beyond its frames: the loaded text of a send step.
+struct PlannedStep {
+  Step step;
+  std::string text;
+};
+// Every step of a call, its texts read before any port is opened.
+using Plan = std::vector<PlannedStep>;
+
 struct StepContext {
   TCOMSocket& port;
   Pause pause;
-  std::string portName;
+  std::string portName;   // as messages name the port
   std::ostream& out;      // a line per step sent, unless quiet; what monitor receives
   std::ostream& progress; // the upload's progress bar, when shown
   bool quiet = false;
@@ -30,21 +41,32 @@ struct StepContext {
 
 enum class StepEnd {
   Done,
-  Failed,      // the error is printed
-  Interrupted, // ended early but cleanly on the user's request; what the display holds is printed
+  Failed,      // see the message
+  Interrupted, // ended early but cleanly on the user's request; the message says what the display holds
+};
+
+// How much of a text the display holds.
+struct TextAccount {
+  std::size_t pagesShown = 0; // the leading pages that arrived whole, ended by the terminator
+  std::size_t pageCount = 0;
+};
+
+struct StepResult {
+  StepEnd end = StepEnd::Done;
+  std::string message;             // for Failed and Interrupted: what happened, naming the step
+  std::optional<TextAccount> text; // for a send step
 };
 
 class StepRunner {
 public:
   explicit StepRunner(StepContext context) : c_(std::move(context)) {}
 
-  // `text` is the loaded text of a send step; errors and interruptions go to `error`.
-  [[nodiscard]] StepEnd Run(const Step& step, const std::string& text, std::ostream& error);
+  [[nodiscard]] StepResult Run(const PlannedStep& planned);
 
 private:
-  [[nodiscard]] StepEnd SendFrames(const Step& step, std::ostream& error);
-  [[nodiscard]] StepEnd SendText(const Step& step, const std::string& text, std::ostream& error);
-  [[nodiscard]] StepEnd Monitor(std::ostream& error, bool hex);
+  [[nodiscard]] StepResult SendFrames(const Step& step);
+  [[nodiscard]] StepResult SendText(const Step& step, const std::string& text);
+  [[nodiscard]] StepResult Monitor(bool hex);
   void ReportSent(const std::string& what);
 
   StepContext c_;

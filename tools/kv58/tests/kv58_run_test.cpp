@@ -198,6 +198,16 @@ TEST_F(Kv58RunTest, ProgressBarCountsPagesOnATerminal) {
   EXPECT_EQ(out.str(), "COM5: sent text of 300 bytes in 2 pages\n");
 }
 
+TEST_F(Kv58RunTest, APortIsOpenedAndNamedAsTheProgramWritesIt) {
+  ASSERT_EQ(Run({"--port", "com05", "speed", "4"}), kExitDone);
+  EXPECT_EQ(out.str(), "COM5: sent speed 4\n");
+  ASSERT_FALSE(driver.calls.empty());
+  EXPECT_EQ(driver.calls.front().text, "COM5");
+  out.str("");
+  ASSERT_EQ(Run({"--port", "com05", "--dry-run", "speed", "4"}), kExitDone);
+  EXPECT_THAT(err.str(), HasSubstr("kv58: COM5: dry run: nothing is opened"));
+}
+
 TEST_F(Kv58RunTest, DryRunPrintsFramesAndPausesAndOpensNothing) {
   in.str("Hi");
   ASSERT_EQ(Run({"--dry-run", "speed", "4", "scroll", "vertical", "send", "-"}), kExitDone);
@@ -308,6 +318,7 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"NoCommand", {"--port", "COM5"}, "no command given"},
         UsageCase{"NoPort", {"store"}, "no port given"},
         UsageCase{"PortNotAName", {"--port", "/dev/ttyS0", "store"}, "--port takes a port name"},
+        UsageCase{"PortInHex", {"--port", "COM0x5", "store"}, "a port name is COM and a number from 1"},
         UsageCase{"PortWithoutValue", {"store", "--port"}, "--port needs a value"},
         UsageCase{"UnknownOption", {"--port", "COM5", "--speed", "4"}, "unknown option \"--speed\""},
         UsageCase{"UnknownCommand", {"--port", "COM5", "blink"}, "unknown command or extra value \"blink\""},

@@ -1,0 +1,20 @@
+#pragma once
+// How one display's run ended: what kv58 says of it on its own, and what a fleet's report
+// tells of it.
+
+#include <optional>
+#include <string>
+
+#include "tools/kv58/step_runner.h"
+
+namespace kv58::cli {
+
+struct DisplayResult {
+  int status = 0;                  // kv58's exit status for this display alone
+  bool reached = false;            // whether its port opened
+  std::string message;             // what went wrong, or how it was interrupted; empty when it got everything
+  std::string note;                // what the port could not do as asked (a device server's line settings)
+  std::optional<TextAccount> text; // how much of the last text sent the display holds
+};
+
+} // namespace kv58::cli
