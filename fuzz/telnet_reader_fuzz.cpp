@@ -1,6 +1,8 @@
 // The device server's bytes, in pieces of any size: the reader must neither crash nor hold
-// more than its bound, and data bytes must survive an escape and a read back unchanged.
+// more than its bound, any split must read as the whole stream read at once, and data bytes
+// must survive an escape and a read back unchanged.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -27,6 +29,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     if (command.payload.size() > kv58::telnet::Reader::kMaxPayloadBytes) {
       std::abort();
     }
+  }
+
+  kv58::telnet::Reader whole;
+  std::string wholeData;
+  std::vector<kv58::telnet::Command> wholeCommands;
+  whole.Feed(input, wholeData, wholeCommands);
+  const auto same = [](const kv58::telnet::Command& a, const kv58::telnet::Command& b) {
+    return a.verb == b.verb && a.option == b.option && a.payload == b.payload;
+  };
+  if (wholeData != data ||
+      !std::equal(commands.begin(), commands.end(), wholeCommands.begin(), wholeCommands.end(), same)) {
+    std::abort();
   }
 
   // What we send is read back as the same bytes.

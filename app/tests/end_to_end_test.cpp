@@ -15,6 +15,7 @@
 #include "app/widgets/radio_group.h"
 #include "app/widgets/track_bar.h"
 #include "common/testing/scratch_dir.h"
+#include "protocol/device_command.h"
 #include "serial/port_discovery.h"
 #include "serial/port_source_posix.h"
 #include "serial/serial_driver_posix.h"
@@ -109,7 +110,8 @@ TEST_F(EndToEndTest, SettingsReachTheDeviceAsFramesInOrder) {
   EXPECT_EQ(scrollType.text, "scroll-type 2 (horizontal)");
   EXPECT_EQ(reset.text, "reset");
   // Whole milliseconds on both sides: a 10 ms pause can show as 9.
-  EXPECT_GE(reset.milliseconds - scrollType.milliseconds, 9) << "the display needs a pause before the reset";
+  EXPECT_GE(reset.milliseconds - scrollType.milliseconds, std::int64_t{kScrollTypeResetPauseMs} - 1)
+      << "the display needs a pause before the reset";
 
   form->Button1Click();
   form->Button2Click();

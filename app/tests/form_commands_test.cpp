@@ -18,6 +18,8 @@ namespace kv58 {
 namespace {
 
 using ::testing::ElementsAre;
+using testing::ScrollPauseLine;
+using testing::ScrollTypeLine;
 
 constexpr const char* kNotConnected = "Port nie połączony";
 
@@ -110,7 +112,7 @@ TEST_F(CommandsTest, ScrollTypeIsFollowedByAPauseAndAReset) {
   const auto before = harness.Log().size();
   QTest::mouseClick(form().RadioGroup1->Button(2), Qt::LeftButton);
 
-  EXPECT_EQ(harness.Line(), "FF 06 02 | pause 10 | FF 09");
+  EXPECT_EQ(harness.Line(), ScrollTypeLine(2));
   EXPECT_THAT(LogSince(before), ElementsAre("wysłano zmianę rodzaju scrollu", "wysłano zeruj"));
   const auto pause = std::find_if(harness.driver.calls.begin(), harness.driver.calls.end(),
                                   [](const auto& call) { return call.function == "Pause"; });
@@ -142,7 +144,7 @@ TEST_F(CommandsTest, WithThePortClosedEveryCommandLogsItsFailure) {
   form().RadioGroup1->SetItemIndex(2);
   form().Button1Click();
 
-  EXPECT_EQ(harness.Line(), "pause 10") << "nothing on the line, the pause still taken";
+  EXPECT_EQ(harness.Line(), ScrollPauseLine()) << "nothing on the line, the pause still taken";
   EXPECT_THAT(LogSince(before), ElementsAre(kNotConnected, kNotConnected, kNotConnected, kNotConnected));
   EXPECT_EQ(form().Label7->text(), "9") << "the control keeps its new value";
 }

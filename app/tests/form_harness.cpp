@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "app/widgets/combo_box.h"
+#include "protocol/device_command.h"
 
 namespace kv58::testing {
 
@@ -66,6 +67,15 @@ std::string Hex(std::string_view bytes) {
     text += (text.empty() ? "" : " ") + std::string(pair);
   }
   return text;
+}
+
+std::string ScrollPauseLine() { return "pause " + std::to_string(kScrollTypeResetPauseMs); }
+
+std::string ScrollTypeLine(int type) {
+  return Hex(std::string{static_cast<char>(kCommandMarker), static_cast<char>(TDeviceCommand::dcScrollType),
+                         static_cast<char>(type)}) +
+         " | " + ScrollPauseLine() + " | " +
+         Hex(std::string{static_cast<char>(kCommandMarker), static_cast<char>(TDeviceCommand::dcReset)});
 }
 
 } // namespace kv58::testing

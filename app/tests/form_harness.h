@@ -52,4 +52,10 @@ public:
 // Bytes as spaced upper-case hex: "FF 05 0A".
 [[nodiscard]] std::string Hex(std::string_view bytes);
 
+// The line after a change of scroll type, as Line() writes it, with the device's own pause:
+// "FF 06 02 | pause 10 | FF 09".
+[[nodiscard]] std::string ScrollTypeLine(int type);
+// The device's pause before the reset alone, as Line() writes it.
+[[nodiscard]] std::string ScrollPauseLine();
+
 } // namespace kv58::testing

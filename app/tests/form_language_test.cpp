@@ -14,8 +14,8 @@
 #endif
 
 #include "app/application.h"
-#include "app/widget_text.h"
 #include "app/tests/form_harness.h"
+#include "app/widget_text.h"
 #include "app/widgets/combo_box.h"
 #include "app/widgets/radio_group.h"
 #include "common/testing/scratch_dir.h"
@@ -25,6 +25,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
+using testing::ScrollTypeLine;
 
 // Row 0 names two languages; every other row holds a key's texts, the key in column 1.
 constexpr const char* kTwoLanguages = "Polski\tEnglish\t\n"
@@ -153,7 +154,7 @@ TEST_F(LanguageTest, EveryPassRunsTheScrollTypeHandlerOnceWithTheSelectionKept) 
   harness.driver.ClearRecord();
   PickLanguage(1);
 
-  EXPECT_EQ(harness.Line(), "FF 06 02 | pause 10 | FF 09");
+  EXPECT_EQ(harness.Line(), ScrollTypeLine(2));
   EXPECT_EQ(form().RadioGroup1->ItemIndex(), 2);
 }
 

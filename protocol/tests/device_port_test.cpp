@@ -1,4 +1,4 @@
-// The open sequence and the settings that take several frames, on a recording driver.
+// The open sequence: the step that failed, and the display's line settings, on a recording driver.
 
 #include "protocol/device_port.h"
 
@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "protocol/frame_sequence.h"
 #include "protocol/tests/protocol_test_support.h"
 
 namespace kv58 {
@@ -76,57 +75,41 @@ INSTANTIATE_TEST_SUITE_P(
       return name;
     });
 
-TEST(OpenDevicePortTest, WritesTheDisplaysLineSettingsAtTheChosenRate) {
+// Only the display's members change; what the driver reported for the rest stays.
+TEST(OpenDevicePortTest, WritesTheDisplaysLineSettingsOverWhatTheDriverReported) {
+  DCB reported;
+  reported.DCBlength = 28;
+  reported.fParity = 1;
+  reported.fTXContinueOnXoff = 1;
+  reported.XonLim = 2048;
+  reported.XoffLim = 512;
+  reported.XonChar = 0x11;
+  reported.XoffChar = 0x13;
+  reported.EofChar = 0x1A;
+  reported.fOutX = 1;
+  reported.fRtsControl = RTS_CONTROL_HANDSHAKE;
+  reported.fDtrControl = DTR_CONTROL_ENABLE;
+  reported.Parity = EVENPARITY;
+  reported.StopBits = TWOSTOPBITS;
+  reported.ByteSize = 7;
   ScriptedWriteDriver driver;
+  driver.reportedDcb = reported;
   TCOMSocket port(driver);
   ASSERT_EQ(OpenDevicePort(port, "COM3", 19200), OpenStep::Ready);
+
+  DCB expected = reported;
+  expected.BaudRate = 19200;
+  expected.ByteSize = 8;
+  expected.Parity = NOPARITY;
+  expected.StopBits = ONESTOPBIT;
+  expected.fDtrControl = DTR_CONTROL_DISABLE;
+  expected.fRtsControl = RTS_CONTROL_DISABLE;
+  expected.fOutX = 0;
+  expected.fBinary = 1;
   ASSERT_TRUE(driver.lastDcb.has_value());
-  EXPECT_EQ(driver.lastDcb->BaudRate, 19200u);
-  EXPECT_EQ(driver.lastDcb->ByteSize, 8);
-}
-
-using FrameSequenceTest = testing::OpenPortTest<>;
-
-// The observer sees each frame before its pause, and may end the sequence there.
-TEST_F(FrameSequenceTest, ScrollTypeIsFollowedByTenMillisecondsThenTheReset) {
-  std::vector<std::string> seen;
-  const auto observe = [&](const Frame& frame, bool sent) {
-    seen.push_back(std::to_string(static_cast<int>(frame.code)) + (sent ? " sent" : " lost"));
-    return true;
-  };
-
-  EXPECT_TRUE(SendScrollType(port, 2, driver.RecordingPause(), observe));
-
-  EXPECT_EQ(driver.sent, "\xFF\x06\x02\xFF\x09");
-  EXPECT_THAT(driver.WritesAndPauses(), ElementsAre("W1", "W1", "W1", "P10", "W1", "W1"));
-  EXPECT_THAT(seen, ElementsAre("6 sent", "9 sent"));
-}
-
-TEST_F(FrameSequenceTest, ObserverThatStopsAtAFailureKeepsThePauseAndTheRestOffTheLine) {
-  driver.failingWrites.insert(1);
-  EXPECT_FALSE(
-      SendScrollType(port, 1, driver.RecordingPause(), [](const Frame&, bool sent) { return sent; }));
-  EXPECT_THAT(driver.WritesAndPauses(), ElementsAre("W1", "W1", "W1"));
-}
-
-struct LinesCase {
-  std::int32_t first;
-  std::int32_t last;
-  std::string frames;
-};
-
-// The last line goes to the bottom first, so the first line never passes it on the way.
-TEST_F(FrameSequenceTest, LinesNeverCrossOnTheWay) {
-  const LinesCase cases[] = {
-      {3, 9, "\xFF\x05\x16\xFF\x04\x03\xFF\x05\x09"},
-      {20, 22, "\xFF\x05\x16\xFF\x04\x14"},
-      {1, 1, "\xFF\x05\x16\xFF\x04\x01\xFF\x05\x01"},
-  };
-  for (const auto& c : cases) {
-    driver.ClearRecord();
-    EXPECT_TRUE(SendFrames(port, LinesFrames(c.first, c.last), driver.RecordingPause(), {}));
-    EXPECT_EQ(driver.sent, c.frames) << c.first << " to " << c.last;
-  }
+  EXPECT_EQ(*driver.lastDcb, expected);
+  EXPECT_EQ(driver.lastTimeouts, (COMMTIMEOUTS{100, 10, 100, 10, 100}));
+  EXPECT_EQ(driver.lastQueueSizes, (std::pair<std::uint32_t, std::uint32_t>{1024, 1024}));
 }
 
 } // namespace
