@@ -9,13 +9,14 @@
 #include <QTimer>
 #include <QWindow>
 
-#include "app/widget_text.h"
 #include "app/log_window.h"
 #include "app/prompts.h"
+#include "app/widget_text.h"
 #include "app/widgets/combo_box.h"
 #include "app/widgets/radio_group.h"
 #include "app/widgets/track_bar.h"
 #include "app/window_placement.h"
+#include "protocol/device_port.h"
 
 namespace kv58 {
 namespace {
@@ -39,7 +40,7 @@ TForm1::TForm1(const FormServices& services, QWidget* parent)
 TForm1::~TForm1() {
   // Closes the port without a word to the device; no handler runs any more.
   Timer1->stop();
-  (void)ComPort.Close();
+  (void)CloseDevicePort(ComPort);
 }
 
 std::string TForm1::TranslateCurrent(std::string_view key) const {

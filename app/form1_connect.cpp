@@ -19,7 +19,7 @@ constexpr std::string_view kDisconnected = "PORT_NIEPOLACZONY";
 
 void TForm1::CheckBoxConnectClick() {
   if (!CheckBoxConnect->isChecked()) {
-    (void)ComPort.Close();
+    (void)CloseDevicePort(ComPort);
     DebugMemo.Log(kDisconnected);
     ApplyConnectionState();
     return;

@@ -40,4 +40,11 @@ OpenStep OpenDevicePort(TCOMSocket& port, const PortName& name, std::int32_t bau
   return OpenNamedPort(port, baudRate);
 }
 
+bool CloseDevicePort(TCOMSocket& port) {
+  if (port.IsOpen()) {
+    (void)port.Drain();
+  }
+  return port.Close();
+}
+
 } // namespace kv58

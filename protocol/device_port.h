@@ -27,4 +27,9 @@ enum class OpenStep {
 // The same for a name read already (serial/port_name.h).
 [[nodiscard]] OpenStep OpenDevicePort(TCOMSocket& port, const PortName& name, std::int32_t baudRate);
 
+// Closes the port once what was written has left toward the display (bounded by the port's
+// time-outs): a device server closes the device with its client and drops what it holds.
+// Close's result.
+bool CloseDevicePort(TCOMSocket& port);
+
 } // namespace kv58

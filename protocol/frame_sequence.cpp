@@ -33,6 +33,8 @@ bool SendFrames(TCOMSocket& port, std::span<const Frame> frames, const Pause& pa
       return false;
     }
     if (frame.pauseAfterMs > 0) {
+      // The pause counts from when the frame has left toward the display.
+      (void)port.Drain();
       pause(frame.pauseAfterMs);
     }
   }

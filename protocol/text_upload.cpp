@@ -13,6 +13,11 @@ namespace {
   return port.Write(bytes.data(), count) == count;
 }
 
+// How many of `bytes` the port took.
+[[nodiscard]] std::size_t WritePart(TCOMSocket& port, std::string_view bytes) {
+  return port.Write(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+}
+
 } // namespace
 
 std::string PageSentLine(std::size_t page) { return std::string(kPageSentPrefix) + std::to_string(page); }
@@ -41,13 +46,17 @@ UploadResult UploadText(TCOMSocket& port, std::string_view text, const Pause& pa
   for (std::size_t page = 0; page < result.pageCount; ++page) {
     const std::size_t offset = page * kPageBytes;
     const std::string_view bytes = text.substr(offset, std::min(kPageBytes, text.size() - offset));
-    const bool sent = WriteWhole(port, bytes);
+    const std::size_t taken = WritePart(port, bytes);
+    const bool sent = taken == bytes.size();
+    // The page's pause counts from when it has left toward the display.
+    const bool drained = sent && port.Drain();
     everyPageSent = everyPageSent && sent;
     if (everyPageSent) {
       result.leadingPagesSent = page + 1;
     }
     log.Log(sent ? PageSentLine(page) : std::string(kPortNotConnectedLine));
-    const AfterPage next = observe ? observe(PageOutcome{page, result.pageCount, sent}) : AfterPage::Continue;
+    const AfterPage next =
+        observe ? observe(PageOutcome{page, result.pageCount, sent, drained, taken}) : AfterPage::Continue;
     if (next == AfterPage::Abandon) {
       return result;
     }

@@ -55,6 +55,11 @@ struct PageOutcome {
   std::size_t page = 0;
   std::size_t pageCount = 0;
   bool sent = false;
+  // Whether the page had left toward the display within the port's time-outs, before its
+  // pause began (a device server acknowledged it); a page sent but not drained may or may not
+  // have reached the display.
+  bool drained = false;
+  std::size_t bytesTaken = 0; // of this page, by the port: all of it when sent
 };
 // What comes after a page: the rest of the text; the page's pause and then the terminator, so
 // the display holds the pages so far as a whole text; or nothing at all.
@@ -73,7 +78,8 @@ struct UploadResult {
 // with its terminator (a user who asked to stop).
 using EndRequest = std::function<bool()>;
 
-// Uploads `text` (raw bytes). Every page is written once and followed by `pause`(kPagePauseMs),
+// Uploads `text` (raw bytes). Every page is written once, drained, and followed by
+// `pause`(kPagePauseMs),
 // a failed or the last one included; a page or terminator that the port took only in part is
 // logged as kPortNotConnectedLine. Without an observer or end request that asks otherwise, the
 // upload is never cut short. A text the device cannot take whole (longer than kMaxTextBytes, or holding a 00)

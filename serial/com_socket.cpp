@@ -108,4 +108,6 @@ std::uint32_t TCOMSocket::Write(const void* source, std::uint32_t count) {
   return written;
 }
 
+bool TCOMSocket::Drain() { return IsOpen() && driver_.FlushFileBuffers(Handle); }
+
 } // namespace kv58

@@ -44,8 +44,12 @@ public:
   [[nodiscard]] std::uint32_t BytesWaiting();
   // Reads only what is already queued, at most `capacity` bytes; never waits for more.
   [[nodiscard]] std::uint32_t Read(void* buffer, std::uint32_t capacity);
-  // The count the driver accepted; 0 when closed, for no bytes, or on failure.
+  // The count the driver accepted; 0 when closed, for no bytes, or on failure. Returns once the
+  // driver has the bytes: Drain waits until they have left.
   [[nodiscard]] std::uint32_t Write(const void* source, std::uint32_t count);
+  // Waits, bounded, until what was written has left toward the display; false when closed or
+  // when it had not left in time. The device's pauses begin with it.
+  [[nodiscard]] bool Drain();
 
   // What the last WriteSettings could not do as asked, in words; empty when all went as asked.
   [[nodiscard]] std::string LineSettingsNote() const {

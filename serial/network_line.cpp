@@ -171,10 +171,13 @@ std::uint32_t NetworkLine::Write(std::string_view bytes, SteadyClock::time_point
     alive_ = SteadyClock::now() >= deadline; // failing before the deadline, the connection is gone
     return 0;
   }
-  return ServerTookEverything(deadline) ? static_cast<std::uint32_t>(bytes.size()) : 0;
+  return static_cast<std::uint32_t>(bytes.size());
 }
 
-bool NetworkLine::ServerTookEverything(SteadyClock::time_point deadline) {
+bool NetworkLine::Drain(SteadyClock::time_point deadline) {
+  if (!alive_) {
+    return false;
+  }
   if (port_.mode == NetworkPort::Mode::Raw) {
     return stream_->WaitAcknowledged(deadline);
   }
@@ -208,7 +211,7 @@ void NetworkLine::Finish() {
   if (!alive_) {
     return;
   }
-  (void)ServerTookEverything(SteadyClock::now() + kStepTimeout);
+  (void)Drain(SteadyClock::now() + kStepTimeout);
   // Then a moment for the server to write them to the device before it is closed.
   std::this_thread::sleep_for(kLingerBeforeClose);
 }

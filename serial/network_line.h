@@ -4,8 +4,9 @@
 // settings. The connection itself comes through a ByteStream (serial/byte_stream.h); the
 // Telnet bytes come from serial/telnet_codec.h, the RFC 2217 payloads from com_port_option.h.
 //
-// Every wait is bounded: each negotiation step by kStepTimeout, a write by its deadline. A
-// write returns only once the server has taken the bytes, so the device's pauses start when
+// Every wait is bounded: each negotiation step by kStepTimeout, a write and a drain by their
+// deadlines. A write returns once the connection has the bytes, so a frame's bytes travel
+// together; Drain waits until the server has taken them, so the device's pauses start when
 // the bytes have left for the display, not when the kernel queued them.
 
 #include <chrono>
@@ -44,9 +45,11 @@ public:
   // answers other values. Raw TCP cannot carry settings: true, with a note saying so.
   [[nodiscard]] bool ApplyLineSettings(std::uint32_t baudRate, std::string& note);
 
-  // Sends `bytes` to the display and waits until the server has taken them, by `deadline`.
-  // The count sent, all or nothing.
+  // Sends `bytes` to the display by `deadline`: the count sent, all or nothing.
   [[nodiscard]] std::uint32_t Write(std::string_view bytes, SteadyClock::time_point deadline);
+  // Waits until the server has taken every byte written, by `deadline`: on RFC 2217 by the
+  // answer to a query of the rate, on raw TCP by the socket's acknowledgement.
+  [[nodiscard]] bool Drain(SteadyClock::time_point deadline);
   // The display's bytes received and not yet read; takes in what has arrived without waiting.
   [[nodiscard]] std::uint32_t Available();
   [[nodiscard]] std::uint32_t Read(char* buffer, std::uint32_t capacity);
@@ -65,9 +68,6 @@ private:
   [[nodiscard]] bool CheckRawServer(OpenFailure& failure);
   // Takes in what arrives until `done`, the connection is gone, raw data came, or a step's bound.
   [[nodiscard]] bool WaitForStep(const std::function<bool()>& done);
-  // Waits until the server has taken every byte sent, by `deadline`: on RFC 2217 by the
-  // answer to a query of the rate, on raw TCP by the socket's acknowledgement.
-  [[nodiscard]] bool ServerTookEverything(SteadyClock::time_point deadline);
   // Takes in what has arrived until `deadline`; false once the connection is gone.
   [[nodiscard]] bool Pump(SteadyClock::time_point deadline);
   void Take(std::string_view bytes);

@@ -8,9 +8,9 @@ namespace kv58 {
 namespace {
 
 // The port's time-out is the time the bytes may take on the display's line; the network adds
-// the server's acknowledgement, which a slow or distant link delays by more than a short
-// write's time-out (a 3-byte frame gets 130 ms). It gets the bound of a negotiation step.
-SteadyClock::time_point WriteDeadline(const COMMTIMEOUTS& timeouts, std::uint32_t count) {
+// its own delay, and the server's acknowledgement, which a slow or distant link delays by more
+// than a short write's time-out (a 3-byte frame gets 130 ms). It gets the bound of a step.
+SteadyClock::time_point NetworkDeadline(const COMMTIMEOUTS& timeouts, std::uint32_t count) {
   return SteadyClock::now() + TotalWriteTimeout(timeouts, count).value_or(std::chrono::milliseconds(0)) +
          NetworkLine::kStepTimeout;
 }
@@ -128,8 +128,19 @@ bool NetworkSerialDriver::WriteFile(PortHandle handle, const void* buffer, std::
     return false;
   }
   written = open->line->Write(std::string_view(static_cast<const char*>(buffer), count),
-                              WriteDeadline(open->timeouts, count));
+                              NetworkDeadline(open->timeouts, count));
+  open->undrainedBytes += written;
   return written == count || open->line->Alive();
+}
+
+bool NetworkSerialDriver::FlushFileBuffers(PortHandle handle) {
+  OpenLine* open = Find(handle);
+  if (open == nullptr) {
+    return false;
+  }
+  const bool drained = open->line->Drain(NetworkDeadline(open->timeouts, open->undrainedBytes));
+  open->undrainedBytes = 0;
+  return drained;
 }
 
 std::string NetworkSerialDriver::LineSettingsNote(PortHandle handle) const {

@@ -67,6 +67,11 @@ bool RoutingSerialDriver::WriteFile(PortHandle handle, const void* buffer, std::
   return route != nullptr && route->driver->WriteFile(route->inner, buffer, count, written);
 }
 
+bool RoutingSerialDriver::FlushFileBuffers(PortHandle handle) {
+  const Route* route = Find(handle);
+  return route != nullptr && route->driver->FlushFileBuffers(route->inner);
+}
+
 std::string RoutingSerialDriver::LineSettingsNote(PortHandle handle) const {
   const Route* route = Find(handle);
   return route == nullptr ? std::string() : route->driver->LineSettingsNote(route->inner);

@@ -27,6 +27,7 @@ public:
   bool ClearCommError(PortHandle handle, std::uint32_t& errors, COMSTAT& status) override;
   bool ReadFile(PortHandle handle, void* buffer, std::uint32_t count, std::uint32_t& read) override;
   bool WriteFile(PortHandle handle, const void* buffer, std::uint32_t count, std::uint32_t& written) override;
+  bool FlushFileBuffers(PortHandle handle) override;
   std::string LineSettingsNote(PortHandle handle) const override;
 
 private:

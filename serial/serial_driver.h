@@ -36,6 +36,10 @@ public:
                                       std::uint32_t& read) = 0;
   [[nodiscard]] virtual bool WriteFile(PortHandle handle, const void* buffer, std::uint32_t count,
                                        std::uint32_t& written) = 0;
+  // Waits until what was written has left toward the display: the system's queue and the
+  // UART's transmitter, or a device server's acknowledgement. Bounded by the write time-outs
+  // (a line stopped by flow control gives up, false), never by the caller.
+  [[nodiscard]] virtual bool FlushFileBuffers(PortHandle handle) = 0;
   // What the last SetCommState of this port could not do as asked, in words (a device server
   // that holds another rate, a raw TCP port that carries no settings); empty when all went as
   // asked, as it always does on a local port.

@@ -394,27 +394,43 @@ bool PosixSerialDriver::WriteFile(PortHandle handle, const void* buffer, std::ui
   const int fd = found->second.fd;
   const COMMTIMEOUTS timeouts = found->second.timeouts;
   const auto deadline = WriteDeadline(timeouts, count);
-  if (!WriteWithin(fd, static_cast<const unsigned char*>(buffer), count, deadline, written)) {
-    return false;
-  }
-  // write() returns once the kernel has the bytes; the pauses of the device count from when
-  // they are on the wire, so the write ends only then.
-  const std::uint32_t discarded =
-      DrainOrDiscard(fd, deadline.value_or(Clock::now() + DrainLimitWithoutTimeout(count)));
-  written -= std::min(discarded, written);
-  return true;
+  // write() returns once the kernel has the bytes, so the bytes of a frame leave together;
+  // FlushFileBuffers waits for them where the device's pause begins.
+  return WriteWithin(fd, static_cast<const unsigned char*>(buffer), count, deadline, written);
 }
 
-std::uint32_t PosixSerialDriver::DrainOrDiscard(int fd, Clock::time_point deadline) const {
+bool PosixSerialDriver::FlushFileBuffers(PortHandle handle) {
+  const auto found = ports_.find(handle);
+  if (found == ports_.end()) {
+    return false;
+  }
+  const int fd = found->second.fd;
+  const std::uint32_t unsent = unsentBytes_(fd).value_or(0);
+  const auto deadline =
+      WriteDeadline(found->second.timeouts, unsent).value_or(Clock::now() + DrainLimitWithoutTimeout(unsent));
+  if (!WaitUntilSent(fd, deadline)) {
+    return false;
+  }
+  // The kernel's queue is empty; a UART's FIFO and its shift register may still hold bytes.
+  for (;;) {
+    if (::tcdrain(fd) == 0) {
+      return true;
+    }
+    if (errno != EINTR) {
+      return errno == ENOTTY || errno == EINVAL; // no transmitter to wait for
+    }
+  }
+}
+
+bool PosixSerialDriver::WaitUntilSent(int fd, Clock::time_point deadline) const {
   constexpr auto kPollInterval = std::chrono::milliseconds(1);
   for (;;) {
     const std::optional<std::uint32_t> unsent = unsentBytes_(fd);
     if (!unsent || *unsent == 0) {
-      return 0; // all gone, or the tty cannot tell: nothing to wait for
+      return true; // all gone, or the tty cannot tell: nothing to wait for
     }
     if (Clock::now() >= deadline) {
-      (void)::tcflush(fd, TCOFLUSH);
-      return *unsent;
+      return false;
     }
     std::this_thread::sleep_for(std::min<Clock::duration>(kPollInterval, deadline - Clock::now()));
   }

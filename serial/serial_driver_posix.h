@@ -1,8 +1,9 @@
 #pragma once
 // The serial driver on Linux and other POSIX systems: COM names map to tty devices through
 // the port map (serial/port_map.h), the Win32 records to termios. Ports are opened
-// exclusively, non-blocking; a write returns once its bytes have left the port (as a Windows
-// serial write does), bounded by the write time-outs; reads take only what is queued.
+// exclusively, non-blocking; a write returns once the kernel has its bytes, bounded by the
+// write time-outs, and FlushFileBuffers waits until they are on the wire; reads take only
+// what is queued.
 
 #include <chrono>
 #include <functional>
@@ -39,6 +40,7 @@ public:
   bool ClearCommError(PortHandle handle, std::uint32_t& errors, COMSTAT& status) override;
   bool ReadFile(PortHandle handle, void* buffer, std::uint32_t count, std::uint32_t& read) override;
   bool WriteFile(PortHandle handle, const void* buffer, std::uint32_t count, std::uint32_t& written) override;
+  bool FlushFileBuffers(PortHandle handle) override;
 
 private:
   struct OpenPort {
@@ -51,9 +53,8 @@ private:
   // The descriptor behind a handle this driver opened and has not closed; -1 otherwise.
   [[nodiscard]] int DescriptorOf(PortHandle handle) const;
 
-  // Waits until the tty has sent what it holds, or the deadline passes; then discards what
-  // is left, as a timed-out Windows write does, and says how many bytes that was.
-  [[nodiscard]] std::uint32_t DrainOrDiscard(int fd, std::chrono::steady_clock::time_point deadline) const;
+  // Waits until the tty's queue is empty; false when the deadline passes first.
+  [[nodiscard]] bool WaitUntilSent(int fd, std::chrono::steady_clock::time_point deadline) const;
 
   PortLocations locations_;
   UnsentBytesProbe unsentBytes_;

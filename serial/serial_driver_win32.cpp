@@ -7,6 +7,9 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <algorithm>
+#include <chrono>
+
 namespace kv58 {
 namespace {
 
@@ -29,6 +32,9 @@ OpenFailure OpenFailureOf(DWORD error) {
   }
 }
 
+// A drain with time-outs of 0 (none) still ends: a line stopped by flow control is not waited
+// for without end.
+constexpr std::chrono::milliseconds kShortestDrain{1000};
 constexpr std::uint32_t kOneBitMax = 1;
 constexpr std::uint32_t kTwoBitsMax = 3;
 
@@ -196,6 +202,32 @@ bool Win32SerialDriver::WriteFile(PortHandle handle, const void* buffer, std::ui
   const bool ok = ::WriteFile(ToWin32(handle), buffer, count, &done, nullptr) != FALSE;
   written = done;
   return ok;
+}
+
+bool Win32SerialDriver::FlushFileBuffers(PortHandle handle) {
+  // FlushFileBuffers itself waits without a bound, also on a line that flow control has
+  // stopped: first the driver's queue is watched, within the write time-outs for what it holds.
+  const HANDLE port = ToWin32(handle);
+  ::COMMTIMEOUTS timeouts{};
+  ::COMSTAT status{};
+  DWORD errors = 0;
+  if (::GetCommTimeouts(port, &timeouts) == FALSE || ::ClearCommError(port, &errors, &status) == FALSE) {
+    return false;
+  }
+  const auto bound =
+      std::chrono::milliseconds(std::int64_t{timeouts.WriteTotalTimeoutMultiplier} * status.cbOutQue +
+                                timeouts.WriteTotalTimeoutConstant);
+  const auto deadline = std::chrono::steady_clock::now() + std::max(bound, kShortestDrain);
+  while (status.cbOutQue > 0) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      return false;
+    }
+    ::Sleep(1);
+    if (::ClearCommError(port, &errors, &status) == FALSE) {
+      return false;
+    }
+  }
+  return ::FlushFileBuffers(port) != FALSE;
 }
 
 } // namespace kv58

@@ -355,7 +355,7 @@ TEST_F(FormCreatedTest, DestroyingTheWindowClosesThePortWithoutAWord) {
   ASSERT_TRUE(form().ComPort.IsOpen());
   harness.driver.ClearRecord();
   harness.form.reset();
-  EXPECT_THAT(harness.driver.CallNames(), ElementsAre("CloseHandle"));
+  EXPECT_THAT(harness.driver.CallNames(), ElementsAre("FlushFileBuffers", "CloseHandle"));
   EXPECT_TRUE(harness.driver.openHandles.empty());
 }
 

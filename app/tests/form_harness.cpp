@@ -39,8 +39,11 @@ std::string FormHarness::Line() const {
   for (const auto& call : driver.calls) {
     if (call.function == "WriteFile" && !call.text.empty()) {
       line += (line.empty() || line.ends_with("| ") ? "" : " ") + Hex(call.text);
+    } else if (call.function == "FlushFileBuffers") {
+      line += (line.empty() ? "" : " | ") + std::string("drain") + " | ";
     } else if (call.function == "Pause") {
-      line += (line.empty() ? "" : " | ") + ("pause " + std::to_string(call.count)) + " | ";
+      line += (line.ends_with("| ") || line.empty() ? "" : " | ") + ("pause " + std::to_string(call.count)) +
+              " | ";
     }
   }
   if (line.ends_with(" | ")) {
@@ -74,7 +77,7 @@ std::string ScrollPauseLine() { return "pause " + std::to_string(kScrollTypeRese
 std::string ScrollTypeLine(int type) {
   return Hex(std::string{static_cast<char>(kCommandMarker), static_cast<char>(TDeviceCommand::dcScrollType),
                          static_cast<char>(type)}) +
-         " | " + ScrollPauseLine() + " | " +
+         " | drain | " + ScrollPauseLine() + " | " +
          Hex(std::string{static_cast<char>(kCommandMarker), static_cast<char>(TDeviceCommand::dcReset)});
 }
 

@@ -43,8 +43,8 @@ public:
   // Ticks the connect box with the given port and speed texts.
   void Connect(const QString& port = QStringLiteral("COM3"), const QString& speed = QStringLiteral("115200"));
   [[nodiscard]] const std::vector<std::string>& Log() const { return form->DebugMemo.Lines(); }
-  // What went on the line since the last ClearRecord: bytes written, and pauses between them,
-  // as "FF 06 02 | pause 10 | FF 09".
+  // What went on the line since the last ClearRecord: bytes written, drains and pauses between
+  // them, as "FF 06 02 | drain | pause 10 | FF 09".
   [[nodiscard]] std::string Line() const;
   [[nodiscard]] std::vector<std::uint32_t> Pauses() const;
 };
@@ -53,7 +53,7 @@ public:
 [[nodiscard]] std::string Hex(std::string_view bytes);
 
 // The line after a change of scroll type, as Line() writes it, with the device's own pause:
-// "FF 06 02 | pause 10 | FF 09".
+// "FF 06 02 | drain | pause 10 | FF 09".
 [[nodiscard]] std::string ScrollTypeLine(int type);
 // The device's pause before the reset alone, as Line() writes it.
 [[nodiscard]] std::string ScrollPauseLine();

@@ -28,7 +28,8 @@ TEST_F(FrameSequenceTest, ScrollTypeIsFollowedByTenMillisecondsThenTheReset) {
   EXPECT_TRUE(SendScrollType(port, 2, driver.RecordingPause(), observe));
 
   EXPECT_EQ(driver.sent, "\xFF\x06\x02\xFF\x09");
-  EXPECT_THAT(driver.WritesAndPauses(), ElementsAre("W1", "W1", "W1", "P10", "W1", "W1"));
+  EXPECT_THAT(driver.WritesAndPauses(), ElementsAre("W1", "W1", "W1", "D", "P10", "W1", "W1"))
+      << "a drain where the pause begins, none between the bytes of a frame";
   EXPECT_THAT(seen, ElementsAre("6 sent", "9 sent"));
 }
 

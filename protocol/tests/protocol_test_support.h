@@ -52,6 +52,8 @@ public:
     for (const auto& call : calls) {
       if (call.function == "WriteFile") {
         events.push_back("W" + std::to_string(call.count));
+      } else if (call.function == "FlushFileBuffers") {
+        events.push_back("D"); // a drain
       } else if (call.function == "Pause") {
         events.push_back("P" + std::to_string(call.count));
       }

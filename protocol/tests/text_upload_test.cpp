@@ -53,6 +53,7 @@ TEST_P(UploadSizeTest, FrameThenPagesEachFollowedByAPauseThenTerminator) {
   std::vector<std::string> events{"W1", "W1"};
   for (const auto page : c.pages) {
     events.push_back("W" + std::to_string(page));
+    events.push_back("D"); // the pause counts from when the page has left
     events.push_back("P1000");
   }
   events.push_back("W1");
@@ -105,7 +106,7 @@ TEST_F(TextUploadTest, PageTakenInPartIsReportedFailedAndTheNextPageStartsAFullP
 
   Upload(text);
 
-  EXPECT_THAT(driver.WritesAndPauses(), ElementsAre("W1", "W1", "W256", "P1000", "W44", "P1000", "W1"));
+  EXPECT_THAT(driver.WritesAndPauses(), ElementsAre("W1", "W1", "W256", "P1000", "W44", "D", "P1000", "W1"));
   EXPECT_EQ(driver.writes[3], text.substr(256)) << "no page is resent or shortened";
   EXPECT_THAT(log.Lines(), ElementsAre("", kNotConnected, "wysłano stronę1", EndLine("300")));
 }
@@ -117,7 +118,7 @@ TEST_F(TextUploadTest, FailedPageInTheMiddleDoesNotStopTheUpload) {
   Upload(text);
 
   EXPECT_THAT(driver.WritesAndPauses(),
-              ElementsAre("W1", "W1", "W256", "P1000", "W256", "P1000", "W188", "P1000", "W1"));
+              ElementsAre("W1", "W1", "W256", "D", "P1000", "W256", "P1000", "W188", "D", "P1000", "W1"));
   EXPECT_EQ(driver.writes[3], text.substr(512));
   EXPECT_THAT(log.Lines(),
               ElementsAre("", "wysłano stronę0", kNotConnected, "wysłano stronę2", EndLine("700")));
@@ -149,7 +150,7 @@ TEST_F(TextUploadTest, ObserverHearsOfEachPageBeforeItsPauseAndTheResultSaysWhet
   EXPECT_FALSE(broken.Complete());
   EXPECT_EQ(broken.leadingPagesSent, 1u) << "the pages after a lost one no longer line up";
   EXPECT_TRUE(broken.terminatorSent);
-  EXPECT_THAT(heard, ElementsAre("0/3 sent after 3", "1/3 lost after 5", "2/3 sent after 7"));
+  EXPECT_THAT(heard, ElementsAre("0/3 sent after 4", "1/3 lost after 6", "2/3 sent after 9"));
   EXPECT_TRUE(UploadText(port, TextOf(600), driver.RecordingPause(), log, observe).Complete()) << "all taken";
 }
 
@@ -161,7 +162,7 @@ TEST_F(TextUploadTest, ObserverThatAbandonsEndsTheUploadWithoutPauseOrTerminator
 
   EXPECT_FALSE(UploadText(port, TextOf(600), driver.RecordingPause(), log, stopAtFailure).Complete());
 
-  EXPECT_THAT(driver.WritesAndPauses(), ElementsAre("W1", "W1", "W256", "P1000", "W256"));
+  EXPECT_THAT(driver.WritesAndPauses(), ElementsAre("W1", "W1", "W256", "D", "P1000", "W256"));
   EXPECT_THAT(log.Lines(), ElementsAre("", "wysłano stronę0", kNotConnected));
 }
 
@@ -173,7 +174,8 @@ TEST_F(TextUploadTest, ObserverThatEndsTheTextGetsThePagesPauseThenTheTerminator
 
   const UploadResult result = UploadText(port, TextOf(900), driver.RecordingPause(), log, endAfterSecond);
 
-  EXPECT_THAT(driver.WritesAndPauses(), ElementsAre("W1", "W1", "W256", "P1000", "W256", "P1000", "W1"));
+  EXPECT_THAT(driver.WritesAndPauses(),
+              ElementsAre("W1", "W1", "W256", "D", "P1000", "W256", "D", "P1000", "W1"));
   EXPECT_EQ(driver.sent, "\xFF\x07" + TextOf(512) + std::string(1, '\0'));
   EXPECT_EQ(result.leadingPagesSent, 2u);
   EXPECT_EQ(result.pageCount, 4u);
@@ -190,7 +192,7 @@ TEST_F(TextUploadTest, EndRequestedDuringAPauseEndsTheTextBeforeTheNextPage) {
   const UploadResult result =
       UploadText(port, TextOf(600), driver.RecordingPause(), log, {}, endAfterFirstPause);
 
-  EXPECT_THAT(driver.WritesAndPauses(), ElementsAre("W1", "W1", "W256", "P1000", "W1"));
+  EXPECT_THAT(driver.WritesAndPauses(), ElementsAre("W1", "W1", "W256", "D", "P1000", "W1"));
   EXPECT_EQ(result.leadingPagesSent, 1u);
   EXPECT_TRUE(result.terminatorSent);
   EXPECT_EQ(asked, 1u);

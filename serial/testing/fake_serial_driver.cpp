@@ -121,4 +121,9 @@ bool FakeSerialDriver::WriteFile(PortHandle handle, const void* buffer, std::uin
   return true;
 }
 
+bool FakeSerialDriver::FlushFileBuffers(PortHandle handle) {
+  calls.push_back({"FlushFileBuffers", handle, 0, {}});
+  return Succeeds("FlushFileBuffers");
+}
+
 } // namespace kv58::testing

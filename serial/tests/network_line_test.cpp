@@ -155,6 +155,7 @@ TEST(NetworkLineTest, AServerHoldingBackTheBytesTimesTheWriteOutButKeepsTheLine)
 
   server.toClient = kResume;
   EXPECT_EQ(opened.line->Write("x", SteadyClock::now() + 1s), 1u);
+  EXPECT_TRUE(opened.line->Drain(SteadyClock::now() + 1s));
   EXPECT_NE(server.fromClient.find("x" + kRateQueryStart), std::string::npos)
       << "the byte, then the query whose answer says the server has it";
 }

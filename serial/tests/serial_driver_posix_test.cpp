@@ -277,17 +277,20 @@ protected:
   }
 };
 
-TEST_F(DrainedWriteTest, AWriteReturnsOnlyOnceTheQueueIsEmpty) {
+TEST_F(DrainedWriteTest, AWriteReturnsAtOnceAndTheDrainOnceTheQueueIsEmpty) {
   queue = {200, 120, 40, 0};
   ConnectSlowLine(5000);
   EXPECT_EQ(slowPort.Write("page", 4), 4u);
+  EXPECT_EQ(asked, 0u) << "a write does not wait for the line";
+  EXPECT_TRUE(slowPort.Drain());
   EXPECT_EQ(asked, 4u) << "asked until the queue was empty, and no more";
 }
 
-TEST_F(DrainedWriteTest, BytesStillQueuedAtTheTimeOutAreDroppedAndNotCounted) {
+TEST_F(DrainedWriteTest, ADrainGivesUpAtTheWriteTimeOut) {
   queue = {3};
   ConnectSlowLine(30);
-  EXPECT_EQ(slowPort.Write("page", 4), 1u) << "as a Windows write that timed out";
+  EXPECT_EQ(slowPort.Write("page", 4), 4u);
+  EXPECT_FALSE(slowPort.Drain()) << "a line that does not move is not waited for without end";
   EXPECT_GT(asked, 1u);
 }
 

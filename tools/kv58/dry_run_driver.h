@@ -29,6 +29,7 @@ public:
   bool ClearCommError(PortHandle handle, std::uint32_t& errors, COMSTAT& status) override;
   bool ReadFile(PortHandle handle, void* buffer, std::uint32_t count, std::uint32_t& read) override;
   bool WriteFile(PortHandle handle, const void* buffer, std::uint32_t count, std::uint32_t& written) override;
+  bool FlushFileBuffers(PortHandle /*handle*/) override { return true; } // nothing waits in a dry run
 
 private:
   std::ostream& out_;

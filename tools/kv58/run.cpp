@@ -106,6 +106,15 @@ struct Line {
   std::function<void()> endPrintedLine; // before a note of kv58's own among the printed bytes
 };
 
+// Closes the display's port on the way out, once what was written has left.
+struct PortCloser {
+  explicit PortCloser(TCOMSocket& open) : port(open) {}
+  ~PortCloser() { (void)CloseDevicePort(port); }
+  PortCloser(const PortCloser&) = delete;
+  PortCloser& operator=(const PortCloser&) = delete;
+  TCOMSocket& port;
+};
+
 // Opens the display's port and sends the plan. What goes wrong is said on `console.err` as it
 // happens and told in the result.
 DisplayResult SendSteps(const Request& request, const PortName& port, const Plan& plan, Console& console,
@@ -128,6 +137,7 @@ DisplayResult SendSteps(const Request& request, const PortName& port, const Plan
     return ended(kExitDeviceError, std::move(opening.error));
   }
   result.reached = true;
+  const PortCloser closer{line.port};
   result.note = line.port.LineSettingsNote();
   if (!result.note.empty()) {
     say(result.note);

@@ -19,6 +19,24 @@ std::string HeldText(const UploadResult& result) {
          PagesText(result.pageCount);
 }
 
+// A page that went wrong, and what the display may hold after it.
+std::string LostPageText(const PageOutcome& lost, const std::string& reason, const UploadResult& result) {
+  const std::string which = "page " + std::to_string(lost.page + 1) + " of " + std::to_string(lost.pageCount);
+  if (lost.sent) {
+    // Written whole, but not known to have left: the display has it, or not.
+    return which + " was written but not acknowledged: the display may show up to " +
+           PagesText(lost.page + 1) + (result.terminatorSent ? "; the text was ended there" : "");
+  }
+  std::string text = which + " was not sent: " + reason;
+  if (result.terminatorSent) {
+    text += "; the text was ended there, and " + HeldText(result);
+    if (lost.bytesTaken > 0) {
+      text += " and " + std::to_string(lost.bytesTaken) + " bytes of the next";
+    }
+  }
+  return text;
+}
+
 } // namespace
 
 StepResult StepRunner::Run(const PlannedStep& planned) {
@@ -53,7 +71,7 @@ StepResult StepRunner::SendText(const Step& step, const std::string& text) {
   std::string lostReason;
   bool endedOnRequest = false;
   const auto observe = [&](const PageOutcome& outcome) {
-    if (!outcome.sent) {
+    if (!outcome.sent || !outcome.drained) {
       lost = outcome;
       lostReason = WriteFailureReason(c_.port);
       // The rest cannot mend the text; a terminator still closes what the display has.
@@ -79,11 +97,7 @@ StepResult StepRunner::SendText(const Step& step, const std::string& text) {
   }
   std::string message = DescribeStep(step) + ": ";
   if (lost) {
-    message += "page " + std::to_string(lost->page + 1) + " of " + std::to_string(lost->pageCount) +
-               " was not sent: " + lostReason;
-    if (result.terminatorSent) {
-      message += "; the text was ended there, and " + HeldText(result);
-    }
+    message += LostPageText(*lost, lostReason, result);
   } else if (!result.terminatorSent) {
     message += "the end of the text (00) was not sent: " + WriteFailureReason(c_.port);
   } else if (endedOnRequest) {
