@@ -9,7 +9,8 @@ namespace kv58 {
 
 using Pause = std::function<void(std::uint32_t milliseconds)>;
 
-// A pause that really waits, blocking the calling thread.
+// A pause that really waits, blocking the calling thread, within what a request of the user's
+// to stop leaves (common/stop_request.h).
 [[nodiscard]] Pause SleepingPause();
 
 } // namespace kv58

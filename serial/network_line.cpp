@@ -3,6 +3,7 @@
 #include <thread>
 #include <utility>
 
+#include "common/stop_request.h"
 #include "serial/com_port_option.h"
 
 namespace kv58 {
@@ -18,6 +19,9 @@ constexpr auto kRawGreetingWait = 300ms;
 constexpr auto kAfterNegotiationWait = 50ms;
 // How long the connection stays open after the last bytes, for the server to pass them on.
 constexpr auto kLingerBeforeClose = 100ms;
+
+// Whether `deadline`, as a request of the user's to stop brings it forward, is still to come.
+bool Before(SteadyClock::time_point deadline) { return SteadyClock::now() < StopBoundDeadline(deadline); }
 
 bool LooksLikeTelnet(std::string_view bytes) {
   return bytes.size() >= 2 && static_cast<std::uint8_t>(bytes[0]) == telnet::kIac &&
@@ -60,7 +64,7 @@ bool NetworkLine::CheckRawServer(OpenFailure& failure) {
 
 bool NetworkLine::WaitForStep(const std::function<bool()>& done) {
   const auto deadline = SteadyClock::now() + kStepTimeout;
-  while (!done() && alive_ && !sawRawData_ && SteadyClock::now() < deadline) {
+  while (!done() && alive_ && !sawRawData_ && Before(deadline)) {
     (void)Pump(deadline);
   }
   return done();
@@ -143,7 +147,7 @@ bool NetworkLine::ApplyLineSettings(std::uint32_t baudRate, std::string& note) {
     note = "cannot send SET-BAUDRATE to " + Where();
     return false;
   }
-  while (!baudAnswer_ && alive_ && SteadyClock::now() < deadline) {
+  while (!baudAnswer_ && alive_ && Before(deadline)) {
     (void)Pump(deadline);
   }
   if (!baudAnswer_) {
@@ -159,7 +163,7 @@ bool NetworkLine::ApplyLineSettings(std::uint32_t baudRate, std::string& note) {
 
 std::uint32_t NetworkLine::Write(std::string_view bytes, SteadyClock::time_point deadline) {
   (void)Pump(SteadyClock::now()); // a FLOWCONTROL-SUSPEND may be waiting unread
-  while (flowSuspended_ && alive_ && SteadyClock::now() < deadline) {
+  while (flowSuspended_ && alive_ && Before(deadline)) {
     (void)Pump(deadline); // the server asked for a pause in sending
   }
   const std::string wire =
@@ -168,7 +172,7 @@ std::uint32_t NetworkLine::Write(std::string_view bytes, SteadyClock::time_point
     return 0; // gone, or still held back by the server at the deadline: a time-out, not a loss
   }
   if (!stream_->SendAll(wire, deadline)) {
-    alive_ = SteadyClock::now() >= deadline; // failing before the deadline, the connection is gone
+    alive_ = !Before(deadline); // failing before the deadline, the connection is gone
     return 0;
   }
   return static_cast<std::uint32_t>(bytes.size());
@@ -188,7 +192,7 @@ bool NetworkLine::Drain(SteadyClock::time_point deadline) {
   if (!stream_->SendAll(rfc2217::SetBaudRate(0), deadline)) {
     return false;
   }
-  while (!baudAnswer_ && Pump(deadline) && SteadyClock::now() < deadline) {
+  while (!baudAnswer_ && Pump(deadline) && Before(deadline)) {
   }
   return baudAnswer_.has_value();
 }

@@ -16,6 +16,7 @@
 #include <thread>
 #include <utility>
 
+#include "common/stop_request.h"
 #include "serial/line_settings_posix.h"
 #if defined(__linux__)
 #include "serial/custom_rate_linux.h"
@@ -429,7 +430,7 @@ bool PosixSerialDriver::WaitUntilSent(int fd, Clock::time_point deadline) const 
     if (!unsent || *unsent == 0) {
       return true; // all gone, or the tty cannot tell: nothing to wait for
     }
-    if (Clock::now() >= deadline) {
+    if (Clock::now() >= StopBoundDeadline(deadline)) {
       return false;
     }
     std::this_thread::sleep_for(std::min<Clock::duration>(kPollInterval, deadline - Clock::now()));

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <thread>
 
+#include "common/stop_request.h"
 #include "serial/socket_stream.h"
 
 namespace kv58 {
@@ -31,12 +32,17 @@ int MillisUntil(SteadyClock::time_point deadline) {
 
 enum class Wait { Ready, Failed, TimedOut };
 
-// Waits until `fd` can be read (or written, when `forWriting`) or has failed, by the deadline.
+// Waits until `fd` can be read (or written, when `forWriting`) or has failed, by the deadline
+// or the user's request to stop, whichever comes first.
 Wait WaitFor(int fd, bool forWriting, SteadyClock::time_point deadline) {
   for (;;) {
+    const auto slice = NextWaitSlice(deadline);
     pollfd watch{fd, static_cast<short>(forWriting ? POLLOUT : POLLIN), 0};
-    const int ready = ::poll(&watch, 1, MillisUntil(deadline));
+    const int ready = ::poll(&watch, 1, MillisUntil(slice));
     if (ready < 0 && errno == EINTR) {
+      continue;
+    }
+    if (ready == 0 && SteadyClock::now() < StopBoundDeadline(deadline)) {
       continue;
     }
     if (ready == 0) {
@@ -103,7 +109,7 @@ public:
       if (::ioctl(fd_, SIOCOUTQ, &unacknowledged) != 0 || unacknowledged == 0) {
         return true;
       }
-      if (SteadyClock::now() >= deadline) {
+      if (SteadyClock::now() >= StopBoundDeadline(deadline)) {
         return false;
       }
       std::this_thread::sleep_for(1ms);

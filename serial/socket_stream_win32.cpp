@@ -1,5 +1,6 @@
 #include "serial/socket_stream.h"
 
+#include "common/stop_request.h"
 #include "serial/system_message_win32.h"
 
 // After our own headers, as everywhere <windows.h> comes in.
@@ -43,19 +44,24 @@ enum class Wait { Ready, Failed, TimedOut };
 // Waits until `socket` can be read (or written, when `forWriting`) or has failed, by the
 // deadline. A connection that failed to come up is reported in the exception set.
 Wait WaitFor(SOCKET socket, bool forWriting, SteadyClock::time_point deadline) {
-  fd_set ready;
-  fd_set failed;
-  FD_ZERO(&ready);
-  FD_ZERO(&failed);
-  FD_SET(socket, &ready);
-  FD_SET(socket, &failed);
-  timeval timeout = TimeLeft(deadline);
-  const int count =
-      ::select(0, forWriting ? nullptr : &ready, forWriting ? &ready : nullptr, &failed, &timeout);
-  if (count == 0) {
-    return Wait::TimedOut;
+  for (;;) {
+    fd_set ready;
+    fd_set failed;
+    FD_ZERO(&ready);
+    FD_ZERO(&failed);
+    FD_SET(socket, &ready);
+    FD_SET(socket, &failed);
+    timeval timeout = TimeLeft(NextWaitSlice(deadline));
+    const int count =
+        ::select(0, forWriting ? nullptr : &ready, forWriting ? &ready : nullptr, &failed, &timeout);
+    if (count == 0 && SteadyClock::now() < StopBoundDeadline(deadline)) {
+      continue;
+    }
+    if (count == 0) {
+      return Wait::TimedOut;
+    }
+    return count < 0 || FD_ISSET(socket, &failed) ? Wait::Failed : Wait::Ready;
   }
-  return count < 0 || FD_ISSET(socket, &failed) ? Wait::Failed : Wait::Ready;
 }
 
 class WinsockStream final : public ByteStream {

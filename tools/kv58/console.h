@@ -19,6 +19,9 @@ void SurviveClosedOutput();
 // (closed, a folder, open for writing only).
 [[nodiscard]] long ReadStandardInput(char* buffer, std::size_t size);
 
+// Writes `text` to standard error from a signal handler: no allocation, no lock.
+void SayFromSignalHandler(const char* text) noexcept;
+
 // Standard input as a stream buffer on which a failed read is an error (the stream goes
 // bad), never the end of the input, as std::cin would have it.
 [[nodiscard]] std::unique_ptr<std::streambuf> StandardInputBuffer();

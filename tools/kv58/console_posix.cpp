@@ -2,10 +2,16 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 
 #include "tools/kv58/console.h"
 
 namespace kv58::cli {
+
+void SayFromSignalHandler(const char* text) noexcept {
+  const std::size_t length = std::strlen(text);
+  (void)!::write(STDERR_FILENO, text, length);
+}
 
 bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) != 0; }
 

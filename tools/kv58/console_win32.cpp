@@ -4,10 +4,16 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 
 #include "tools/kv58/console.h"
 
 namespace kv58::cli {
+
+// Windows runs a console's Ctrl+C handler on a thread of its own: a plain write will do.
+void SayFromSignalHandler(const char* text) noexcept {
+  (void)::_write(2, text, static_cast<unsigned>(std::strlen(text)));
+}
 
 bool StandardErrorIsTerminal() { return ::_isatty(::_fileno(stderr)) != 0; }
 

@@ -4,10 +4,15 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "tools/kv58/step_runner.h"
 
 namespace kv58::cli {
+
+// What is said of a display that the user's request to stop reached before its port opened.
+inline constexpr std::string_view kNotStartedText =
+    "interrupted before the port was opened: nothing was sent";
 
 struct DisplayResult {
   int status = 0;                  // kv58's exit status for this display alone

@@ -52,12 +52,22 @@ std::string FleetLine(const std::vector<std::unique_ptr<Slot>>& slots) {
          std::to_string(secondsLeft) + " s left";
 }
 
+DisplayResult NotStarted(const FleetRun& run) {
+  DisplayResult result;
+  result.status = 128 + run.stopSignal();
+  result.message = std::string(kNotStartedText);
+  return result;
+}
+
 // The report's line: done, or what went wrong and how far it got.
 std::string ReportLine(const Display& display, const DisplayResult& result) {
   const std::string port = display.port.Canonical();
   const std::string who = display.name == port ? port : display.name + " (" + port + ")";
   if (result.status == kExitDone) {
     return who + ": done" + (result.note.empty() ? "" : " (" + result.note + ")");
+  }
+  if (!result.reached && result.status > 128) {
+    return who + ": not started";
   }
   if (!result.reached) {
     return who + ": not reachable: " + result.message;
@@ -105,8 +115,10 @@ int RunFleet(const std::vector<Display>& displays, const FleetRun& run, std::ost
     for (std::size_t i = next++; i < displays.size(); i = next++) {
       Slot& slot = *slots[i];
       slot.state = State::Running;
-      slot.result =
-          run.serve(displays[i], slot.out, [&slot](std::size_t seconds) { slot.secondsLeft = seconds; });
+      slot.result = run.stopSignal && run.stopSignal() != 0
+                        ? NotStarted(run)
+                        : run.serve(displays[i], slot.out,
+                                    [&slot](std::size_t seconds) { slot.secondsLeft = seconds; });
       slot.secondsLeft = 0;
       slot.state = slot.result.status == kExitDone ? State::Done : State::Failed;
     }

@@ -34,6 +34,8 @@ struct FleetRun {
   std::function<DisplayResult(const Display& display, std::ostream& out,
                               const std::function<void(std::size_t seconds)>& secondsLeft)>
       serve;
+  // The signal by which the user asked to stop, 0 while none: no display starts after it.
+  std::function<int()> stopSignal;
   std::size_t jobs = 0;             // displays served at once; 0 for all
   std::ostream* progress = nullptr; // the fleet's progress line, redrawn; none: no line
 };

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/stop_request.h"
 #include "serial/port_discovery.h"
 #include "tools/kv58/console.h"
 #include "tools/kv58/run.h"
@@ -15,15 +16,30 @@
 namespace {
 
 std::atomic<int> stopSignal{0};
+std::atomic<int> stopRequests{0};
 
-// The first SIGINT or SIGTERM asks kv58 to end what it is sending cleanly; a second one ends
-// it at once, as the signal would have without this handler.
+// The first SIGINT or SIGTERM asks kv58 to end what it is sending cleanly, and says so at
+// once; the second to stop waiting at once (the text still gets its end when the line takes
+// it, and the report is printed); a third ends kv58 as the signal would have without this.
 extern "C" void OnInterrupt(int signal) {
-  int none = 0;
-  if (!stopSignal.compare_exchange_strong(none, signal)) {
+  switch (++stopRequests) {
+  case 1:
+    stopSignal = signal;
+    kv58::RequestStop(kv58::StopLevel::Finish);
+    kv58::cli::SayFromSignalHandler(
+        "\nkv58: stopping once what is being sent has ended (a text with its end); Ctrl+C again to stop "
+        "at once\n");
+    break;
+  case 2:
+    kv58::RequestStop(kv58::StopLevel::AtOnce);
+    kv58::cli::SayFromSignalHandler("\nkv58: stopping at once\n");
+    break;
+  default:
     (void)std::signal(signal, SIG_DFL);
     (void)std::raise(signal);
+    return;
   }
+  (void)std::signal(signal, OnInterrupt); // where a handler serves only once
 }
 
 } // namespace

@@ -132,6 +132,9 @@ DisplayResult SendSteps(const Request& request, const PortName& port, const Plan
     return result;
   };
   console.watchInterrupts();
+  if (StopSignal(console) != 0) {
+    return ended(InterruptedStatus(console), std::string(kNotStartedText));
+  }
   PortOpening opening = OpenPortForDevice(line.port, port, request.baudRate);
   if (opening.step != OpenStep::Ready) {
     return ended(kExitDeviceError, std::move(opening.error));
@@ -151,6 +154,12 @@ DisplayResult SendSteps(const Request& request, const PortName& port, const Plan
                                 [&console] { return StopSignal(console) != 0; }, secondsLeft});
   for (std::size_t i = 0; i < plan.size(); ++i) {
     const Step& step = plan[i].step;
+    if (StopSignal(console) != 0) {
+      return ended(InterruptedStatus(console), i == 0
+                                                   ? "interrupted before the first command: nothing was sent"
+                                                   : "interrupted after " + DescribeStep(plan[i - 1].step) +
+                                                         "; the commands after it were not sent");
+    }
     if (step.kind == Step::Kind::Monitor && line.dryRun) {
       line.endPrintedLine();
       console.out << "monitor: nothing is read in a dry run\n";
@@ -168,10 +177,6 @@ DisplayResult SendSteps(const Request& request, const PortName& port, const Plan
     case StepEnd::Interrupted:
       return ended(InterruptedStatus(console), std::move(sent.message));
     }
-    if (i + 1 < plan.size() && StopSignal(console) != 0) {
-      return ended(InterruptedStatus(console),
-                   "interrupted after " + DescribeStep(step) + "; the commands after it were not sent");
-    }
   }
   return result;
 }
@@ -185,6 +190,7 @@ int ServeFleet(const Request& request, const std::vector<Display>& displays, con
   }
   console.watchInterrupts();
   FleetRun run;
+  run.stopSignal = [&console] { return StopSignal(console); };
   run.jobs = machine.newDriver ? request.jobs : 1;
   run.progress = console.errIsTerminal && !request.quiet ? &console.err : nullptr;
   run.serve = [&](const Display& display, std::ostream& out,

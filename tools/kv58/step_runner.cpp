@@ -95,15 +95,17 @@ StepResult StepRunner::SendText(const Step& step, const std::string& text) {
     ReportSent("text of " + std::to_string(text.size()) + " bytes in " + PagesText(result.pageCount));
     return {StepEnd::Done, {}, account};
   }
-  std::string message = DescribeStep(step) + ": ";
+  // Asked to stop, a text that got its end is an interruption, whatever went wrong with the
+  // page being sent meanwhile (a device server that stopped answering).
+  const bool interrupted = (endedOnRequest || c_.interrupted()) && result.terminatorSent;
+  std::string message = DescribeStep(step) + ": " + (interrupted ? "interrupted: " : "");
   if (lost) {
     message += LostPageText(*lost, lostReason, result);
   } else if (!result.terminatorSent) {
     message += "the end of the text (00) was not sent: " + WriteFailureReason(c_.port);
-  } else if (endedOnRequest) {
-    message += "interrupted: " + HeldText(result);
+  } else if (interrupted) {
+    message += HeldText(result);
   }
-  const bool interrupted = endedOnRequest && result.terminatorSent && !lost;
   return {interrupted ? StepEnd::Interrupted : StepEnd::Failed, message, account};
 }
 

@@ -98,6 +98,7 @@ public:
   }
 
   void Stop(int signal) { process_->Stop(signal); }
+  void Signal(int signal) const { ::kill(process_->Pid(), signal); }
 
   std::vector<int> ports; // one a line, in the order given
 
@@ -237,6 +238,26 @@ TEST_F(Kv58NetworkTest, AServerKilledMidUploadFailsTheUpload) {
   ASSERT_TRUE(run.has_value());
   EXPECT_EQ(run->status, kExitDeviceError);
   EXPECT_THAT(run->err, ::testing::MatchesRegex(".*page [2-8] of 8 was not sent.*\n"));
+}
+
+// A server that stops answering mid-upload holds up no request to stop: the text gets its end
+// as far as the connection takes it, and kv58 ends as interrupted, not as failed.
+TEST_F(Kv58NetworkTest, AStopIsHonouredWhileTheServerHasStoppedAnswering) {
+  const auto file = config.Write("long.txt", std::string(1983, 'x'));
+  test_support::Launch launch;
+  launch.whileRunning = [this](pid_t pid) {
+    if (telnetSim.NextEvent() == "open") {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    }
+    server->Signal(SIGSTOP);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ::kill(pid, SIGINT);
+  };
+  const auto run = Kv58({"--port", Url("rfc2217", telnetPort), "send", file.string(), "store"}, launch);
+  server->Signal(SIGCONT);
+  ASSERT_TRUE(run.has_value());
+  EXPECT_EQ(run->status, 130);
+  EXPECT_THAT(run->err, HasSubstr(": interrupted: "));
 }
 
 // Eight displays behind one device server, one of which goes away mid-upload: it alone fails,

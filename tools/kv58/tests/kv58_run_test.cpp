@@ -243,11 +243,11 @@ void PrintTo(const InterruptCase& row, std::ostream* os) { *os << row.label; }
 
 class Kv58InterruptTest : public Kv58RunTest, public ::testing::WithParamInterface<InterruptCase> {};
 
-// Asked to stop from the first moment: what is being sent still ends whole.
+// Asked to stop once the first byte is out: what is being sent still ends whole.
 TEST_P(Kv58InterruptTest, EndsWhatIsBeingSentWholeAndSendsNothingAfter) {
   const auto& c = GetParam();
   in.str(std::string(c.inputBytes, 'x'));
-  stopSignal = [&c] { return c.signal; };
+  stopSignal = [this, &c] { return driver.CountOf("WriteFile") > 0 ? c.signal : 0; };
   std::vector<std::string_view> args{"--port", "COM5"};
   args.insert(args.end(), c.args.begin(), c.args.end());
 
@@ -286,6 +286,20 @@ INSTANTIATE_TEST_SUITE_P(
                                     "FF 08",
                                     "interrupted after store"}),
     [](const auto& row) { return std::string(row.param.label); });
+
+// Asked to stop before anything started: no port is opened, nothing is sent, and a fleet
+// starts none of its displays.
+TEST_F(Kv58RunTest, AStopBeforeTheFirstCommandSendsNothing) {
+  stopSignal = [] { return SIGINT; };
+  EXPECT_EQ(Run({"--port", "COM5", "store"}), 130);
+  EXPECT_TRUE(driver.calls.empty());
+  EXPECT_THAT(err.str(), HasSubstr("kv58: COM5: interrupted before the port was opened: nothing was sent"));
+
+  out.str("");
+  EXPECT_EQ(Run({"--port", "COM5", "--port", "COM6", "store"}), 130);
+  EXPECT_TRUE(driver.calls.empty());
+  EXPECT_EQ(out.str(), "COM5: not started\nCOM6: not started\n");
+}
 
 TEST_F(Kv58RunTest, PortsAreListedInTheWindowsOrderWithTheirDevices) {
   ports.AddText("/dev/ttyUSB0", "COM33");

@@ -259,8 +259,10 @@ TEST_F(Kv58SimTest, InterruptedTextEndsAfterThePageBeingWrittenWithItsTerminator
     const auto run = RunProgram({"--port", kPort, "send", file, "store"}, config.Path(), launch);
     ASSERT_TRUE(run.has_value());
     EXPECT_EQ(run->status, c.status);
-    EXPECT_THAT(run->err, ::testing::MatchesRegex("kv58: COM7: text from .*: interrupted: the display shows "
-                                                  "the first [2-4] of 8 pages\n"));
+    EXPECT_THAT(run->err, ::testing::MatchesRegex("\nkv58: stopping once what is being sent has ended.*\n"
+                                                  "kv58: COM7: text from .*: interrupted: the display shows "
+                                                  "the first [2-4] of 8 pages\n"))
+        << "the request is answered at once, the account at the end";
     const std::string upload = sim.NextEvent();
     const std::string pages = run->err.substr(run->err.find("first ") + 6, 1);
     EXPECT_THAT(upload, ::testing::StartsWith("text " + std::to_string(std::stoi(pages) * 256) + " bytes"));
