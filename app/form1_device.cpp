@@ -5,6 +5,7 @@
 #include <QTimer>
 
 #include "app/form1.h"
+#include "app/receive_beat.h"
 #include "app/widgets/radio_group.h"
 #include "app/widgets/track_bar.h"
 #include "protocol/device_command.h"
@@ -53,18 +54,17 @@ void TForm1::RadioGroup1Click() {
 // The pause takes events to keep the window painting, the receive timer's among them; the
 // device's pauses are silence on the line, so nothing is read during one.
 void TForm1::PauseWithoutReceiving(std::uint32_t milliseconds) {
-  const bool receiving = Timer1->isActive();
-  Timer1->stop();
+  const HeldReceiveTimer held(*Timer1);
   services_.pause(milliseconds);
-  if (receiving) {
-    Timer1->start();
-  }
 }
 
 void TForm1::Button1Click() { SendAndLog(ComPort, DebugMemo, TDeviceCommand::dcStore); }
 
 void TForm1::Button2Click() { SendAndLog(ComPort, DebugMemo, TDeviceCommand::dcReset); }
 
-void TForm1::Timer1Timer() { receiver_.Tick(ComPort); }
+void TForm1::Timer1Timer() {
+  KeepReceiveBeat(*Timer1);
+  receiver_.Tick(ComPort);
+}
 
 } // namespace kv58

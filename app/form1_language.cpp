@@ -6,8 +6,8 @@
 #include <QPushButton>
 #include <algorithm>
 
-#include "app/widget_text.h"
 #include "app/form1.h"
+#include "app/widget_text.h"
 #include "app/widgets/combo_box.h"
 #include "app/widgets/radio_group.h"
 

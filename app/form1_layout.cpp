@@ -13,6 +13,7 @@
 
 #include "app/fonts.h"
 #include "app/form1.h"
+#include "app/receive_beat.h"
 #include "app/system_colors.h"
 #include "app/widgets/combo_box.h"
 #include "app/widgets/radio_group.h"
@@ -172,7 +173,7 @@ void TForm1::CreateControls() {
   // The receive timer ticks only while the port is open (see ApplyConnectionState): closed,
   // a tick has nothing to read, and an idle window should not wake up for it.
   Timer1 = new QTimer(this);
-  Timer1->setInterval(1000);
+  Timer1->setInterval(kReceiveIntervalMs);
 }
 
 void TForm1::ApplyConnectionState() {

@@ -1,7 +1,7 @@
 // The port box lists the machine's serial ports afresh each time it drops down.
 
-#include "app/widget_text.h"
 #include "app/form1.h"
+#include "app/widget_text.h"
 #include "app/widgets/combo_box.h"
 #include "serial/port_discovery.h"
 

@@ -3,10 +3,10 @@
 #include <QLabel>
 #include <QLineEdit>
 
-#include "app/widget_text.h"
 #include "app/form1.h"
 #include "app/prompts.h"
 #include "app/upload_session.h"
+#include "app/widget_text.h"
 #include "protocol/text_upload.h"
 #include "protocol/upload_file.h"
 

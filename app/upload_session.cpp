@@ -22,9 +22,8 @@ QString ProgressText(std::size_t pagesWritten, std::size_t pageCount) {
 } // namespace
 
 UploadSession::UploadSession(QWidget& window, QTimer& receiveTimer, std::size_t pageCount)
-    : window_(window), receiveTimer_(receiveTimer), receiveTimerWasActive_(receiveTimer.isActive()),
-      progress_(new QProgressDialog(&window)), pageCount_(pageCount) {
-  receiveTimer_.stop();
+    : window_(window), receiveTimer_(receiveTimer), progress_(new QProgressDialog(&window)),
+      pageCount_(pageCount) {
   QApplication::setOverrideCursor(Qt::WaitCursor);
   window_.installEventFilter(this);
 
@@ -49,9 +48,6 @@ UploadSession::~UploadSession() {
   delete progress_;
   window_.removeEventFilter(this);
   QApplication::restoreOverrideCursor();
-  if (receiveTimerWasActive_) {
-    receiveTimer_.start();
-  }
   if (closeRequested_) {
     QTimer::singleShot(0, &window_, &QWidget::close);
   }

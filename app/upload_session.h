@@ -1,11 +1,13 @@
 #pragma once
 // What the window shows and holds back while an upload runs: the wait cursor, a progress
-// display with the page and the seconds left, the receive timer stopped, and a request to
+// display with the page and the seconds left, the receive timer held, and a request to
 // close the window put off until the upload has ended, so the device never keeps a text
 // without its terminator. Input stays blocked by the pause, which takes none.
 
 #include <QObject>
 #include <cstddef>
+
+#include "app/receive_beat.h"
 
 class QProgressDialog;
 class QTimer;
@@ -31,8 +33,7 @@ private:
   void ShowProgress();
 
   QWidget& window_;
-  QTimer& receiveTimer_;
-  bool receiveTimerWasActive_; // it runs only while the port is open
+  HeldReceiveTimer receiveTimer_; // nothing is read during an upload
   QProgressDialog* progress_;
   std::size_t pageCount_;
   std::size_t pagesWritten_ = 0;

@@ -125,6 +125,17 @@ TEST_F(CommandsTest, ScrollTypeIsFollowedByAPauseAndAReset) {
   EXPECT_EQ(harness.Line(), "") << "clicking the selected item sends nothing";
 }
 
+// Each change of scroll type holds the receive timer for its pause; it keeps its beat, so the
+// device's bytes are still taken off the line when the type changes more often than it ticks.
+TEST_F(CommandsTest, TheReceiveTimerKeepsItsBeatAcrossFrequentPauses) {
+  harness.driver.incoming = "AB";
+  for (int change = 0; change < 8 && form().Receiver().Line().empty(); ++change) {
+    form().RadioGroup1->SetItemIndex(1 + change % 2);
+    QTest::qWait(400);
+  }
+  EXPECT_EQ(form().Receiver().Line(), "AB");
+}
+
 TEST_F(CommandsTest, StoreAndResetAreTwoByteFrames) {
   QTest::mouseClick(form().Button1, Qt::LeftButton);
   EXPECT_EQ(harness.Line(), "FF 08");
