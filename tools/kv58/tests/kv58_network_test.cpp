@@ -19,7 +19,9 @@
 #include <vector>
 
 #include "common/testing/scratch_dir.h"
+#include "protocol/device_command.h"
 #include "tools/kv58/command_line.h"
+#include "tools/kv58/tests/delay_proxy.h"
 #include "tools/kv58/tests/program_run.h"
 #include "tools/kv58/tests/quiet_child.h"
 #include "tools/kv58_sim/testing/sim_process.h"
@@ -258,6 +260,40 @@ TEST_F(Kv58NetworkTest, AStopIsHonouredWhileTheServerHasStoppedAnswering) {
   ASSERT_TRUE(run.has_value());
   EXPECT_EQ(run->status, 130);
   EXPECT_THAT(run->err, HasSubstr(": interrupted: "));
+}
+
+// A device server a round trip away (25 ms each way, as to another site): each frame's bytes
+// still reach the display together, so a display that drops a frame broken by a short silence
+// (here 20 ms) loses none, and the pause before a reset is still whole at the display.
+TEST_F(Kv58NetworkTest, FramesArriveWholeFromADeviceServerARoundTripAway) {
+  SimProcess strictSim;
+  const auto pty = strictSim.StartLinked("COM9", config.Path(), {"--frame-timeout", "20"});
+  ASSERT_TRUE(pty.has_value());
+  for (const bool telnet : {true, false}) {
+    SCOPED_TRACE(telnet ? "rfc2217" : "tcp");
+    Ser2net distantServer(config, {{telnet, *pty}});
+    ASSERT_TRUE(distantServer.Listening());
+    const test_support::DelayProxy proxy(distantServer.ports[0], std::chrono::milliseconds(25));
+    ASSERT_NE(proxy.Port(), 0);
+    const auto run = Kv58({"--port", Url(telnet ? "rfc2217" : "tcp", proxy.Port()), "-q", "speed", "4",
+                           "lines", "3", "9", "scroll", "horizontal", "store"});
+    ASSERT_TRUE(run.has_value());
+    EXPECT_EQ(run->status, kExitDone) << run->err;
+    std::vector<std::string> lines;
+    std::vector<std::string> events;
+    while (lines.size() < 8) {
+      lines.push_back(strictSim.ReadLine().value_or("(no line)"));
+      const std::size_t close = lines.back().find("] ");
+      events.push_back(close == std::string::npos ? lines.back() : lines.back().substr(close + 2));
+    }
+    EXPECT_THAT(events,
+                ::testing::ElementsAre("open", "speed 4", "last-line 22", "first-line 3", "last-line 9",
+                                       "scroll-type 2 (horizontal)", "reset", "store"));
+    const auto millis = [](const std::string& line) { return std::stoll(line.substr(1)); };
+    EXPECT_GE(millis(lines[6]) - millis(lines[5]), std::int64_t{kScrollTypeResetPauseMs})
+        << "the pause is whole at the display";
+    EXPECT_EQ(strictSim.NextEvent(), "hangup");
+  }
 }
 
 // Eight displays behind one device server, one of which goes away mid-upload: it alone fails,

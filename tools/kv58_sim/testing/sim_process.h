@@ -92,10 +92,12 @@ public:
     return failed == 0;
   }
 
-  // Starts on a pseudo-terminal of its own, linked as `name` (COM7 and the like); the
-  // terminal's path, or none.
-  [[nodiscard]] std::optional<std::string> StartLinked(const std::string& name, const fs::path& configHome) {
-    if (!Start({"--link", name}, configHome)) {
+  // Starts on a pseudo-terminal of its own, linked as `name` (COM7 and the like), with `more`
+  // options; the terminal's path, or none.
+  [[nodiscard]] std::optional<std::string> StartLinked(const std::string& name, const fs::path& configHome,
+                                                       std::vector<std::string> more = {}) {
+    more.insert(more.begin(), {"--link", name});
+    if (!Start(more, configHome)) {
       return std::nullopt;
     }
     const std::string line = ReadLine().value_or("");

@@ -1,0 +1,149 @@
+#pragma once
+// A device server a round trip away, made on 127.0.0.1: a proxy that holds every chunk a set
+// time in each direction, order kept, between one client and a server. This kernel has no
+// netem; this is what the delay is made of instead.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <thread>
+#include <utility>
+
+namespace kv58::cli::test_support {
+
+class DelayProxy {
+public:
+  using Clock = std::chrono::steady_clock;
+
+  DelayProxy(int upstreamPort, std::chrono::milliseconds oneWay)
+      : upstreamPort_(upstreamPort), delay_(oneWay) {
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address = Loopback(0);
+    socklen_t length = sizeof address;
+    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listener_, 1) != 0 ||
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      return;
+    }
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~DelayProxy() {
+    stop_ = true;
+    if (thread_.joinable()) {
+      thread_.join();
+    }
+    ::close(listener_);
+  }
+  DelayProxy(const DelayProxy&) = delete;
+  DelayProxy& operator=(const DelayProxy&) = delete;
+
+  // Where clients connect; 0 when the proxy could not listen.
+  [[nodiscard]] int Port() const { return port_; }
+
+private:
+  struct Held {
+    Clock::time_point due;
+    std::string bytes;
+  };
+  // One direction: what `from` sends reaches `to` the delay later.
+  struct Direction {
+    int from = -1;
+    int to = -1;
+    std::deque<Held> held;
+    bool open = true;
+  };
+
+  static sockaddr_in Loopback(int port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+  }
+
+  void Serve() {
+    int client = -1;
+    while (!stop_ && client < 0) {
+      pollfd watch{listener_, POLLIN, 0};
+      if (::poll(&watch, 1, 20) > 0) {
+        client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+      }
+    }
+    if (client < 0) {
+      return;
+    }
+    const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const sockaddr_in address = Loopback(upstreamPort_);
+    const int on = 1;
+    (void)::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    (void)::setsockopt(server, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    if (::connect(server, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+      std::array<Direction, 2> ways{Direction{client, server, {}, true}, Direction{server, client, {}, true}};
+      while (!stop_ && (ways[0].open || !ways[0].held.empty()) && (ways[1].open || !ways[1].held.empty())) {
+        Step(ways);
+      }
+    }
+    ::close(server);
+    ::close(client);
+  }
+
+  // Reads what has come, until the next chunk is due, and passes on what is due.
+  void Step(std::array<Direction, 2>& ways) {
+    auto wake = Clock::now() + std::chrono::milliseconds(10);
+    for (const Direction& way : ways) {
+      if (!way.held.empty()) {
+        wake = std::min(wake, way.held.front().due);
+      }
+    }
+    std::array<pollfd, 2> watch{pollfd{ways[0].open ? ways[0].from : -1, POLLIN, 0},
+                                pollfd{ways[1].open ? ways[1].from : -1, POLLIN, 0}};
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(wake - Clock::now()).count();
+    if (::poll(watch.data(), watch.size(), static_cast<int>(std::max<std::int64_t>(wait, 0))) > 0) {
+      for (std::size_t i = 0; i < ways.size(); ++i) {
+        if ((watch[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+          Take(ways[i]);
+        }
+      }
+    }
+    for (Direction& way : ways) {
+      while (!way.held.empty() && way.held.front().due <= Clock::now()) {
+        (void)!::send(way.to, way.held.front().bytes.data(), way.held.front().bytes.size(), MSG_NOSIGNAL);
+        way.held.pop_front();
+      }
+      if (!way.open && way.held.empty()) {
+        ::shutdown(way.to, SHUT_WR);
+      }
+    }
+  }
+
+  void Take(Direction& way) const {
+    std::array<char, 4096> chunk{};
+    const ssize_t got = ::recv(way.from, chunk.data(), chunk.size(), 0);
+    if (got <= 0) {
+      way.open = false;
+      return;
+    }
+    way.held.push_back(Held{Clock::now() + delay_, std::string(chunk.data(), static_cast<std::size_t>(got))});
+  }
+
+  int upstreamPort_;
+  std::chrono::milliseconds delay_;
+  int listener_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+} // namespace kv58::cli::test_support
