@@ -57,14 +57,18 @@ Ports:
   COM33-COM64 /dev/ttyUSB0-31, COM65-COM96 /dev/ttyACM0-31 and COM97-COM128 /dev/ttyAMA0-31.
   rfc2217://HOST:PORT reaches a display behind a serial-to-Ethernet device server with
   Telnet COM-PORT-OPTION (RFC 2217), which also carries the line speed; tcp://HOST:PORT
-  (or socket://) with raw bytes, where the server's own line settings apply. Neither has
-  any authentication or encryption: keep device servers on a private network. A vendor's
-  virtual COM driver needs nothing of kv58: use the COMn it gives.
+  (or socket://) with raw bytes, where the server's own line settings apply. On tcp:// the
+  pauses between pages count from when the server's system took the bytes, so a stalled
+  server can pass pages on in one burst; rfc2217:// keeps them, on every system, and is the
+  one to use. Neither has any authentication or encryption: keep device servers on a
+  private network. A vendor's virtual COM driver needs nothing of kv58: use the COMn it
+  gives.
 
 Many displays:
   With several displays, one line on a terminal shows how many are done, failed or in
   progress, and at the end a line per display says "done", "failed: ..." with how far it
-  got, or "not reachable: ..." with the reason. A display that fails never stops the others.
+  got, "not reachable: ..." with the reason, or "not started" when Ctrl+C came first. A
+  display that fails never stops the others.
 
 Exit status:
   0  every command was sent (to every display)
@@ -77,7 +81,10 @@ Exit status:
   130, 143
      interrupted by Ctrl+C (SIGINT) or SIGTERM: the command being sent ends whole (a text
      after the page being written, with its end, so the display keeps the pages so far),
-     and nothing after it is sent; a second Ctrl+C ends kv58 at once
+     nothing after it is sent and no further port is opened; kv58 ends within about a
+     second whatever a device server does. A second Ctrl+C stops every wait at once (the
+     text still gets its end if the line takes it) and prints the report; a third ends
+     kv58 as the signal would
 
 Environment:
   KV58_PORT          the port to use when --port is not given, e.g. COM5

@@ -167,7 +167,9 @@ TEST_F(Kv58NetworkTest, EveryCommandArrivesByteForByteInBothModes) {
                             ? "kv58: " + mode.url +
                                   ": tcp:// carries no line settings: the device "
                                   "server's own (127.0.0.1:" +
-                                  std::to_string(rawPort) + ") apply, not 9600 bit/s\n"
+                                  std::to_string(rawPort) +
+                                  ") apply, not 9600 bit/s; and pauses count from the server's system, so a "
+                                  "stalled server can bunch pages (rfc2217:// keeps them)\n"
                             : "")
         << "said once, and only where the settings could not be sent";
     std::vector<std::string> events;
