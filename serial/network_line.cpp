@@ -1,5 +1,6 @@
 #include "serial/network_line.h"
 
+#include <array>
 #include <thread>
 #include <utility>
 
@@ -22,6 +23,14 @@ constexpr auto kLingerBeforeClose = 100ms;
 
 // Whether `deadline`, as a request of the user's to stop brings it forward, is still to come.
 bool Before(SteadyClock::time_point deadline) { return SteadyClock::now() < StopBoundDeadline(deadline); }
+
+// What we ask of an RFC 2217 server: COM-PORT-OPTION, BINARY both ways, and no go-aheads.
+constexpr std::array<std::pair<std::uint8_t, std::uint8_t>, 4> kOurOffer{{
+    {telnet::kWill, telnet::kComPortOption},
+    {telnet::kWill, telnet::kBinary},
+    {telnet::kDo, telnet::kBinary},
+    {telnet::kDo, telnet::kSuppressGoAhead},
+}};
 
 bool LooksLikeTelnet(std::string_view bytes) {
   return bytes.size() >= 2 && static_cast<std::uint8_t>(bytes[0]) == telnet::kIac &&
@@ -72,19 +81,9 @@ bool NetworkLine::WaitForStep(const std::function<bool()>& done) {
 
 bool NetworkLine::Negotiate(OpenFailure& failure) {
   using Kind = OpenFailure::Kind;
-  const std::string offer = telnet::OptionCommand(telnet::kWill, telnet::kComPortOption) +
-                            telnet::OptionCommand(telnet::kWill, telnet::kBinary) +
-                            telnet::OptionCommand(telnet::kDo, telnet::kBinary) +
-                            telnet::OptionCommand(telnet::kDo, telnet::kSuppressGoAhead);
-  said_ = {{telnet::kWill, telnet::kComPortOption},
-           {telnet::kWill, telnet::kBinary},
-           {telnet::kDo, telnet::kBinary},
-           {telnet::kDo, telnet::kSuppressGoAhead}};
-  if (!stream_->SendAll(offer, SteadyClock::now() + kStepTimeout)) {
-    failure = {Kind::Lost, "cannot send WILL COM-PORT-OPTION to " + Where()};
-    return false;
-  }
-  const bool comPortAnswered = WaitForStep([this] { return comPortAccepted_ || comPortRefused_; });
+  // RFC 2217 servers speak first. Offering our options before they have spoken would put
+  // Telnet bytes on the display's line if this is a raw port after all.
+  const bool serverSpoke = WaitForStep([this] { return serverSpoke_; });
   if (sawRawData_) {
     failure = ServerSaidInUse()
                   ? InUseOrClosed()
@@ -92,6 +91,31 @@ bool NetworkLine::Negotiate(OpenFailure& failure) {
                                                      " answers without Telnet: it looks like a raw TCP "
                                                      "port, so use tcp://" +
                                                      Where()};
+    return false;
+  }
+  if (!serverSpoke) {
+    failure = alive_
+                  ? OpenFailure{Kind::WrongMode, "no Telnet negotiation from " + Where() + " within " +
+                                                     SecondsText(kStepTimeout) +
+                                                     ": a raw TCP port? then use tcp://" + Where()}
+                  : OpenFailure{Kind::Lost, Where() + " closed the connection during the Telnet negotiation"};
+    return false;
+  }
+  std::string offer;
+  for (const auto& [verb, option] : kOurOffer) {
+    if (said_.insert({verb, option}).second) { // not yet said in answer to the server
+      offer += telnet::OptionCommand(verb, option);
+    }
+  }
+  if (!offer.empty() && !stream_->SendAll(offer, SteadyClock::now() + kStepTimeout)) {
+    failure = {Kind::Lost, "cannot send WILL COM-PORT-OPTION to " + Where()};
+    return false;
+  }
+  const bool comPortAnswered = WaitForStep([this] { return comPortAccepted_ || comPortRefused_; });
+  if (sawRawData_) {
+    failure = ServerSaidInUse()
+                  ? InUseOrClosed()
+                  : OpenFailure{Kind::WrongMode, Where() + " sent data during the Telnet negotiation"};
     return false;
   }
   if (!comPortAnswered) {
@@ -237,6 +261,7 @@ void NetworkLine::Take(std::string_view bytes) {
   if (port_.mode == NetworkPort::Mode::Rfc2217) {
     std::vector<telnet::Command> commands;
     reader_.Feed(bytes, data, commands);
+    serverSpoke_ = serverSpoke_ || !commands.empty();
     for (const auto& command : commands) {
       Answer(command);
     }

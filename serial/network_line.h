@@ -89,7 +89,8 @@ private:
   bool binaryToServer_ = false;
   bool binaryFromServer_ = false;
   bool binaryRefused_ = false;
-  bool sawRawData_ = false; // bytes that are no Telnet before COM-PORT-OPTION was agreed
+  bool sawRawData_ = false;  // bytes that are no Telnet before COM-PORT-OPTION was agreed
+  bool serverSpoke_ = false; // a Telnet command of the server's has come
   std::set<std::pair<std::uint8_t, std::uint8_t>> said_; // (verb, option) we have sent
   std::optional<std::uint32_t> baudAnswer_;
 };

@@ -93,7 +93,9 @@ TEST(NetworkLineTest, EachKindOfServerIsToldApartWhenTheLineOpens) {
       {"BINARY refused", Mode::Rfc2217, "\xFF\xFD\x2C\xFF\xFC\x00"s, false, Kind::Unsupported,
        "BINARY both ways"},
       {"closes at once", Mode::Rfc2217, "", true, Kind::Lost, "closed the connection"},
-      {"silent at rfc2217", Mode::Rfc2217, "", false, Kind::NoAnswer, "no answer to WILL COM-PORT-OPTION"},
+      {"silent at rfc2217", Mode::Rfc2217, "", false, Kind::WrongMode, "no Telnet negotiation"},
+      {"silent after speaking", Mode::Rfc2217, "\xFF\xFB\x03"s, false, Kind::NoAnswer,
+       "no answer to WILL COM-PORT-OPTION"},
       {"silent raw", Mode::Raw, "", false, Kind::None, ""},
       {"Telnet at tcp", Mode::Raw, "\xFF\xFB\x03\xFF\xFD\x2C"s, false, Kind::WrongMode, "so use rfc2217://"},
       {"busy at tcp", Mode::Raw, kInUse, true, Kind::InUse, "the server said \"Port already in use\""},
@@ -104,8 +106,8 @@ TEST(NetworkLineTest, EachKindOfServerIsToldApartWhenTheLineOpens) {
     EXPECT_EQ(opened.line != nullptr, c.kind == Kind::None);
     EXPECT_EQ(opened.failure.kind, c.kind);
     EXPECT_NE(opened.failure.detail.find(c.says), std::string::npos) << opened.failure.detail;
-    if (c.mode == Mode::Raw) {
-      EXPECT_EQ(opened.server->fromClient, "") << "nothing but the display's bytes on a raw line";
+    if (c.mode == Mode::Raw || c.greeting.empty() || c.kind == Kind::WrongMode) {
+      EXPECT_EQ(opened.server->fromClient, "") << "no Telnet bytes on what may be the display's line";
     }
   }
 }

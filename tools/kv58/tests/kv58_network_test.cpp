@@ -224,8 +224,7 @@ TEST_F(Kv58NetworkTest, ASilentServerGivesTheNamedStepsError) {
   ::close(listener);
   ASSERT_TRUE(run.has_value());
   EXPECT_EQ(run->status, kExitDeviceError);
-  EXPECT_THAT(run->err,
-              HasSubstr("no answer to WILL COM-PORT-OPTION from 127.0.0.1:" + std::to_string(port)));
+  EXPECT_THAT(run->err, HasSubstr("no Telnet negotiation from 127.0.0.1:" + std::to_string(port)));
 }
 
 // The server gone mid-upload: the next page fails, and nothing not sent is reported sent.
