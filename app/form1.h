@@ -102,6 +102,7 @@ private:
 
   FormServices services_;
   ReceiveMonitor receiver_;
+  bool inputOverflowSaid_ = false;
 };
 
 } // namespace kv58

@@ -36,6 +36,7 @@ void TForm1::CheckBoxConnectClick() {
     DebugMemo.Log(ComPort.LastOpenFailure().detail);
   }
   if (connected) {
+    inputOverflowSaid_ = false;
     DebugMemo.Clear();
     DebugMemo.Log(PortConnectedText);
     DebugMemo.Log(portText);

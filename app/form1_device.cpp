@@ -65,6 +65,10 @@ void TForm1::Button2Click() { SendAndLog(ComPort, DebugMemo, TDeviceCommand::dcR
 void TForm1::Timer1Timer() {
   KeepReceiveBeat(*Timer1);
   receiver_.Tick(ComPort);
+  if (ComPort.TakeInputOverflow() && !inputOverflowSaid_) {
+    inputOverflowSaid_ = true; // once a connection: a flood would fill the log
+    DebugMemo.Log(kInputOverflowText);
+  }
 }
 
 } // namespace kv58

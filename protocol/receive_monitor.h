@@ -20,6 +20,11 @@ inline constexpr int kMaxReadsPerDrain = 64;
 
 using ByteSink = std::function<void(std::string_view bytes)>;
 
+// Said once when the port lost received bytes to a full input queue (a device server that
+// floods the line between two reads).
+inline constexpr std::string_view kInputOverflowText =
+    "received bytes were lost: more came between two reads than the port keeps";
+
 // Nothing while the port is closed; otherwise reads while the port reports bytes, until a read
 // yields none or kMaxReadsPerDrain reads were made, and hands each read to `sink`.
 void DrainReceived(TCOMSocket& port, const ByteSink& sink);

@@ -66,8 +66,10 @@ bool TCOMSocket::WriteQueueSizes() {
 }
 
 bool TCOMSocket::ReadStatus() {
-  std::uint32_t errors = 0; // reported by the driver, not needed by anyone
-  return driver_.ClearCommError(Handle, errors, Status);
+  std::uint32_t errors = 0;
+  const bool read = driver_.ClearCommError(Handle, errors, Status);
+  InputOverflowed = InputOverflowed || (read && (errors & CE_RXOVER) != 0);
+  return read;
 }
 
 bool TCOMSocket::LineIsAlive() { return IsOpen() && ReadStatus(); }

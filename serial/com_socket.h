@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "serial/comm_records.h"
 #include "serial/port_name.h"
@@ -40,6 +41,9 @@ public:
   // Whether the line behind the open port is still there: its status can be read. False
   // when closed, and after an unplug or a hang-up of the other end.
   [[nodiscard]] bool LineIsAlive();
+  // Whether received bytes were lost to a full input queue since the last call (the
+  // driver's CE_RXOVER); each loss is told once.
+  [[nodiscard]] bool TakeInputOverflow() { return std::exchange(InputOverflowed, false); }
   // Bytes received and not yet read; 0 when closed or when the status cannot be read.
   [[nodiscard]] std::uint32_t BytesWaiting();
   // Reads only what is already queued, at most `capacity` bytes; never waits for more.
@@ -76,6 +80,7 @@ private:
   std::int32_t PortNumber = 0; // 0 for a network port
   std::optional<PortName> Name;
   COMSTAT Status;
+  bool InputOverflowed = false;
 };
 
 } // namespace kv58

@@ -82,6 +82,9 @@ struct COMMTIMEOUTS {
   return std::chrono::milliseconds(static_cast<std::int64_t>(std::min(total, kLongestWait)));
 }
 
+// ClearCommError's error word: the input queue overflowed, and received bytes were lost.
+inline constexpr std::uint32_t CE_RXOVER = 0x0001;
+
 // Port status; only cbInQue, the count of received bytes not yet read, is used.
 struct COMSTAT {
   std::uint32_t fCtsHold = 0;

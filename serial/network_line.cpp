@@ -272,6 +272,7 @@ void NetworkLine::Take(std::string_view bytes) {
   received_ += data;
   if (received_.size() > kMaxReceivedBytes) {
     received_.erase(0, received_.size() - kMaxReceivedBytes);
+    overflowed_ = true;
   }
 }
 

@@ -53,6 +53,9 @@ public:
   // The display's bytes received and not yet read; takes in what has arrived without waiting.
   [[nodiscard]] std::uint32_t Available();
   [[nodiscard]] std::uint32_t Read(char* buffer, std::uint32_t capacity);
+  // Whether received bytes were dropped since the last call, for a server that sent more than
+  // kMaxReceivedBytes between two reads.
+  [[nodiscard]] bool TakeOverflow() { return std::exchange(overflowed_, false); }
   // Whether the connection still stands.
   [[nodiscard]] bool Alive();
   // Before closing: waits, bounded, until the server has passed on what it was sent. A server
@@ -89,8 +92,9 @@ private:
   bool binaryToServer_ = false;
   bool binaryFromServer_ = false;
   bool binaryRefused_ = false;
-  bool sawRawData_ = false;  // bytes that are no Telnet before COM-PORT-OPTION was agreed
-  bool serverSpoke_ = false; // a Telnet command of the server's has come
+  bool sawRawData_ = false; // bytes that are no Telnet before COM-PORT-OPTION was agreed
+  bool overflowed_ = false;
+  bool serverSpoke_ = false;                             // a Telnet command of the server's has come
   std::set<std::pair<std::uint8_t, std::uint8_t>> said_; // (verb, option) we have sent
   std::optional<std::uint32_t> baudAnswer_;
 };

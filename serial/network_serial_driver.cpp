@@ -106,6 +106,7 @@ bool NetworkSerialDriver::ClearCommError(PortHandle handle, std::uint32_t& error
   }
   status = COMSTAT{};
   status.cbInQue = waiting;
+  errors = open->line->TakeOverflow() ? CE_RXOVER : 0;
   return true;
 }
 

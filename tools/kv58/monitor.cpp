@@ -22,6 +22,9 @@ void Print(std::ostream& out, std::string_view bytes, bool hex) {
 MonitorEnd MonitorPort(TCOMSocket& port, std::ostream& out, const MonitorOptions& options) {
   while (!options.stopRequested()) {
     DrainReceived(port, [&](std::string_view bytes) { Print(out, bytes, options.hex); });
+    if (port.TakeInputOverflow() && options.inputOverflowed) {
+      options.inputOverflowed();
+    }
     if (!out.flush()) {
       return MonitorEnd::OutputClosed;
     }

@@ -12,6 +12,7 @@
 namespace kv58::cli {
 
 struct MonitorOptions {
+  std::function<void()> inputOverflowed; // more came than the port keeps: the oldest bytes were lost
   bool hex = false; // each read as hex bytes on a line of its own, instead of the bytes as they are
   std::chrono::milliseconds tick{100};
   std::function<bool()> stopRequested;

@@ -4,6 +4,7 @@
 #include <sstream>
 #include <vector>
 
+#include "protocol/receive_monitor.h"
 #include "serial/com_socket.h"
 #include "tools/kv58/command_line.h"
 #include "tools/kv58/device_steps.h"
@@ -148,6 +149,11 @@ DisplayResult SendSteps(const Request& request, const PortName& port, const Plan
   MonitorOptions monitor;
   monitor.tick = tick;
   monitor.stopRequested = [&console] { return console.interrupted(); };
+  monitor.inputOverflowed = [&say, said = false]() mutable {
+    if (!std::exchange(said, true)) {
+      say(std::string(kInputOverflowText));
+    }
+  };
   StepRunner runner(StepContext{line.port, line.pause, portName, console.out, console.err,
                                 request.quiet || line.dryRun,
                                 console.errIsTerminal && !request.quiet && !line.dryRun, monitor,

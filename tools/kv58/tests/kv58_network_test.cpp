@@ -7,8 +7,10 @@
 #include <sys/socket.h>
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <csignal>
+#include <fstream>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <memory>
@@ -114,6 +116,64 @@ private:
   int probe_;
   std::unique_ptr<test_support::QuietChild> process_;
 };
+
+// A hostile server of the test's own: it sends `chunk` over and over, as fast as the link
+// takes it, to each client, until it is destroyed.
+class FloodingServer {
+public:
+  explicit FloodingServer(std::string chunk) : chunk_(std::move(chunk)), port_(FreePort()) {
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port_));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const int on = 1;
+    (void)::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::listen(listener_, 4) == 0) {
+      thread_ = std::thread([this] { Serve(); });
+    }
+  }
+  ~FloodingServer() {
+    stop_ = true;
+    ::shutdown(listener_, SHUT_RDWR);
+    if (thread_.joinable()) {
+      thread_.join();
+    }
+    ::close(listener_);
+  }
+  FloodingServer(const FloodingServer&) = delete;
+  FloodingServer& operator=(const FloodingServer&) = delete;
+
+  [[nodiscard]] int Port() const { return port_; }
+
+private:
+  void Serve() {
+    const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    while (client >= 0 && !stop_ && ::send(client, chunk_.data(), chunk_.size(), MSG_NOSIGNAL) > 0) {
+    }
+    ::close(client);
+  }
+
+  std::string chunk_;
+  int port_;
+  int listener_ = -1;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+// The resident memory of a running process, in KiB, from /proc; 0 when it cannot be read.
+long ResidentKib(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.starts_with("VmRSS:")) {
+      return std::stol(line.substr(6));
+    }
+  }
+  return 0;
+}
+
+constexpr long kResidentBoundKib = 64 * 1024;
 
 class Kv58NetworkTest : public ::testing::Test {
 protected:
@@ -295,6 +355,52 @@ TEST_F(Kv58NetworkTest, FramesArriveWholeFromADeviceServerARoundTripAway) {
         << "the pause is whole at the display";
     EXPECT_EQ(strictSim.NextEvent(), "hangup");
   }
+}
+
+// A server that floods: what the display sent beyond the port's bound is dropped and said once,
+// and kv58 keeps to a bounded memory. The figure for longer floods is in bench/.
+TEST_F(Kv58NetworkTest, AFloodingServerKeepsKv58sMemoryBounded) {
+  const FloodingServer flood(std::string(64 * 1024, 'x'));
+  long largest = 0;
+  test_support::Launch launch;
+  launch.whileRunning = [&largest](pid_t pid) {
+    for (int sample = 0; sample < 20; ++sample) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      largest = std::max(largest, ResidentKib(pid));
+    }
+    ::kill(pid, SIGINT);
+  };
+  const auto run = Kv58({"--port", Url("tcp", flood.Port()), "monitor"}, launch);
+  ASSERT_TRUE(run.has_value());
+  EXPECT_EQ(run->status, kExitDone) << "monitor ends on Ctrl+C: " << run->err;
+  EXPECT_GT(largest, 0);
+  EXPECT_LT(largest, kResidentBoundKib);
+  EXPECT_THAT(run->err, HasSubstr("received bytes were lost"));
+  const auto said = run->err.find("received bytes were lost");
+  EXPECT_EQ(run->err.find("received bytes were lost", said + 1), std::string::npos) << "said once";
+}
+
+// A storm of Telnet commands during the negotiation: each is answered or dropped as it is read,
+// the memory stays bounded, and the step still ends at its bound with the step named.
+TEST_F(Kv58NetworkTest, ACommandStormLeavesTheNegotiationsBoundInPlace) {
+  std::string storm;
+  for (int i = 0; i < 4096; ++i) {
+    storm += "\xFF\xFB\x03"; // WILL SUPPRESS-GO-AHEAD, over and over
+  }
+  const FloodingServer stormy(storm);
+  long largest = 0;
+  test_support::Launch launch;
+  launch.whileRunning = [&largest](pid_t pid) {
+    while (::kill(pid, 0) == 0 && ResidentKib(pid) > 0) {
+      largest = std::max(largest, ResidentKib(pid));
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  };
+  const auto run = Kv58({"--port", Url("rfc2217", stormy.Port()), "speed", "4"}, launch);
+  ASSERT_TRUE(run.has_value());
+  EXPECT_EQ(run->status, kExitDeviceError);
+  EXPECT_THAT(run->err, HasSubstr("no answer to WILL COM-PORT-OPTION"));
+  EXPECT_LT(largest, kResidentBoundKib);
 }
 
 // Eight displays behind one device server, one of which goes away mid-upload: it alone fails,
