@@ -22,6 +22,10 @@ inline constexpr std::chrono::milliseconds kNetworkStepTimeout{3000};
 // Unacknowledged data older than this ends the connection with an error (TCP_USER_TIMEOUT,
 // TCP_MAXRT): a second beyond a step, so that a step times out first and is named.
 inline constexpr std::chrono::milliseconds kDeadLinkTimeout = kNetworkStepTimeout + std::chrono::seconds(1);
+// A connection silent this long is probed (TCP keepalive), so that one gone dead is noticed
+// while nothing is being sent, within kDeadLinkTimeout of the first probe.
+inline constexpr std::chrono::seconds kKeepAliveIdle{2};
+inline constexpr std::chrono::milliseconds kKeepAliveInterval{500};
 
 // "3 s": a bound as messages give it.
 [[nodiscard]] inline std::string SecondsText(std::chrono::milliseconds bound) {

@@ -183,7 +183,13 @@ int ConnectedWithin(const addrinfo& address, SteadyClock::time_point deadline, i
 #if defined(__linux__)
   const auto userTimeout = static_cast<unsigned>(kDeadLinkTimeout.count());
   (void)::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout, sizeof userTimeout);
+  // The user time-out also ends a connection whose keepalive probes go unanswered.
+  const int idle = static_cast<int>(kKeepAliveIdle.count());
+  const int interval = std::max(1, static_cast<int>(kKeepAliveInterval.count() / 1000));
+  (void)::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+  (void)::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
 #endif
+  (void)::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
   return fd;
 }
 

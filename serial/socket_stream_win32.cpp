@@ -7,6 +7,8 @@
 #define WIN32_LEAN_AND_MEAN
 #include <winsock2.h>
 #include <ws2tcpip.h>
+// After <winsock2.h>, whose types it uses:
+#include <mstcpip.h>
 
 #include <algorithm>
 #include <array>
@@ -180,6 +182,12 @@ SOCKET ConnectedWithin(const addrinfo& address, SteadyClock::time_point deadline
       static_cast<DWORD>(std::chrono::duration_cast<std::chrono::seconds>(kDeadLinkTimeout).count());
   (void)::setsockopt(socket, IPPROTO_TCP, kTcpMaxRetransmitOption,
                      reinterpret_cast<const char*>(&maxRetransmit), sizeof maxRetransmit);
+  // Probes of a silent connection, so that one gone dead is noticed while nothing is sent.
+  tcp_keepalive keepAlive{1, static_cast<ULONG>(std::chrono::milliseconds(kKeepAliveIdle).count()),
+                          static_cast<ULONG>(kKeepAliveInterval.count())};
+  DWORD returned = 0;
+  (void)::WSAIoctl(socket, SIO_KEEPALIVE_VALS, &keepAlive, sizeof keepAlive, nullptr, 0, &returned, nullptr,
+                   nullptr);
   return socket;
 }
 

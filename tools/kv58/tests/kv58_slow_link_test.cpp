@@ -4,7 +4,10 @@
 // the server has the page, not once the kernel has taken it; and the server's acknowledgement
 // comes later than a short write's serial time-out would wait.
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sched.h>
+#include <sys/socket.h>
 
 #include <cerrno>
 #include <chrono>
@@ -182,6 +185,37 @@ TEST_P(Kv58SlowLinkTest, EachPageReachesTheDisplayAFullPauseAfterTheOneBefore) {
     gaps += (i > 1 ? ", " : "") + std::to_string(starts[i] - starts[i - 1]);
   }
   RecordProperty("page_gaps_ms", gaps);
+}
+
+// A link that goes dead while nothing is being sent (the loopback of the test's own namespace
+// taken down under a monitor) is noticed, and kv58 ends as for an unplugged port.
+TEST(Kv58DeadLinkTest, AMonitorNoticesALinkThatWentDead) {
+  if (::access(kIp, X_OK) != 0 || ::access(kTc, X_OK) != 0) {
+    GTEST_SKIP() << "ip and tc are not installed (scripts/test installs them)";
+  }
+  const OwnNetwork network("100mbit");
+  if (!network.why.empty()) {
+    GTEST_SKIP() << network.why;
+  }
+  const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(4002);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 1), 0); // a server that accepts and then says nothing
+  ScratchDir config;
+  test_support::Launch launch;
+  launch.whileRunning = [](pid_t) {
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    (void)QuietChild({kIp, "link", "set", "lo", "down"}).Succeeded();
+  };
+  const auto run =
+      test_support::RunProgram({"--port", "tcp://127.0.0.1:4002", "monitor"}, config.Path(), launch);
+  ::close(listener);
+  ASSERT_TRUE(run.has_value()) << "kv58 did not notice within its patience";
+  EXPECT_EQ(run->status, kExitDeviceError);
+  EXPECT_THAT(run->err, ::testing::HasSubstr("monitor ended: the port is gone"));
 }
 
 } // namespace
