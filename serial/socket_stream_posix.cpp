@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "common/stop_request.h"
+#include "serial/bounded_call.h"
 #include "serial/socket_stream.h"
 
 namespace kv58 {
@@ -202,14 +203,39 @@ std::unique_ptr<ByteStream> ConnectSocket(const NetworkPort& port, std::chrono::
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_flags = AI_NUMERICSERV;
-  addrinfo* found = nullptr;
   const std::string service = std::to_string(port.port);
-  if (const int failed = ::getaddrinfo(port.host.c_str(), service.c_str(), &hints, &found); failed != 0) {
-    const int systemError = errno;
-    failure = OpenFailure{KindOfLookUpError(failed),
-                          failed == EAI_SYSTEM ? std::strerror(systemError) : ::gai_strerror(failed)};
+  struct LookUp {
+    int error = 0;
+    int systemError = 0;
+    addrinfo* found = nullptr;
+  };
+  // getaddrinfo has no time-out of its own: a resolver that does not answer would hold the
+  // caller for as long as it likes.
+  const auto lookUp = CallWithin<LookUp>(
+      [host = port.host, service, hints] {
+        LookUp result;
+        result.error = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &result.found);
+        result.systemError = errno;
+        return result;
+      },
+      [](LookUp& late) {
+        if (late.error == 0) {
+          ::freeaddrinfo(late.found);
+        }
+      },
+      deadline);
+  if (!lookUp) {
+    failure = OpenFailure{OpenFailure::Kind::NameNotFound,
+                          "the name look-up of " + port.host + " did not end within " + SecondsText(timeout)};
     return nullptr;
   }
+  if (lookUp->error != 0) {
+    failure = OpenFailure{KindOfLookUpError(lookUp->error), lookUp->error == EAI_SYSTEM
+                                                                ? std::strerror(lookUp->systemError)
+                                                                : ::gai_strerror(lookUp->error)};
+    return nullptr;
+  }
+  addrinfo* found = lookUp->found;
   int lastError = ECONNREFUSED;
   int fd = -1;
   for (const addrinfo* address = found; address != nullptr && fd < 0; address = address->ai_next) {

@@ -1,6 +1,7 @@
 #include "serial/socket_stream.h"
 
 #include "common/stop_request.h"
+#include "serial/bounded_call.h"
 #include "serial/system_message_win32.h"
 
 // After our own headers, as everywhere <windows.h> comes in.
@@ -204,12 +205,36 @@ std::unique_ptr<ByteStream> ConnectSocket(const NetworkPort& port, std::chrono::
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_protocol = IPPROTO_TCP;
   hints.ai_flags = AI_NUMERICSERV;
-  addrinfo* found = nullptr;
   const std::string service = std::to_string(port.port);
-  if (const int failed = ::getaddrinfo(port.host.c_str(), service.c_str(), &hints, &found); failed != 0) {
-    failure = OpenFailure{KindOfLookUpError(failed), SystemMessage(static_cast<std::uint32_t>(failed))};
+  struct LookUp {
+    int error = 0;
+    addrinfo* found = nullptr;
+  };
+  // getaddrinfo has no time-out of its own: a resolver that does not answer would hold the
+  // caller for as long as it likes.
+  const auto lookUp = CallWithin<LookUp>(
+      [host = port.host, service, hints] {
+        LookUp result;
+        result.error = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &result.found);
+        return result;
+      },
+      [](LookUp& late) {
+        if (late.error == 0) {
+          ::freeaddrinfo(late.found);
+        }
+      },
+      deadline);
+  if (!lookUp) {
+    failure = OpenFailure{OpenFailure::Kind::NameNotFound,
+                          "the name look-up of " + port.host + " did not end within " + SecondsText(timeout)};
     return nullptr;
   }
+  if (lookUp->error != 0) {
+    failure = OpenFailure{KindOfLookUpError(lookUp->error),
+                          SystemMessage(static_cast<std::uint32_t>(lookUp->error))};
+    return nullptr;
+  }
+  addrinfo* found = lookUp->found;
   int lastError = WSAECONNREFUSED;
   SOCKET socket = INVALID_SOCKET;
   for (const addrinfo* address = found; address != nullptr && socket == INVALID_SOCKET;
