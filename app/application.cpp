@@ -13,6 +13,7 @@
 #include "app/event_pause.h"
 #include "app/form1.h"
 #include "app/prompts.h"
+#include "app/responsive_driver.h"
 #include "serial/port_discovery.h"
 #include "serial/serial_driver.h"
 
@@ -85,7 +86,8 @@ int RunController() {
   QtPrompts prompts;
   const auto ports = SystemPortSource();
   StartUp startUp;
-  const FormServices services{SystemSerialDriver(), *ports, prompts, ShowWindowBeforeStartUpPause(startUp)};
+  ResponsiveDriver driver(SystemSerialDriver());
+  const FormServices services{driver, *ports, prompts, ShowWindowBeforeStartUpPause(startUp)};
   const auto window = CreateMainWindow(services, prompts);
   startUp.running = false;
   if (!window) {

@@ -207,6 +207,16 @@ bool NetworkLine::Drain(SteadyClock::time_point deadline) {
   if (!alive_) {
     return false;
   }
+  const bool drained = ServerTookEverything(deadline);
+  // A server that no longer acknowledges counts as gone, so what follows fails at once instead
+  // of waiting out a step each; held back by flow control or cut short by the user, it does not.
+  if (!drained && alive_ && !flowSuspended_ && CurrentStop() == StopLevel::None) {
+    alive_ = false;
+  }
+  return drained;
+}
+
+bool NetworkLine::ServerTookEverything(SteadyClock::time_point deadline) {
   if (port_.mode == NetworkPort::Mode::Raw) {
     return stream_->WaitAcknowledged(deadline);
   }

@@ -47,8 +47,8 @@ public:
 
   // Sends `bytes` to the display by `deadline`: the count sent, all or nothing.
   [[nodiscard]] std::uint32_t Write(std::string_view bytes, SteadyClock::time_point deadline);
-  // Waits until the server has taken every byte written, by `deadline`: on RFC 2217 by the
-  // answer to a query of the rate, on raw TCP by the socket's acknowledgement.
+  // Waits until the server has taken every byte written, by `deadline`. A server that does
+  // not acknowledge in time counts as gone from then on.
   [[nodiscard]] bool Drain(SteadyClock::time_point deadline);
   // The display's bytes received and not yet read; takes in what has arrived without waiting.
   [[nodiscard]] std::uint32_t Available();
@@ -73,6 +73,9 @@ private:
   [[nodiscard]] bool WaitForStep(const std::function<bool()>& done);
   // Takes in what has arrived until `deadline`; false once the connection is gone.
   [[nodiscard]] bool Pump(SteadyClock::time_point deadline);
+  // Whether the server has taken every byte sent, by `deadline`: on RFC 2217 by the answer to
+  // a query of the rate, on raw TCP by the socket's acknowledgement.
+  [[nodiscard]] bool ServerTookEverything(SteadyClock::time_point deadline);
   void Take(std::string_view bytes);
   void Answer(const telnet::Command& command);
   void TakeServerNotice(const rfc2217::ServerNotice& notice);

@@ -145,6 +145,16 @@ TEST(NetworkLineTest, AFloodKeepsTheNewestBytesWithinTheBound) {
   EXPECT_TRUE(kept.ends_with("newest"));
 }
 
+TEST(NetworkLineTest, AServerThatStopsAcknowledgingCountsAsGone) {
+  const Opened opened = OpenAgainst(NetworkPort::Mode::Rfc2217, kAgreed);
+  ASSERT_NE(opened.line, nullptr);
+  opened.server->answersRate = false;
+  EXPECT_EQ(opened.line->Write("page", SteadyClock::now() + 1s), 4u) << "the bytes went out";
+  EXPECT_FALSE(opened.line->Drain(SteadyClock::now() + 50ms));
+  EXPECT_FALSE(opened.line->Alive()) << "the rest of an upload fails at once";
+  EXPECT_EQ(opened.line->Write("next", SteadyClock::now() + 1s), 0u);
+}
+
 TEST(NetworkLineTest, AServerHoldingBackTheBytesTimesTheWriteOutButKeepsTheLine) {
   const Opened opened = OpenAgainst(NetworkPort::Mode::Rfc2217, kAgreed);
   ASSERT_NE(opened.line, nullptr) << opened.failure.detail;
