@@ -332,6 +332,30 @@ std::string FormatLink(std::string_view linkPath, std::string_view target, Outpu
   return "link " + std::string(linkPath) + " -> " + std::string(target);
 }
 
+std::string FormatListening(std::string_view url, OutputFormat format) {
+  if (format == OutputFormat::Json) {
+    return JsonEvent("listening", 0).Add("url", url).Close();
+  }
+  return "listening " + std::string(url);
+}
+
+std::string FormatSerialLine(const SerialLine& line, Millis timeMs, OutputFormat format) {
+  constexpr std::array<std::string_view, 6> kParityWords{"?", "none", "odd", "even", "mark", "space"};
+  constexpr std::string_view kParityLetters = "?NOEMS";
+  const std::size_t parity = line.parity < kParityWords.size() ? line.parity : 0;
+  const std::string stop = line.stopBits == 3 ? "1.5" : std::to_string(line.stopBits);
+  if (format == OutputFormat::Json) {
+    return JsonEvent("line", timeMs)
+        .Add("baud", line.baudRate)
+        .Add("data_bits", line.dataBits)
+        .Add("parity", kParityWords[parity])
+        .Add("stop_bits", stop)
+        .Close();
+  }
+  return TimePrefix(timeMs) + "line " + std::to_string(line.baudRate) + " " + std::to_string(line.dataBits) +
+         kParityLetters[parity] + stop;
+}
+
 std::string FormatExit(std::string_view reason, Millis timeMs, OutputFormat format) {
   if (format == OutputFormat::Json) {
     return JsonEvent("exit", timeMs).Add("reason", reason).Close();

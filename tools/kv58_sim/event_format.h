@@ -39,6 +39,10 @@ enum class HighBytes {
 // The lines around the events: where the port is, where it is linked, and why the simulator ended.
 [[nodiscard]] std::string FormatPty(std::string_view slavePath, OutputFormat format);
 [[nodiscard]] std::string FormatLink(std::string_view linkPath, std::string_view target, OutputFormat format);
+// Where the simulator listens for a program, and the line a program set over RFC 2217
+// ("line 9600 8N1").
+[[nodiscard]] std::string FormatListening(std::string_view url, OutputFormat format);
+[[nodiscard]] std::string FormatSerialLine(const SerialLine& line, Millis timeMs, OutputFormat format);
 [[nodiscard]] std::string FormatExit(std::string_view reason, Millis timeMs, OutputFormat format);
 
 } // namespace kv58::sim

@@ -1,4 +1,5 @@
-// kv58-sim: a pseudo-terminal that stands in for the scrolling text display.
+// kv58-sim: a pseudo-terminal (or a device server's address) that stands in for the
+// scrolling text display.
 // Run with --help for what it does and prints.
 
 #include <exception>
@@ -7,6 +8,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "tools/kv58_sim/network_simulator.h"
 #include "tools/kv58_sim/sim_options.h"
 #include "tools/kv58_sim/simulator.h"
 
@@ -25,6 +27,10 @@ int main(int argc, char** argv) {
     break;
   }
   try {
+    if (!commandLine.options.listen.empty()) {
+      kv58::sim::NetworkSimulator simulator(commandLine.options, STDOUT_FILENO, STDERR_FILENO);
+      return simulator.Run();
+    }
     kv58::sim::Simulator simulator(commandLine.options, STDOUT_FILENO, STDERR_FILENO);
     return simulator.Run();
   } catch (const std::exception& error) {

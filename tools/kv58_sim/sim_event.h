@@ -54,6 +54,15 @@ struct SimEvent {
   friend bool operator==(const SimEvent&, const SimEvent&) = default;
 };
 
+// The serial line as a program set it over RFC 2217: rate, data bits, parity and stop bits.
+struct SerialLine {
+  std::uint32_t baudRate = 9600;
+  std::uint8_t dataBits = 8;
+  std::uint8_t parity = 1;   // RFC 2217's codes: 1 none, 2 odd, 3 even, 4 mark, 5 space
+  std::uint8_t stopBits = 1; // 1 one, 2 two, 3 one and a half
+  friend bool operator==(const SerialLine&, const SerialLine&) = default;
+};
+
 // True for the events that a well-formed frame or upload produces: the ones a reply answers.
 [[nodiscard]] constexpr bool IsDecodedFrame(EventKind kind) {
   return kind != EventKind::Undecoded && kind != EventKind::Open && kind != EventKind::Hangup;

@@ -59,6 +59,20 @@ void DescribeOptions(CLI::App& app, SimOptions& o) {
     }
     o.linkName = value;
   });
+  app.add_option_function<std::vector<std::string>>(
+         "--listen",
+         [&o](const std::vector<std::string>& values) {
+           for (const std::string& value : values) {
+             const std::optional<ListenAddress> address = ParseListenAddress(value);
+             if (!address) {
+               throw CLI::ValidationError("--listen takes " + std::string(ListenAddressRule()) + ", not \"" +
+                                          value + "\"");
+             }
+             o.listen.push_back(*address);
+           }
+         })
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   AddHexOption(app, "--reply", o.reply);
   AddHexOption(app, "--send-hex", o.sendBytes);
   AddValueOption(app, "--send-file", [&o](const std::string& value) {
@@ -135,6 +149,9 @@ CommandLine ParseCommandLine(std::span<const std::string_view> args) {
   if (const std::vector<std::string> extra = app.remaining(); !extra.empty()) {
     return Failure("unknown option \"" + extra.front() + "\"");
   }
+  if (result.options.linkName && !result.options.listen.empty()) {
+    return Failure("--link names the pseudo-terminal, which --listen does not open: use one or the other");
+  }
   return result;
 }
 
@@ -181,13 +198,19 @@ bool IsComName(std::string_view name) {
 
 std::string UsageText() {
   return R"(Usage: kv58-sim [OPTION]...
-Stand-in for the KV-58 scrolling text display: opens a pseudo-terminal, shows every
-command frame and text upload that arrives on it as one line, and can answer.
+Stand-in for the KV-58 scrolling text display: opens a pseudo-terminal (or listens as a
+device server would, with --listen), shows every command frame and text upload that
+arrives as one line, and can answer.
 
 Options:
   --link COMn          make the port known to the controller as COMn: a symbolic link
                        named COMn in the port map directory, pointing at the terminal;
                        removed again when the simulator ends
+  --listen URL         stand in for a display behind a device server instead of opening
+                       a pseudo-terminal: URL is rfc2217://HOST:PORT (Telnet with RFC
+                       2217) or tcp://HOST:PORT (raw bytes; socket:// is the same). HOST
+                       left out (tcp://:4001) is 127.0.0.1; PORT 0 takes any free port.
+                       Repeatable: each address is a display of its own
   --json               print JSON lines instead of text lines
   --reply HEX          answer every decoded frame and every finished upload with these
                        bytes, e.g. --reply 06 or --reply "4f 4b 0d 0a"
@@ -253,6 +276,22 @@ JSON output (--json), one object per line:
 Other events: "first-line", "last-line", "store", "reset". In "text" every byte is the
 character of the same number (U+0000 to U+00FF), so the bytes come back exactly.
 
+Network (--listen): the first lines say where the simulator listens, one per address:
+  listening rfc2217://127.0.0.1:40123
+  {"t_ms":0,"event":"listening","url":"rfc2217://127.0.0.1:40123"}
+A client connecting is the port's open, its leaving the hang-up; each address takes one
+client at a time, and a second one is told "Port already in use" and closed, as a busy
+device server does. Over RFC 2217 the simulator offers SUPPRESS-GO-AHEAD and BINARY
+both ways and asks for COM-PORT-OPTION, refuses other options, doubles 0xFF in what it
+sends and takes doubled 0xFF as one byte, and answers each line setting with the value
+it then holds. Once the rate, data size, parity and stop size have come it says so:
+  [     15 ms] line 9600 8N1
+  {"t_ms":15,"event":"line","baud":9600,"data_bits":8,"parity":"none","stop_bits":"1"}
+With several addresses each event line carries its address after the time, e.g.
+"[   1234 ms] tcp://127.0.0.1:4001 speed 4"; in JSON a first key "listen".
+RFC 2217 and raw TCP carry no authentication and no encryption: whoever reaches the
+address can drive the display. Keep to 127.0.0.1 unless the network is yours.
+
 Every line is written as soon as its event happens, so a pipe sees it at once. Messages
 about problems go to standard error. The simulator ends on SIGINT, SIGTERM or SIGHUP (and
 with --exit-on-hangup when the program closes the port), removing its link; exit status
@@ -264,6 +303,8 @@ Examples:
       then pick COM7 in the controller and tick the connect box
   kv58-sim --link COM7 --json --reply 06 > events.jsonl
   kv58-sim --link COM7 --send-hex "4f 4b 0d 0a" --send-delay 500
+  kv58-sim --listen rfc2217://127.0.0.1:4001 --listen tcp://127.0.0.1:4002
+      then kv58 --port rfc2217://127.0.0.1:4001 ...
 )";
 }
 

@@ -6,15 +6,18 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "tools/kv58_sim/event_format.h"
 #include "tools/kv58_sim/frame_decoder.h"
+#include "tools/kv58_sim/listen_address.h"
 
 namespace kv58::sim {
 
 struct SimOptions {
   OutputFormat format = OutputFormat::Text;
   std::optional<std::string> linkName; // "COM201": the entry made in the port map directory
+  std::vector<ListenAddress> listen;   // --listen: served instead of a pseudo-terminal
   std::string reply;                   // bytes that answer every decoded frame and upload
   std::optional<std::string> sendFile; // pushed once, after the program first opens the port
   std::string sendBytes;               // --send-hex, pushed after the file's bytes

@@ -1,0 +1,150 @@
+// kv58 against the simulator standing in for a device server (kv58-sim --listen), with no
+// server between them: one simulator listening as rfc2217:// and as tcp://, kv58 sending to
+// both at once. What arrives at each display, byte for byte, the line settings the RFC 2217
+// client asked for, and a second client turned away as a busy server turns it away.
+
+#include <sys/socket.h>
+
+#include <arpa/inet.h>
+#include <future>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <map>
+#include <netinet/in.h>
+#include <optional>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "common/testing/scratch_dir.h"
+#include "tools/kv58/command_line.h"
+#include "tools/kv58/tests/program_run.h"
+#include "tools/kv58_sim/testing/sim_process.h"
+
+namespace kv58::cli {
+namespace {
+
+using kv58::testing::ScratchDir;
+using sim::test_support::SimProcess;
+using test_support::RunProgram;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+// The address a "listening URL" line names; empty when the line is something else.
+std::string ListeningUrl(const std::optional<std::string>& line) {
+  constexpr std::string_view kWord = "listening ";
+  return line && line->starts_with(kWord) ? line->substr(kWord.size()) : "";
+}
+
+// A text the size the display holds, with 0xFF (Telnet's command byte) and 0x0D (which
+// Telnet without BINARY would follow with a 0x00) inside and at its end; and how the
+// simulator shows it.
+struct Sample {
+  std::string bytes;
+  std::string shown;
+};
+Sample AwkwardText() {
+  Sample sample;
+  for (std::size_t i = 0; i < 1983; ++i) {
+    const char c = i % 97 == 0 ? '\xFF' : i % 89 == 0 || i == 1982 ? '\r' : static_cast<char>('a' + i % 26);
+    sample.bytes += c;
+    sample.shown += c == '\xFF' ? "\\xff" : c == '\r' ? "\\r" : std::string(1, c);
+  }
+  return sample;
+}
+
+int Connect(const std::string& url) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(std::stoi(url.substr(url.rfind(':') + 1))));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+TEST(Kv58SimListenTest, EveryCommandAndAFullTextArriveByteForByteInBothModes) {
+  ScratchDir config;
+  SimProcess sim;
+  ASSERT_TRUE(
+      sim.Start({"--listen", "rfc2217://127.0.0.1:0", "--listen", "tcp://127.0.0.1:0"}, config.Path()));
+  const std::string telnetUrl = ListeningUrl(sim.ReadLine());
+  const std::string rawUrl = ListeningUrl(sim.ReadLine());
+  ASSERT_THAT(telnetUrl, StartsWith("rfc2217://127.0.0.1:"));
+  ASSERT_THAT(rawUrl, StartsWith("tcp://127.0.0.1:"));
+  const Sample text = AwkwardText();
+  const auto file = config.Write("text.txt", text.bytes);
+
+  const auto send = [&config, &file](const std::string& url) {
+    return RunProgram({"--port", url, "-q", "speed", "4", "lines", "3", "9", "scroll", "horizontal", "send",
+                       file.string(), "store", "reset"},
+                      config.Path());
+  };
+  auto telnetRun = std::async(std::launch::async, send, telnetUrl);
+  auto rawRun = std::async(std::launch::async, send, rawUrl);
+
+  std::map<std::string, std::vector<std::string>> events; // by address, in order
+  while (events[telnetUrl].size() + events[rawUrl].size() < 23) {
+    const std::string event = sim.NextEvent();
+    ASSERT_NE(event, "(no line)");
+    const std::size_t space = event.find(' ');
+    events[event.substr(0, space)].push_back(event.substr(space + 1));
+  }
+  for (auto* run : {&telnetRun, &rawRun}) {
+    const auto finished = run->get();
+    ASSERT_TRUE(finished.has_value());
+    EXPECT_EQ(finished->status, kExitDone) << finished->err;
+  }
+  for (const std::string& url : {telnetUrl, rawUrl}) {
+    SCOPED_TRACE(url);
+    std::vector<std::string>& seen = events[url];
+    ASSERT_GE(seen.size(), 11U);
+    if (url == telnetUrl) {
+      EXPECT_EQ(seen[1], "line 9600 8N1") << "the settings kv58 sent, said once";
+      seen.erase(seen.begin() + 1);
+    }
+    EXPECT_THAT(seen[7], StartsWith("text 1983 bytes, pages at 0, "));
+    EXPECT_THAT(seen[7], HasSubstr(" bytes), end at "));
+    EXPECT_THAT(seen[7], HasSubstr(" ms: \"" + text.shown + "\""));
+    seen[7] = "text";
+    EXPECT_THAT(seen, ElementsAre("open", "speed 4", "last-line 22", "first-line 3", "last-line 9",
+                                  "scroll-type 2 (horizontal)", "reset", "text", "store", "reset", "hangup"));
+  }
+}
+
+// A client already on the address keeps the display; the next is told the port is in use and
+// kv58 says so, in both modes. JSON lines here, as scripts read them.
+TEST(Kv58SimListenTest, ASecondClientIsTurnedAwayWhileTheFirstIsServed) {
+  ScratchDir config;
+  for (const std::string scheme : {"rfc2217", "tcp"}) {
+    SCOPED_TRACE(scheme);
+    SimProcess sim;
+    ASSERT_TRUE(sim.Start({"--json", "--listen", scheme + "://127.0.0.1:0"}, config.Path()));
+    const std::string first = sim.ReadLine().value_or("");
+    const std::string prefix = "{\"t_ms\":0,\"event\":\"listening\",\"url\":\"";
+    ASSERT_THAT(first, StartsWith(prefix + scheme + "://127.0.0.1:"));
+    const std::string url = first.substr(prefix.size(), first.size() - prefix.size() - 2);
+
+    const int holder = Connect(url);
+    ASSERT_GE(holder, 0);
+    EXPECT_THAT(sim.ReadLine().value_or(""), HasSubstr("\"event\":\"open\""));
+    const auto run = RunProgram({"--port", url, "speed", "4"}, config.Path());
+    ASSERT_TRUE(run.has_value());
+    EXPECT_EQ(run->status, kExitDeviceError);
+    EXPECT_THAT(run->err, HasSubstr("is in use by another client"));
+
+    const std::string store = scheme == "rfc2217" ? "\xFF\xFF\x08" : "\xFF\x08"; // 0xFF doubled in Telnet
+    EXPECT_EQ(::send(holder, store.data(), store.size(), MSG_NOSIGNAL), static_cast<ssize_t>(store.size()))
+        << "the first client still has the display";
+    EXPECT_THAT(sim.ReadLine().value_or(""), HasSubstr("\"event\":\"store\""));
+    ::close(holder);
+    EXPECT_THAT(sim.ReadLine().value_or(""), HasSubstr("\"event\":\"hangup\""));
+  }
+}
+
+} // namespace
+} // namespace kv58::cli

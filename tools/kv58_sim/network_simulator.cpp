@@ -1,0 +1,341 @@
+#include "tools/kv58_sim/network_simulator.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <poll.h>
+#include <unistd.h>
+#include <utility>
+
+#include "tools/kv58_sim/event_format.h"
+#include "tools/kv58_sim/push_file.h"
+
+namespace kv58::sim {
+namespace {
+
+// Reads per round while a client keeps sending, so signals and other clients are still seen.
+constexpr int kReadsPerRound = 64;
+// What waits for a client is bounded: beyond it replies are dropped, and a client's bytes are
+// left unread until it takes the answers to its Telnet commands.
+constexpr std::size_t kMostQueuedBytes = std::size_t{64} * 1024;
+constexpr Millis kLongestPollMs = 60'000;
+// What a busy device server tells a second client before closing its connection.
+constexpr std::string_view kInUse = "Port already in use\r\n";
+
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t count = write(fd, bytes.data(), bytes.size());
+    if (count < 0 && errno == EINTR) {
+      continue;
+    }
+    if (count <= 0) {
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(count));
+  }
+  return true;
+}
+
+// The line with the address in front of the event, for a run with several addresses.
+std::string Tagged(const std::string& line, const std::string& url, OutputFormat format) {
+  if (format == OutputFormat::Json) {
+    return "{\"listen\":\"" + EscapeJson(url, HighBytes::AsIs) + "\"," + line.substr(1);
+  }
+  const std::size_t afterTime = line.starts_with('[') ? line.find("] ") : std::string::npos;
+  return afterTime == std::string::npos
+             ? line
+             : line.substr(0, afterTime + 2) + url + " " + line.substr(afterTime + 2);
+}
+
+} // namespace
+
+struct NetworkSimulator::Station {
+  Station(ListenAddress wanted, DecoderLimits limits) : address(std::move(wanted)), decoder(limits) {}
+
+  [[nodiscard]] bool Telnet() const { return address.mode == ListenAddress::Mode::Rfc2217; }
+
+  ListenAddress address;
+  std::string url; // as printed, with the port in use
+  TcpListener listener;
+  FrameDecoder decoder;
+
+  Socket client;
+  std::unique_ptr<Rfc2217Server> telnet; // for the client connected over RFC 2217
+  bool seenFirstClient = false;
+  std::string pushBytes;           // until pushed at the first client
+  std::optional<Millis> pushDueMs; // set by the first client's arrival
+  std::string forClient;           // the display's bytes, held while the client suspends them
+  std::string toClient;            // as they go on the wire, Telnet answers among them
+  bool warnedAboutFullQueue = false;
+};
+
+NetworkSimulator::NetworkSimulator(SimOptions options, int outputFd, int errorFd)
+    : options_(std::move(options)), outputFd_(outputFd), errorFd_(errorFd),
+      start_(std::chrono::steady_clock::now()) {}
+
+NetworkSimulator::~NetworkSimulator() = default;
+
+int NetworkSimulator::Run() {
+  if (!Start()) {
+    return 1;
+  }
+  while (!endReason_ && !failed_) {
+    RunRound();
+  }
+  if (failed_) {
+    return 1;
+  }
+  Print(nullptr, FormatExit(*endReason_, Now(), options_.format));
+  return 0;
+}
+
+bool NetworkSimulator::Start() {
+  std::string error;
+  if (options_.sendFile && !LoadPushFile(*options_.sendFile, pushBytes_, error)) {
+    Complain(error);
+    return false;
+  }
+  pushBytes_ += options_.sendBytes;
+  if (!signals_.Install(error)) {
+    Complain(error);
+    return false;
+  }
+  for (const ListenAddress& address : options_.listen) {
+    auto station = std::make_unique<Station>(address, options_.limits);
+    if (!station->listener.Open(address, error)) {
+      Complain(error);
+      return false;
+    }
+    station->url = ListenUrl(station->listener.Bound());
+    station->pushBytes = pushBytes_;
+    stations_.push_back(std::move(station));
+  }
+  for (const auto& station : stations_) {
+    Print(nullptr, FormatListening(station->url, options_.format));
+  }
+  return !failed_;
+}
+
+void NetworkSimulator::RunRound() {
+  std::vector<pollfd> watched{{signals_.ReadFd(), POLLIN, 0}};
+  for (const auto& station : stations_) {
+    watched.push_back({station->listener.Fd(), POLLIN, 0});
+    const bool room = station->toClient.size() < kMostQueuedBytes;
+    const auto events = static_cast<short>((room ? POLLIN : 0) | (station->toClient.empty() ? 0 : POLLOUT));
+    watched.push_back({station->client.IsOpen() ? station->client.Fd() : -1, events, 0});
+  }
+  if (poll(watched.data(), watched.size(), PollTimeout()) < 0 && errno != EINTR) {
+    Complain(std::string("poll failed: ") + std::strerror(errno));
+    failed_ = true;
+    return;
+  }
+  if (const int signal = signals_.Take(); signal != 0) {
+    endReason_ = SignalName(signal);
+    for (const auto& station : stations_) {
+      if (station->client.IsOpen()) {
+        ReadFromClient(*station, true);
+      }
+      station->decoder.Flush();
+      PrintEvents(*station);
+    }
+    return;
+  }
+  for (std::size_t i = 0; i < stations_.size() && !endReason_; ++i) {
+    Station& station = *stations_[i];
+    const pollfd& line = watched[2 + 2 * i];
+    if (line.revents != 0 && station.client.IsOpen()) {
+      ReadFromClient(station, false);
+      FlushToClient(station);
+    }
+    if (watched[1 + 2 * i].revents != 0) {
+      TakeClients(station);
+    }
+    station.decoder.Expire(Now());
+    PrintEvents(station);
+    PushWhenDue(station);
+  }
+}
+
+int NetworkSimulator::PollTimeout() const {
+  const Millis now = Now();
+  std::optional<Millis> wake;
+  const auto wakeBy = [&wake](std::optional<Millis> at) {
+    if (at) {
+      wake = wake ? std::min(*wake, *at) : *at;
+    }
+  };
+  for (const auto& station : stations_) {
+    wakeBy(station->decoder.Deadline());
+    if (station->client.IsOpen()) {
+      wakeBy(station->pushDueMs);
+    }
+  }
+  if (!wake) {
+    return -1;
+  }
+  return static_cast<int>(std::clamp<Millis>(*wake - now, 0, kLongestPollMs));
+}
+
+void NetworkSimulator::TakeClients(Station& station) {
+  for (Socket client = station.listener.Accept(); client.IsOpen(); client = station.listener.Accept()) {
+    if (!station.client.IsOpen()) {
+      Connect(station, std::move(client));
+      continue;
+    }
+    (void)client.WriteSome(kInUse);
+    Complain("a second client on " + station.url + " was turned away: the display takes one at a time");
+  }
+}
+
+void NetworkSimulator::Connect(Station& station, Socket client) {
+  station.client = std::move(client);
+  SimEvent open;
+  open.kind = EventKind::Open;
+  open.timeMs = Now();
+  Print(&station, FormatEvent(open, options_.format));
+  if (station.Telnet()) {
+    station.telnet = std::make_unique<Rfc2217Server>();
+    station.toClient = station.telnet->Greeting();
+  }
+  if (!station.seenFirstClient && !station.pushBytes.empty()) {
+    station.pushDueMs = open.timeMs + options_.sendDelayMs;
+  }
+  station.seenFirstClient = true;
+  FlushToClient(station);
+}
+
+void NetworkSimulator::ReadFromClient(Station& station, bool untilEmpty) {
+  for (int reads = 0; station.client.IsOpen() && (untilEmpty || reads < kReadsPerRound); ++reads) {
+    std::string chunk;
+    switch (station.client.ReadChunk(chunk)) {
+    case Socket::ReadOutcome::Data:
+      TakeBytes(station, chunk);
+      break;
+    case Socket::ReadOutcome::Empty:
+      return;
+    case Socket::ReadOutcome::Closed:
+      Hangup(station);
+      return;
+    }
+    if (!untilEmpty && station.toClient.size() >= kMostQueuedBytes) {
+      return; // the client reads its answers first
+    }
+  }
+}
+
+void NetworkSimulator::TakeBytes(Station& station, std::string_view bytes) {
+  std::string data;
+  if (station.telnet) {
+    std::string answers;
+    station.telnet->Feed(bytes, data, answers);
+    station.toClient += answers;
+    if (const std::optional<SerialLine> line = station.telnet->TakeLineSettings()) {
+      Print(&station, FormatSerialLine(*line, Now(), options_.format));
+    }
+  } else {
+    data.assign(bytes);
+  }
+  if (!data.empty()) {
+    station.decoder.Feed(data, Now());
+    PrintEvents(station);
+  }
+}
+
+void NetworkSimulator::Hangup(Station& station) {
+  station.client.Close();
+  station.telnet.reset();
+  DiscardUndelivered(station, "the program closed the connection");
+  station.decoder.Hangup(Now());
+  PrintEvents(station);
+  if (options_.exitOnHangup) {
+    endReason_ = "hangup";
+  }
+}
+
+void NetworkSimulator::PrintEvents(Station& station) {
+  for (const SimEvent& event : station.decoder.TakeEvents()) {
+    Print(&station, FormatEvent(event, options_.format));
+    if (IsDecodedFrame(event.kind)) {
+      QueueReply(station);
+    }
+  }
+}
+
+void NetworkSimulator::QueueReply(Station& station) {
+  if (options_.reply.empty() || !station.client.IsOpen()) {
+    return;
+  }
+  if (station.forClient.size() + station.toClient.size() + options_.reply.size() > kMostQueuedBytes) {
+    if (!station.warnedAboutFullQueue) {
+      Complain("the program on " + station.url +
+               " is not reading what the display sends; further replies are dropped");
+      station.warnedAboutFullQueue = true;
+    }
+    return;
+  }
+  station.forClient += options_.reply;
+  FlushToClient(station);
+}
+
+void NetworkSimulator::PushWhenDue(Station& station) {
+  if (!station.pushDueMs || !station.client.IsOpen() || Now() < *station.pushDueMs) {
+    return;
+  }
+  station.forClient += std::exchange(station.pushBytes, {});
+  station.pushDueMs.reset();
+  FlushToClient(station);
+}
+
+void NetworkSimulator::FlushToClient(Station& station) {
+  if (!station.client.IsOpen()) {
+    return;
+  }
+  if (!station.forClient.empty() && !(station.telnet && station.telnet->SendingSuspended())) {
+    const std::string data = std::exchange(station.forClient, {});
+    station.toClient += station.telnet ? Rfc2217Server::ToClient(data) : data;
+  }
+  if (station.toClient.empty()) {
+    return;
+  }
+  const long written = station.client.WriteSome(station.toClient);
+  if (written < 0) {
+    Hangup(station);
+    return;
+  }
+  station.toClient.erase(0, static_cast<std::size_t>(written));
+  if (station.toClient.empty() && station.forClient.empty()) {
+    station.warnedAboutFullQueue = false;
+  }
+}
+
+void NetworkSimulator::DiscardUndelivered(Station& station, std::string_view why) {
+  const std::size_t undelivered = station.forClient.size() + station.toClient.size();
+  station.forClient.clear();
+  station.toClient.clear();
+  if (undelivered != 0) {
+    Complain(std::to_string(undelivered) + " bytes for the program on " + station.url +
+             " were not delivered: " + std::string(why));
+  }
+}
+
+void NetworkSimulator::Print(const Station* station, const std::string& line) {
+  if (failed_) {
+    return;
+  }
+  const bool tag = station != nullptr && stations_.size() > 1;
+  if (!WriteAll(outputFd_, (tag ? Tagged(line, station->url, options_.format) : line) + "\n")) {
+    Complain(std::string("cannot write the output: ") + std::strerror(errno));
+    failed_ = true;
+  }
+}
+
+void NetworkSimulator::Complain(std::string_view message) const {
+  (void)WriteAll(errorFd_, "kv58-sim: " + std::string(message) + "\n");
+}
+
+Millis NetworkSimulator::Now() const {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_)
+      .count();
+}
+
+} // namespace kv58::sim

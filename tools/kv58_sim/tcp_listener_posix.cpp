@@ -1,0 +1,151 @@
+#include "tools/kv58_sim/tcp_listener_posix.h"
+
+#include <arpa/inet.h>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <utility>
+
+namespace kv58::sim {
+namespace {
+
+// Connections waiting to be accepted; more than one at a time only when a second client comes.
+constexpr int kBacklog = 4;
+constexpr std::size_t kReadChunkBytes = 4096;
+
+std::string SystemError(const std::string& what) { return what + ": " + std::strerror(errno); }
+
+std::string NumericHost(const sockaddr_storage& address) {
+  std::array<char, NI_MAXHOST> host{};
+  if (getnameinfo(reinterpret_cast<const sockaddr*>(&address), sizeof address, host.data(), host.size(),
+                  nullptr, 0, NI_NUMERICHOST) != 0) {
+    return {};
+  }
+  return host.data();
+}
+
+std::uint16_t PortOf(const sockaddr_storage& address) {
+  if (address.ss_family == AF_INET6) {
+    return ntohs(reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port);
+  }
+  return ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
+}
+
+} // namespace
+
+Socket::~Socket() { Close(); }
+
+Socket& Socket::operator=(Socket&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = other.Release();
+  }
+  return *this;
+}
+
+void Socket::Close() {
+  if (fd_ >= 0) {
+    close(fd_);
+    fd_ = -1;
+  }
+}
+
+int Socket::Release() {
+  const int fd = fd_;
+  fd_ = -1;
+  return fd;
+}
+
+Socket::ReadOutcome Socket::ReadChunk(std::string& into) const {
+  std::array<char, kReadChunkBytes> chunk{};
+  for (;;) {
+    const ssize_t count = recv(fd_, chunk.data(), chunk.size(), 0);
+    if (count > 0) {
+      into.append(chunk.data(), static_cast<std::size_t>(count));
+      return ReadOutcome::Data;
+    }
+    if (count < 0 && errno == EINTR) {
+      continue;
+    }
+    if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      return ReadOutcome::Empty;
+    }
+    return ReadOutcome::Closed;
+  }
+}
+
+long Socket::WriteSome(std::string_view bytes) const {
+  for (;;) {
+    const ssize_t count = send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (count >= 0) {
+      return static_cast<long>(count);
+    }
+    if (errno == EINTR) {
+      continue;
+    }
+    return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
+  }
+}
+
+bool TcpListener::Open(const ListenAddress& address, std::string& error) {
+  const std::string where = ListenUrl(address);
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+  addrinfo* found = nullptr;
+  const std::string port = std::to_string(address.port);
+  if (const int failed = getaddrinfo(address.host.c_str(), port.c_str(), &hints, &found); failed != 0) {
+    error = "cannot listen on " + where + ": " + gai_strerror(failed);
+    return false;
+  }
+  const std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> results(found, freeaddrinfo);
+  error = "cannot listen on " + where + ": the host has no address";
+  for (const addrinfo* candidate = found; candidate != nullptr; candidate = candidate->ai_next) {
+    Socket socket(::socket(candidate->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    const int on = 1;
+    if (!socket.IsOpen() || setsockopt(socket.Fd(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+        bind(socket.Fd(), candidate->ai_addr, candidate->ai_addrlen) != 0 ||
+        listen(socket.Fd(), kBacklog) != 0) {
+      error = SystemError("cannot listen on " + where);
+      continue;
+    }
+    sockaddr_storage local{};
+    socklen_t length = sizeof local;
+    if (getsockname(socket.Fd(), reinterpret_cast<sockaddr*>(&local), &length) != 0) {
+      error = SystemError("cannot listen on " + where);
+      continue;
+    }
+    bound_ = address;
+    bound_.port = PortOf(local);
+    if (const std::string host = NumericHost(local); !host.empty()) {
+      bound_.host = host;
+    }
+    socket_ = std::move(socket);
+    return true;
+  }
+  return false;
+}
+
+Socket TcpListener::Accept() const {
+  for (;;) {
+    Socket client(accept4(socket_.Fd(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+    if (client.IsOpen()) {
+      const int on = 1;
+      (void)setsockopt(client.Fd(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+      return client;
+    }
+    // A client that gave up while waiting is skipped; anything else means none is waiting.
+    if (errno != EINTR && errno != ECONNABORTED) {
+      return {};
+    }
+  }
+}
+
+} // namespace kv58::sim
