@@ -159,9 +159,9 @@ OpenFailure NetworkLine::InUseOrClosed() const {
 
 bool NetworkLine::ApplyLineSettings(std::uint32_t baudRate, std::string& note) {
   if (port_.mode == NetworkPort::Mode::Raw) {
-    note = "tcp:// carries no line settings: the device server's own (" + Where() + ") apply, not " +
-           std::to_string(baudRate) + " bit/s; and pauses count from the server's system, so a stalled " +
-           "server can bunch pages (rfc2217:// keeps them)";
+    note = "tcp:// carries no line settings: the device server's own apply, not " + std::to_string(baudRate) +
+           " bit/s; and pauses count from the server's system, so a stalled server can bunch pages "
+           "(rfc2217:// keeps them)";
     return true;
   }
   baudAnswer_.reset();

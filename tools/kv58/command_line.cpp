@@ -13,6 +13,9 @@
 namespace kv58::cli {
 namespace {
 
+// 1 + 2 + ... + 512 s of waiting at most: a display is given up on within the hour.
+constexpr std::int32_t kMaxRetries = 10;
+
 Step StepOf(Step::Kind kind, std::int32_t value = 0, std::int32_t lastLine = 0) {
   Step step;
   step.kind = kind;
@@ -165,6 +168,26 @@ void DescribeOptions(CLI::App& app, Request& request) {
            request.jobs = static_cast<std::size_t>(*jobs);
          })
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  app.add_option_function<std::string>(
+         "--retries",
+         [&request](const std::string& text) {
+           const auto retries = WholeDecimal<std::int32_t>(text);
+           if (!retries || *retries < 0 || *retries > kMaxRetries) {
+             Refuse("--retries takes how many more times to try a display, a whole number from 0 to " +
+                    std::to_string(kMaxRetries) + ", not \"" + text + "\"");
+           }
+           request.retries = *retries;
+         })
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  app.add_option_function<std::vector<std::string>>("--only",
+                                                    [&request](const std::vector<std::string>& tags) {
+                                                      request.onlyTags.insert(request.onlyTags.end(),
+                                                                              tags.begin(), tags.end());
+                                                    })
+      ->expected(1)
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  app.add_flag("--json", request.json)->disable_flag_override();
   app.add_option_function<std::string>(
          "--baud", [&request](const std::string& text) { request.baudRate = BaudRate(text); })
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);

@@ -29,6 +29,9 @@ struct Request {
   std::vector<PortName> ports;
   std::optional<std::string> portsFile; // --ports-file: one display a line
   std::size_t jobs = 0;                 // --jobs: displays served at once; 0 for all of them
+  int retries = 0;                      // --retries: further attempts for a connection not made or lost
+  bool json = false;                    // --json: the report as JSON Lines
+  std::vector<std::string> onlyTags;    // --only: the displays of the ports file carrying any of these
   std::int32_t baudRate = 9600;
   bool dryRun = false;
   bool quiet = false;

@@ -19,6 +19,10 @@ void SurviveClosedOutput();
 // (closed, a folder, open for writing only).
 [[nodiscard]] long ReadStandardInput(char* buffer, std::size_t size);
 
+// Raises the limit of open files as far as the system allows and says how many displays a
+// fleet can then serve at once, each with a connection of its own; 0 for no limit known.
+[[nodiscard]] std::size_t RoomForDisplays();
+
 // Writes `text` to standard error from a signal handler: no allocation, no lock.
 void SayFromSignalHandler(const char* text) noexcept;
 

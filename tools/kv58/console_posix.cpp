@@ -1,3 +1,4 @@
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,6 +12,25 @@ namespace kv58::cli {
 void SayFromSignalHandler(const char* text) noexcept {
   const std::size_t length = std::strlen(text);
   (void)!::write(STDERR_FILENO, text, length);
+}
+
+std::size_t RoomForDisplays() {
+  constexpr rlim_t kKeptForKv58 = 64; // its own files, standard streams, a port map
+  rlimit files{};
+  if (::getrlimit(RLIMIT_NOFILE, &files) != 0) {
+    return 0;
+  }
+  if (files.rlim_cur < files.rlim_max) {
+    rlimit raised = files;
+    raised.rlim_cur = files.rlim_max;
+    if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) {
+      files = raised;
+    }
+  }
+  if (files.rlim_cur == RLIM_INFINITY) {
+    return 0;
+  }
+  return files.rlim_cur > kKeptForKv58 ? static_cast<std::size_t>(files.rlim_cur - kKeptForKv58) : 1;
 }
 
 bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) != 0; }

@@ -15,6 +15,9 @@ void SayFromSignalHandler(const char* text) noexcept {
   (void)::_write(2, text, static_cast<unsigned>(std::strlen(text)));
 }
 
+// Winsock sockets count against no per-process limit of files.
+std::size_t RoomForDisplays() { return 0; }
+
 bool StandardErrorIsTerminal() { return ::_isatty(::_fileno(stderr)) != 0; }
 
 void UseBinaryStandardInput() { (void)::_setmode(::_fileno(stdin), _O_BINARY); }

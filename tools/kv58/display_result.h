@@ -20,6 +20,9 @@ struct DisplayResult {
   std::string message;             // what went wrong, or how it was interrupted; empty when it got everything
   std::string note;                // what the port could not do as asked (a device server's line settings)
   std::optional<TextAccount> text; // how much of the last text sent the display holds
+  std::string kind;                // what kind of failure, as reports name it; empty when done
+  int attempts = 1;                // how many times its steps were begun
+  double seconds = 0;              // from its first attempt to its end
 };
 
 } // namespace kv58::cli

@@ -3,19 +3,23 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <fstream>
-#include <mutex>
+#include <random>
 #include <sstream>
+#include <system_error>
 #include <thread>
 
+#include "common/stop_request.h"
 #include "tools/kv58/command_line.h"
+#include "tools/kv58/fleet_report.h"
 
 namespace kv58::cli {
 namespace {
 
 using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
 
 constexpr auto kProgressInterval = 200ms;
+constexpr auto kFirstRetryWait = 1000ms;
 
 enum class State { Waiting, Running, Done, Failed };
 
@@ -25,15 +29,6 @@ struct Slot {
   DisplayResult result;
   std::ostringstream out;
 };
-
-std::vector<std::string> Words(std::string_view line) {
-  std::vector<std::string> words;
-  std::istringstream in{std::string(line)};
-  for (std::string word; in >> word;) {
-    words.push_back(word);
-  }
-  return words;
-}
 
 std::string FleetLine(const std::vector<std::unique_ptr<Slot>>& slots) {
   std::size_t done = 0;
@@ -56,53 +51,107 @@ DisplayResult NotStarted(const FleetRun& run) {
   DisplayResult result;
   result.status = 128 + run.stopSignal();
   result.message = std::string(kNotStartedText);
+  result.attempts = 0;
   return result;
 }
 
-// The report's line: done, or what went wrong and how far it got.
-std::string ReportLine(const Display& display, const DisplayResult& result) {
-  const std::string port = display.port.Canonical();
-  const std::string who = display.name == port ? port : display.name + " (" + port + ")";
-  if (result.status == kExitDone) {
-    return who + ": done" + (result.note.empty() ? "" : " (" + result.note + ")");
+bool StopRequested(const FleetRun& run) { return run.stopSignal && run.stopSignal() != 0; }
+
+// Waits before another attempt; false when the user asked to stop meanwhile.
+bool WaitToRetry(const FleetRun& run, int attemptsMade) {
+  const auto end = Clock::now() + RetryWait(attemptsMade);
+  while (Clock::now() < end) {
+    if (StopRequested(run)) {
+      return false;
+    }
+    std::this_thread::sleep_until(std::min(end, Clock::now() + kStopPollInterval));
   }
-  if (!result.reached && result.status > 128) {
-    return who + ": not started";
+  return !StopRequested(run);
+}
+
+// One display, with its further attempts; each begins its steps from the first.
+DisplayResult Serve(const Display& display, const FleetRun& run, Slot& slot) {
+  if (StopRequested(run)) {
+    return NotStarted(run);
   }
-  if (!result.reached) {
-    return who + ": not reachable: " + result.message;
+  const auto started = Clock::now();
+  const auto secondsLeft = [&slot](std::size_t seconds) { slot.secondsLeft = seconds; };
+  DisplayResult result = run.serve(display, slot.out, secondsLeft);
+  int attempts = 1;
+  while (attempts <= run.retries && WorthRetrying(result) && WaitToRetry(run, attempts)) {
+    result = run.serve(display, slot.out, secondsLeft);
+    ++attempts;
   }
-  return who + (result.status > 128 ? ": interrupted: " : ": failed: ") + result.message;
+  result.attempts = attempts;
+  result.seconds = std::chrono::duration<double>(Clock::now() - started).count();
+  return result;
+}
+
+// As many workers as asked and as the system lets start: a thread that cannot be started
+// leaves its displays to the others, and with none started the caller serves them all.
+std::vector<std::thread> StartWorkers(std::size_t wanted, const std::function<void()>& worker) {
+  std::vector<std::thread> threads;
+  for (std::size_t j = 0; j < wanted; ++j) {
+    try {
+      threads.emplace_back(worker);
+    } catch (const std::system_error&) {
+      break;
+    }
+  }
+  return threads;
+}
+
+void ShowProgress(const FleetRun& run, const std::vector<std::unique_ptr<Slot>>& slots,
+                  const std::function<bool()>& allEnded) {
+  std::size_t shownWidth = 0;
+  while (run.progress != nullptr && !allEnded()) {
+    const std::string line = FleetLine(slots);
+    *run.progress << '\r' << line << std::string(shownWidth > line.size() ? shownWidth - line.size() : 0, ' ')
+                  << std::flush;
+    shownWidth = std::max(shownWidth, line.size());
+    std::this_thread::sleep_for(kProgressInterval);
+  }
+  if (run.progress != nullptr && shownWidth > 0) {
+    *run.progress << '\r' << std::string(shownWidth, ' ') << '\r' << std::flush;
+  }
+}
+
+int Report(const std::vector<Display>& displays, const std::vector<DisplayResult>& results, bool json,
+           std::ostream& report) {
+  const std::vector<std::string> shared = json ? std::vector<std::string>{} : SharedNotes(results);
+  int status = kExitDone;
+  for (std::size_t i = 0; i < displays.size(); ++i) {
+    const DisplayResult& result = results[i];
+    const bool noteShared = std::find(shared.begin(), shared.end(), result.note) != shared.end();
+    report << (json ? JsonReportLine(displays[i], result) : ReportLine(displays[i], result, noteShared))
+           << '\n';
+    if (result.status > 128 || (result.status != kExitDone && status == kExitDone)) {
+      status = result.status > 128 ? result.status : kExitDeviceError;
+    }
+  }
+  for (const std::string& note : shared) {
+    report << "note: " << note << '\n';
+  }
+  report << std::flush;
+  return status;
 }
 
 } // namespace
 
-PortsFile ReadPortsFile(const std::string& path) {
-  PortsFile file;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    file.error = path + ": cannot be read";
-    return file;
+std::chrono::milliseconds RetryWait(int attemptsMade) {
+  thread_local std::mt19937 random{std::random_device{}()};
+  const auto base = kFirstRetryWait * (1LL << std::clamp(attemptsMade - 1, 0, 10));
+  std::uniform_int_distribution<long long> jitter(0, base.count() / 4);
+  return base + std::chrono::milliseconds(jitter(random));
+}
+
+bool WorthRetrying(const DisplayResult& result) {
+  if (result.status == kExitDone || result.status > 128) {
+    return false;
   }
-  std::size_t number = 0;
-  for (std::string line; std::getline(in, line);) {
-    ++number;
-    const auto words = Words(std::string_view(line).substr(0, line.find('#')));
-    if (words.empty()) {
-      continue;
-    }
-    const auto port = words.size() <= 2 ? CommandLinePort(words.back()) : std::nullopt;
-    if (!port) {
-      file.error = path + ", line " + std::to_string(number) +
-                   ": expected a port, or a name and a port, such as \"hall-1 rfc2217://10.0.0.5:4001\"";
-      return file;
-    }
-    file.displays.push_back(Display{words.size() == 2 ? words.front() : port->Canonical(), *port});
-  }
-  if (file.displays.empty()) {
-    file.error = path + ": no port in it";
-  }
-  return file;
+  static const std::vector<std::string> kPassing{"refused",        "no-answer",           "lost",   "in-use",
+                                                 "name-not-found", "too-many-open-files", "timeout"};
+  return std::find(kPassing.begin(), kPassing.end(), result.kind) != kPassing.end();
 }
 
 int RunFleet(const std::vector<Display>& displays, const FleetRun& run, std::ostream& report) {
@@ -111,53 +160,34 @@ int RunFleet(const std::vector<Display>& displays, const FleetRun& run, std::ost
     slots.push_back(std::make_unique<Slot>());
   }
   std::atomic<std::size_t> next{0};
-  const auto worker = [&] {
+  const std::function<void()> worker = [&] {
     for (std::size_t i = next++; i < displays.size(); i = next++) {
       Slot& slot = *slots[i];
       slot.state = State::Running;
-      slot.result = run.stopSignal && run.stopSignal() != 0
-                        ? NotStarted(run)
-                        : run.serve(displays[i], slot.out,
-                                    [&slot](std::size_t seconds) { slot.secondsLeft = seconds; });
+      slot.result = Serve(displays[i], run, slot);
       slot.secondsLeft = 0;
       slot.state = slot.result.status == kExitDone ? State::Done : State::Failed;
     }
   };
-  const std::size_t jobs = std::min(displays.size(), run.jobs == 0 ? displays.size() : run.jobs);
-  std::vector<std::thread> threads;
-  for (std::size_t j = 0; j < jobs; ++j) {
-    threads.emplace_back(worker);
-  }
-  std::size_t shownWidth = 0;
   const auto allEnded = [&] {
     return std::all_of(slots.begin(), slots.end(), [](const auto& slot) {
       return slot->state == State::Done || slot->state == State::Failed;
     });
   };
-  while (run.progress != nullptr && !allEnded()) {
-    const std::string line = FleetLine(slots);
-    *run.progress << '\r' << line << std::string(shownWidth > line.size() ? shownWidth - line.size() : 0, ' ')
-                  << std::flush;
-    shownWidth = std::max(shownWidth, line.size());
-    std::this_thread::sleep_for(kProgressInterval);
+  std::vector<std::thread> threads =
+      StartWorkers(std::min(displays.size(), run.jobs == 0 ? displays.size() : run.jobs), worker);
+  if (threads.empty()) {
+    worker();
   }
+  ShowProgress(run, slots, allEnded);
   for (auto& thread : threads) {
     thread.join();
   }
-  if (run.progress != nullptr && shownWidth > 0) {
-    *run.progress << '\r' << std::string(shownWidth, ' ') << '\r' << std::flush;
+  std::vector<DisplayResult> results;
+  for (const auto& slot : slots) {
+    results.push_back(std::move(slot->result));
   }
-
-  int status = kExitDone;
-  for (std::size_t i = 0; i < displays.size(); ++i) {
-    const DisplayResult& result = slots[i]->result;
-    report << ReportLine(displays[i], result) << '\n';
-    if (result.status > 128 || (result.status != kExitDone && status == kExitDone)) {
-      status = result.status > 128 ? result.status : kExitDeviceError;
-    }
-  }
-  report << std::flush;
-  return status;
+  return Report(displays, results, run.json, report);
 }
 
 } // namespace kv58::cli

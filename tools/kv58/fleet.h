@@ -1,32 +1,20 @@
 #pragma once
 // kv58 for many displays in one call (several --port, or --ports-file): each display is served
-// by a thread and a driver of its own, so a display that fails never holds up the others. On
-// a terminal one line shows the whole fleet; at the end a report gives a line per display.
+// by a thread and a driver of its own, so a display that fails never holds up the others, and
+// one whose connection could not be made or was lost is tried again if asked. On a terminal
+// one line shows the whole fleet; at the end a report gives a line per display, as text or as
+// JSON Lines.
 
 #include <cstddef>
 #include <functional>
-#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
-#include "serial/port_name.h"
 #include "tools/kv58/display_result.h"
+#include "tools/kv58/ports_file.h"
 
 namespace kv58::cli {
-
-struct Display {
-  std::string name; // as the ports file names it, or the port's canonical spelling
-  PortName port;
-};
-
-// The displays of a ports file: one a line, an optional name and then the port, blanks
-// between; '#' begins a comment. The displays, or the first fault with its line number.
-struct PortsFile {
-  std::vector<Display> displays;
-  std::optional<std::string> error;
-};
-[[nodiscard]] PortsFile ReadPortsFile(const std::string& path);
 
 struct FleetRun {
   // Serves one display: its steps, with what they print going to `out`, and its upload's
@@ -37,12 +25,21 @@ struct FleetRun {
   // The signal by which the user asked to stop, 0 while none: no display starts after it.
   std::function<int()> stopSignal;
   std::size_t jobs = 0;             // displays served at once; 0 for all
+  int retries = 0;                  // further attempts for a display whose connection failed
+  bool json = false;                // the report as JSON Lines
   std::ostream* progress = nullptr; // the fleet's progress line, redrawn; none: no line
 };
 
-// Serves every display and prints a line per display to `report`, in the order given. The
-// exit status: 0 when every display got everything, 128 + the signal when the user
-// interrupted, 1 when any display failed.
+// The waits before the attempts after the first: 1 s, 2 s, 4 s ... and a random part of up to
+// a quarter, so that displays failed together do not all come back at once.
+[[nodiscard]] std::chrono::milliseconds RetryWait(int attemptsMade);
+// Whether another attempt may mend what went wrong: a connection not made or lost, a port in
+// use; not a wrong mode, a refused setting or a user's request to stop.
+[[nodiscard]] bool WorthRetrying(const DisplayResult& result);
+
+// Serves every display and prints its report to `report`, in the order given. The exit
+// status: 0 when every display got everything, 128 + the signal when the user interrupted, 1
+// when any display failed.
 [[nodiscard]] int RunFleet(const std::vector<Display>& displays, const FleetRun& run, std::ostream& report);
 
 } // namespace kv58::cli

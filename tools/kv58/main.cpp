@@ -66,7 +66,7 @@ int main(int argc, char** argv) {
                        },
                        [] { return stopSignal.load() != 0; },
                        [] { return stopSignal.load(); }};
-  cli::Machine machine{SystemSerialDriver(), SystemPortSource, SleepingPause(),
-                       std::chrono::milliseconds(100), NewSystemSerialDriver};
+  cli::Machine machine{SystemSerialDriver(),           SystemPortSource,      SleepingPause(),
+                       std::chrono::milliseconds(100), NewSystemSerialDriver, cli::RoomForDisplays()};
   return cli::RunKv58(args, console, machine);
 }

@@ -46,17 +46,25 @@ std::string ShownDevice(const std::string& device) {
 
 } // namespace
 
-std::vector<std::string> PortLines(PortSource& source) {
+std::vector<ListedPort> ListedPorts(PortSource& source) {
   std::vector<std::string> names;
   ListSerialPorts(source, names);
   const auto devices = DevicesByPortName(source);
-
-  std::vector<std::string> lines;
+  std::vector<ListedPort> ports;
   for (const std::string& name : names) {
-    std::string line = name;
-    if (const auto found = devices.find(name); found != devices.end()) {
-      line += std::string(kNameColumn > name.size() ? kNameColumn - name.size() : 1, ' ');
-      line += ShownDevice(found->second);
+    const auto found = devices.find(name);
+    ports.push_back(ListedPort{name, found == devices.end() ? std::string() : ShownDevice(found->second)});
+  }
+  return ports;
+}
+
+std::vector<std::string> PortLines(PortSource& source) {
+  std::vector<std::string> lines;
+  for (const ListedPort& port : ListedPorts(source)) {
+    std::string line = port.name;
+    if (!port.device.empty()) {
+      line += std::string(kNameColumn > port.name.size() ? kNameColumn - port.name.size() : 1, ' ');
+      line += port.device;
     }
     lines.push_back(std::move(line));
   }

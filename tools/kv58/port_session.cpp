@@ -42,6 +42,59 @@ std::string OpenFailureReason(const OpenFailure& failure) {
   return failure.detail;
 }
 
+// Each kind of open failure as a report names it: stable words, for scripts to match.
+std::string OpenFailureKind(const OpenFailure& failure) {
+  using Kind = OpenFailure::Kind;
+  switch (failure.kind) {
+  case Kind::None:
+  case Kind::NoSuchPort:
+    return "no-such-port";
+  case Kind::Missing:
+    return "missing";
+  case Kind::InUse:
+    return "in-use";
+  case Kind::AccessDenied:
+    return "access-denied";
+  case Kind::NotSerial:
+    return "not-serial";
+  case Kind::NameNotFound:
+    return "name-not-found";
+  case Kind::Refused:
+    return "refused";
+  case Kind::NoAnswer:
+    return "no-answer";
+  case Kind::WrongMode:
+    return "wrong-mode";
+  case Kind::Unsupported:
+    return "unsupported";
+  case Kind::Lost:
+    return "lost";
+  case Kind::TooManyOpenFiles:
+    return "too-many-open-files";
+  case Kind::Other:
+    break;
+  }
+  return "other";
+}
+
+std::string OpenStepKind(OpenStep step, const TCOMSocket& port) {
+  switch (step) {
+  case OpenStep::Ready:
+    return {};
+  case OpenStep::PortName:
+    return "no-such-port";
+  case OpenStep::Open:
+    return OpenFailureKind(port.LastOpenFailure());
+  case OpenStep::ReadSettings:
+    return "not-serial";
+  case OpenStep::LineSettings:
+    return port.LineSettingsNote().empty() ? "line-settings" : "no-answer";
+  case OpenStep::QueuesAndTimeouts:
+    break;
+  }
+  return "line-settings";
+}
+
 std::string OpenStepError(OpenStep step, const TCOMSocket& port, std::int32_t baudRate) {
   const std::string lineSettings = std::to_string(baudRate) + " bit/s, 8 data bits, no parity, one stop bit";
   switch (step) {
@@ -69,8 +122,10 @@ std::string OpenStepError(OpenStep step, const TCOMSocket& port, std::int32_t ba
 
 PortOpening OpenPortForDevice(TCOMSocket& port, const PortName& name, std::int32_t baudRate) {
   const OpenStep step = OpenDevicePort(port, name, baudRate);
-  return {step, OpenStepError(step, port, baudRate)};
+  return {step, OpenStepError(step, port, baudRate), OpenStepKind(step, port)};
 }
+
+std::string WriteFailureKind(TCOMSocket& port) { return port.LineIsAlive() ? "timeout" : "lost"; }
 
 std::string WriteFailureReason(TCOMSocket& port) {
   return port.LineIsAlive() ? "the port did not take the bytes in time" : std::string(kLineGoneReason);

@@ -15,6 +15,7 @@ namespace kv58::cli {
 struct PortOpening {
   OpenStep step = OpenStep::Ready;
   std::string error; // what went wrong, in words; empty when Ready
+  std::string kind;  // the failure's kind as reports name it ("refused", "no-answer"); empty when Ready
 };
 
 // Opens `name` for the display at `baudRate`; nothing is sent.
@@ -22,6 +23,8 @@ struct PortOpening {
 
 // Why the port did not take bytes it was given: gone (unplugged, hung up) or too slow.
 [[nodiscard]] std::string WriteFailureReason(TCOMSocket& port);
+// The same as a kind: "lost" or "timeout".
+[[nodiscard]] std::string WriteFailureKind(TCOMSocket& port);
 
 inline constexpr std::string_view kLineGoneReason =
     "the port is gone (the device was unplugged, or the other end of the line closed)";

@@ -1,6 +1,9 @@
 #include "tools/kv58/run.h"
 
+#include <algorithm>
+#include <map>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <vector>
 
@@ -10,8 +13,10 @@
 #include "tools/kv58/device_steps.h"
 #include "tools/kv58/dry_run_driver.h"
 #include "tools/kv58/fleet.h"
+#include "tools/kv58/json_line.h"
 #include "tools/kv58/port_listing.h"
 #include "tools/kv58/port_session.h"
+#include "tools/kv58/ports_file.h"
 #include "tools/kv58/step_runner.h"
 #include "tools/kv58/text_input.h"
 #include "tools/kv58/usage_text.h"
@@ -30,19 +35,55 @@ int UsageError(Console& console, const std::string& message, bool pointToHelp = 
   return kExitUsageError;
 }
 
-int ListPorts(Console& console, Machine& machine) {
+int ListPorts(const Request& request, Console& console, Machine& machine) {
   const auto source = machine.portSource();
-  const std::vector<std::string> lines = PortLines(*source);
-  if (lines.empty()) {
+  const std::vector<ListedPort> ports = ListedPorts(*source);
+  if (ports.empty()) {
     console.err << "kv58: no serial ports found\n";
   }
-  for (const std::string& line : lines) {
+  if (request.json) {
+    for (const ListedPort& port : ports) {
+      console.out << JsonLine().Add("port", port.name).Add("device", port.device).Close() << '\n';
+    }
+    return kExitDone;
+  }
+  for (const std::string& line : PortLines(*source)) {
     console.out << line << '\n';
   }
   return kExitDone;
 }
 
-Display DisplayOf(const PortName& port) { return Display{port.Canonical(), port}; }
+Display DisplayOf(const PortName& port) { return Display{port.Canonical(), port, {}, "--port"}; }
+
+// The displays carrying any of the tags asked for with --only; all without it.
+std::vector<Display> OnlyTagged(std::vector<Display> displays, const std::vector<std::string>& tags,
+                                std::string& error) {
+  if (tags.empty()) {
+    return displays;
+  }
+  std::erase_if(displays, [&tags](const Display& display) {
+    return std::none_of(display.tags.begin(), display.tags.end(), [&tags](const std::string& tag) {
+      return std::find(tags.begin(), tags.end(), tag) != tags.end();
+    });
+  });
+  if (displays.empty()) {
+    error = "no display carries the tags given with --only";
+  }
+  return displays;
+}
+
+// The same display twice would get two interleaved texts: refused before anything opens.
+std::optional<std::string> SameDisplayTwice(const std::vector<Display>& displays) {
+  std::map<std::string, const Display*> seen;
+  for (const Display& display : displays) {
+    const auto [first, isNew] = seen.emplace(display.port.Canonical(), &display);
+    if (!isNew) {
+      return display.port.Canonical() + " is given twice (" + first->second->source + ", and " +
+             display.source + "): each display once";
+    }
+  }
+  return std::nullopt;
+}
 
 // --port and --ports-file, else KV58_PORT; none is an error unless nothing is to be opened.
 std::vector<Display> ChosenDisplays(const Request& request, Console& console, std::string& error) {
@@ -53,10 +94,17 @@ std::vector<Display> ChosenDisplays(const Request& request, Console& console, st
       error = *file.error;
       return {};
     }
-    displays = std::move(file.displays);
+    displays = OnlyTagged(std::move(file.displays), request.onlyTags, error);
+    if (displays.empty()) {
+      return {};
+    }
   }
   for (const PortName& port : request.ports) {
     displays.push_back(DisplayOf(port));
+  }
+  if (const auto twice = SameDisplayTwice(displays)) {
+    error = *twice;
+    return {};
   }
   if (!displays.empty()) {
     return displays;
@@ -138,6 +186,7 @@ DisplayResult SendSteps(const Request& request, const PortName& port, const Plan
   }
   PortOpening opening = OpenPortForDevice(line.port, port, request.baudRate);
   if (opening.step != OpenStep::Ready) {
+    result.kind = std::move(opening.kind);
     return ended(kExitDeviceError, std::move(opening.error));
   }
   result.reached = true;
@@ -179,6 +228,7 @@ DisplayResult SendSteps(const Request& request, const PortName& port, const Plan
     case StepEnd::Done:
       break;
     case StepEnd::Failed:
+      result.kind = std::move(sent.kind);
       return ended(kExitDeviceError, std::move(sent.message));
     case StepEnd::Interrupted:
       return ended(InterruptedStatus(console), std::move(sent.message));
@@ -192,12 +242,18 @@ DisplayResult SendSteps(const Request& request, const PortName& port, const Plan
 int ServeFleet(const Request& request, const std::vector<Display>& displays, const Plan& plan,
                Console& console, Machine& machine) {
   if (plan.back().step.kind == Step::Kind::Monitor) {
-    return UsageError(console, "monitor watches one display: give one port");
+    return UsageError(console,
+                      request.json || request.retries > 0
+                          ? "monitor prints what arrives until stopped: --json and --retries are for "
+                            "reports of commands sent"
+                          : "monitor watches one display: give one port");
   }
   console.watchInterrupts();
   FleetRun run;
   run.stopSignal = [&console] { return StopSignal(console); };
-  run.jobs = machine.newDriver ? request.jobs : 1;
+  run.jobs = machine.newDriver ? (request.jobs != 0 ? request.jobs : machine.displaysAtOnce) : 1;
+  run.retries = request.retries;
+  run.json = request.json;
   run.progress = console.errIsTerminal && !request.quiet ? &console.err : nullptr;
   run.serve = [&](const Display& display, std::ostream& out,
                   const std::function<void(std::size_t)>& secondsLeft) {
@@ -242,7 +298,7 @@ int RunKv58(std::span<const std::string_view> args, Console& console, Machine& m
   }
   const Request& request = line.request;
   if (request.listPorts) {
-    return ListPorts(console, machine);
+    return ListPorts(request, console, machine);
   }
 
   std::string error;
@@ -267,7 +323,7 @@ int RunKv58(std::span<const std::string_view> args, Console& console, Machine& m
     }
     return result.status;
   }
-  if (displays.size() == 1) {
+  if (displays.size() == 1 && !request.json && request.retries == 0) {
     TCOMSocket port(machine.driver);
     Line real{port, machine.pause, false, [] {}};
     return NoteLostReport(

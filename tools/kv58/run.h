@@ -42,6 +42,9 @@ struct Machine {
   // A driver of its own for each display of a fleet, so they are served at once; without
   // it a fleet's displays are served one after another on `driver`.
   std::function<std::unique_ptr<SerialDriver>()> newDriver = nullptr;
+  // Displays a fleet serves at once when --jobs does not say: as many as the open-file limit
+  // leaves room for.
+  std::size_t displaysAtOnce = 0;
 };
 
 inline constexpr const char* kPortVariable = "KV58_PORT";

@@ -59,7 +59,10 @@ StepResult StepRunner::Run(const PlannedStep& planned) {
 StepResult StepRunner::SendFrames(const Step& step) {
   const auto stopAtFailure = [](const Frame&, bool sent) { return sent; };
   if (!kv58::SendFrames(c_.port, FramesOf(step), c_.pause, stopAtFailure)) {
-    return {StepEnd::Failed, DescribeStep(step) + " was not sent: " + WriteFailureReason(c_.port), {}};
+    return {StepEnd::Failed,
+            DescribeStep(step) + " was not sent: " + WriteFailureReason(c_.port),
+            {},
+            WriteFailureKind(c_.port)};
   }
   ReportSent(DescribeStep(step));
   return {};
@@ -93,7 +96,7 @@ StepResult StepRunner::SendText(const Step& step, const std::string& text) {
   const TextAccount account{result.leadingPagesSent, result.pageCount};
   if (result.Complete()) {
     ReportSent("text of " + std::to_string(text.size()) + " bytes in " + PagesText(result.pageCount));
-    return {StepEnd::Done, {}, account};
+    return {StepEnd::Done, {}, account, {}};
   }
   // Asked to stop, a text that got its end is an interruption, whatever went wrong with the
   // page being sent meanwhile (a device server that stopped answering).
@@ -106,7 +109,8 @@ StepResult StepRunner::SendText(const Step& step, const std::string& text) {
   } else if (interrupted) {
     message += HeldText(result);
   }
-  return {interrupted ? StepEnd::Interrupted : StepEnd::Failed, message, account};
+  return {interrupted ? StepEnd::Interrupted : StepEnd::Failed, message, account,
+          interrupted ? std::string() : WriteFailureKind(c_.port)};
 }
 
 StepResult StepRunner::Monitor(bool hex) {
@@ -116,11 +120,11 @@ StepResult StepRunner::Monitor(bool hex) {
   case MonitorEnd::Stopped:
     return {};
   case MonitorEnd::LineGone:
-    return {StepEnd::Failed, "monitor ended: " + std::string(kLineGoneReason), {}};
+    return {StepEnd::Failed, "monitor ended: " + std::string(kLineGoneReason), {}, "lost"};
   case MonitorEnd::OutputClosed:
     break;
   }
-  return {StepEnd::Failed, "monitor ended: standard output is closed", {}};
+  return {StepEnd::Failed, "monitor ended: standard output is closed", {}, "output-closed"};
 }
 
 void StepRunner::ReportSent(const std::string& what) {

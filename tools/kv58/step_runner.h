@@ -55,6 +55,7 @@ struct StepResult {
   StepEnd end = StepEnd::Done;
   std::string message;             // for Failed and Interrupted: what happened, naming the step
   std::optional<TextAccount> text; // for a send step
+  std::string kind;                // for Failed: "lost" or "timeout"
 };
 
 class StepRunner {

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/testing/scratch_dir.h"
 #include "protocol/device_command.h"
 #include "protocol/tests/protocol_test_support.h"
 #include "serial/testing/fake_port_source.h"
@@ -179,6 +180,32 @@ TEST_F(Kv58RunTest, FleetReportsEveryDisplayInTheOrderGiven) {
             kExitDeviceError);
   EXPECT_THAT(out.str(), ::testing::MatchesRegex("COM7: done\nCOM6: not reachable: .*\nCOM5: done\n"));
   EXPECT_EQ(Line(), "FF 08 FF 08");
+}
+
+// Ports files come from inventories: names are printed with their control bytes escaped, tags
+// pick displays, and the same display twice is refused before any port opens.
+TEST_F(Kv58RunTest, APortsFileIsReadAsUntrustedText) {
+  kv58::testing::ScratchDir folder;
+  const auto file =
+      folder.Write("ports.txt", "hall\x1b[2J COM5 hall\nCOM6 yard # the yard\nlobby COM7 hall\n");
+  ASSERT_EQ(Run({"--ports-file", file.string(), "--only", "hall", "store"}), kExitDone);
+  EXPECT_EQ(out.str(), "hall\\x1b[2J (COM5): done\nlobby (COM7): done\n");
+
+  const auto twice = folder.Write("twice.txt", "a COM5\nb com05\n");
+  driver.ClearRecord();
+  EXPECT_EQ(Run({"--ports-file", twice.string(), "store"}), kExitUsageError);
+  EXPECT_THAT(err.str(), HasSubstr("COM5 is given twice (" + twice.string() + ", line 1, and " +
+                                   twice.string() + ", line 2)"));
+  EXPECT_TRUE(driver.calls.empty());
+
+  std::vector<std::pair<std::string, std::string>> notFiles{{folder.Path().string(), "is a folder"}};
+#if !defined(_WIN32)
+  notFiles.emplace_back("/dev/null", "is not a regular file");
+#endif
+  for (const auto& [path, says] : notFiles) {
+    EXPECT_EQ(Run({"--ports-file", path, "store"}), kExitUsageError) << path;
+    EXPECT_THAT(err.str(), HasSubstr(says));
+  }
 }
 
 // The fleet's line counts down while a display's text goes out, as a single display's bar does.

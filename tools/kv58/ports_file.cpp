@@ -1,0 +1,118 @@
+#include "tools/kv58/ports_file.h"
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <sstream>
+#include <system_error>
+
+#include "common/read_only_file.h"
+#include "tools/kv58/command_line.h"
+
+namespace kv58::cli {
+namespace {
+
+std::vector<std::string> Words(std::string_view line) {
+  std::vector<std::string> words;
+  std::istringstream in{std::string(line)};
+  for (std::string word; in >> word;) {
+    words.push_back(word);
+  }
+  return words;
+}
+
+// Why `path` is no file to read the displays from, or none.
+std::optional<std::string> NotAFile(const std::string& path) {
+  std::error_code error;
+  const auto status = std::filesystem::status(path, error);
+  if (std::filesystem::is_directory(status)) {
+    return path + " is a folder, not a ports file";
+  }
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+    return path + " is not a regular file (a FIFO, a device or a socket): give a file of ports";
+  }
+  return std::nullopt;
+}
+
+// The port and its name and tags from one line's words, or none.
+std::optional<Display> DisplayOf(const std::vector<std::string>& words) {
+  // "NAME PORT TAG...", or "PORT TAG..." without a name: the port is the second word, or the first.
+  if (words.size() >= 2) {
+    if (auto port = CommandLinePort(words[1])) {
+      return Display{words.front(), *port, {words.begin() + 2, words.end()}, {}};
+    }
+  }
+  if (auto port = CommandLinePort(words.front())) {
+    return Display{port->Canonical(), *port, {words.begin() + 1, words.end()}, {}};
+  }
+  return std::nullopt;
+}
+
+} // namespace
+
+PortsFile ReadPortsFile(const std::string& path) {
+  PortsFile file;
+  if (auto why = NotAFile(path)) {
+    file.error = std::move(why);
+    return file;
+  }
+  ReadOnlyFile source(path);
+  std::string text;
+  const auto size = source.RegularFileSize();
+  if (!source.IsOpen() || !size) {
+    file.error = path + ": cannot be read";
+    return file;
+  }
+  if (*size > kMaxPortsFileBytes) {
+    file.error = path + " holds more than " + std::to_string(kMaxPortsFileBytes / (1024 * 1024)) +
+                 " MiB: not a ports file";
+    return file;
+  }
+  if (!source.ReadAtMost(kMaxPortsFileBytes, text)) {
+    file.error = path + ": cannot be read";
+    return file;
+  }
+  std::istringstream lines(text);
+  std::size_t number = 0;
+  for (std::string line; std::getline(lines, line);) {
+    ++number;
+    const std::string where = path + ", line " + std::to_string(number);
+    if (line.size() > kMaxPortsFileLineBytes) {
+      file.error = where + ": longer than " + std::to_string(kMaxPortsFileLineBytes) + " bytes";
+      return file;
+    }
+    const auto words = Words(std::string_view(line).substr(0, line.find('#')));
+    if (words.empty()) {
+      continue;
+    }
+    auto display = DisplayOf(words);
+    if (!display) {
+      file.error = where + ": expected a port, or a name and a port, then tags if any, such as \"hall-1 "
+                           "rfc2217://10.0.0.5:4001 hall\"";
+      return file;
+    }
+    display->source = where;
+    file.displays.push_back(std::move(*display));
+  }
+  if (file.displays.empty()) {
+    file.error = path + ": no port in it";
+  }
+  return file;
+}
+
+std::string PrintableName(std::string_view name) {
+  std::string printable;
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      std::array<char, 5> escaped{};
+      (void)std::snprintf(escaped.data(), escaped.size(), "\\x%02x", byte);
+      printable += escaped.data();
+    } else {
+      printable += c;
+    }
+  }
+  return printable;
+}
+
+} // namespace kv58::cli
