@@ -124,8 +124,8 @@ void Rfc2217Server::Subnegotiate(std::string_view payload, std::string& answers)
   const auto code = static_cast<std::uint8_t>(payload.front());
   const std::string_view value = payload.substr(1);
   const std::uint8_t asked = value.empty() ? 0 : static_cast<std::uint8_t>(value.front());
-  const auto setting = [&](unsigned bit, bool taken, std::uint8_t held) {
-    setThisRound_ |= taken ? bit : 0U;
+  const auto setting = [&](unsigned bit, std::uint8_t lowest, std::uint8_t highest, std::uint8_t& held) {
+    setThisRound_ |= TakeSetting(asked, lowest, highest, held) ? bit : 0U;
     answers += Answer(code, held);
   };
   switch (code) {
@@ -145,13 +145,13 @@ void Rfc2217Server::Subnegotiate(std::string_view payload, std::string& answers)
     }
     break;
   case static_cast<std::uint8_t>(Command::SetDataSize):
-    setting(kDataSizeSet, TakeSetting(asked, 5, 8, line_.dataBits), line_.dataBits);
+    setting(kDataSizeSet, 5, 8, line_.dataBits);
     break;
   case static_cast<std::uint8_t>(Command::SetParity):
-    setting(kParitySet, TakeSetting(asked, 1, 5, line_.parity), line_.parity);
+    setting(kParitySet, 1, 5, line_.parity);
     break;
   case static_cast<std::uint8_t>(Command::SetStopSize):
-    setting(kStopSizeSet, TakeSetting(asked, 1, 3, line_.stopBits), line_.stopBits);
+    setting(kStopSizeSet, 1, 3, line_.stopBits);
     break;
   case static_cast<std::uint8_t>(Command::SetControl):
     answers += Answer(code, TakeControl(asked));

@@ -127,9 +127,10 @@ TEST(UsageTextTest, DescribesEveryOptionTheParserTakes) {
   };
   const std::string usage = UsageText();
   for (const Sample& sample :
-       {Sample{"--link", "COM3"}, Sample{"--json", ""}, Sample{"--reply", "06"}, Sample{"--send-file", "f"},
-        Sample{"--send-hex", "06"}, Sample{"--send-delay", "1"}, Sample{"--exit-on-hangup", ""},
-        Sample{"--frame-timeout", "1"}, Sample{"--upload-timeout", "1"}, Sample{"--page-gap", "1"}}) {
+       {Sample{"--link", "COM3"}, Sample{"--listen", "tcp://:0"}, Sample{"--json", ""},
+        Sample{"--reply", "06"}, Sample{"--send-file", "f"}, Sample{"--send-hex", "06"},
+        Sample{"--send-delay", "1"}, Sample{"--exit-on-hangup", ""}, Sample{"--frame-timeout", "1"},
+        Sample{"--upload-timeout", "1"}, Sample{"--page-gap", "1"}}) {
     EXPECT_THAT(usage, HasSubstr(std::string(sample.option)));
     std::vector<std::string_view> args{sample.option};
     if (!sample.value.empty()) {
