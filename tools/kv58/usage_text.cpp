@@ -37,9 +37,22 @@ Options:
                      one behind a device server; without it, the environment variable
                      KV58_PORT. Give it again for each further display: the commands go
                      to every display at once
-  --ports-file FILE  the displays, one a line: a port, or a name and a port
-                     ("hall-1 rfc2217://10.0.0.5:4001"); # begins a comment
-  --jobs N           serve at most N displays at once (default: all of them)
+  --ports-file FILE  the displays, one a line: a port, or a name and a port, then tags
+                     ("hall-1 rfc2217://10.0.0.5:4001 hall ground-floor"); # begins a
+                     comment. A regular file of at most 16 MiB, lines of at most 4096
+                     bytes. The same port twice is refused before anything is sent
+  --only TAG         only the displays of the ports file that carry TAG; give it again
+                     for more tags (a display carrying any of them is served)
+  --jobs N           serve at most N displays at once (default: all of them, as many as
+                     the system's limit of open files allows, which kv58 raises first)
+  --retries N        try a display whose connection could not be made or was lost (or
+                     whose port was in use) up to N more times, 0 to 10 (default 0),
+                     after 1 s, 2 s, 4 s ... and a random part; each try sends all its
+                     commands again from the first (a text whole). A wrong mode or a
+                     refused setting is not tried again
+  --json             the report as JSON Lines on standard output, one object a display
+                     in the order given (see "Many displays"); "kv58 ports --json" lists
+                     the ports as {"port":...,"device":...}
   --baud N           line speed in bits per second (default 9600), written as the window
                      takes it: decimal, or hex after $ or 0x. The line is always 8 data
                      bits, no parity, one stop bit, no flow control
@@ -68,7 +81,21 @@ Many displays:
   With several displays, one line on a terminal shows how many are done, failed or in
   progress, and at the end a line per display says "done", "failed: ..." with how far it
   got, "not reachable: ..." with the reason, or "not started" when Ctrl+C came first. A
-  display that fails never stops the others.
+  display that fails never stops the others. A note that several displays share (a tcp://
+  port's line settings) is said once, after the lines.
+  With --json, each display is one object with these fields, kept stable for scripts:
+    name       the name from the ports file, or the port
+    port       the port as kv58 writes it (COM5, rfc2217://10.0.0.5:4001)
+    status     done, failed, not-reachable, not-started or interrupted
+    kind       what failed: refused, no-answer, wrong-mode, in-use, name-not-found, lost,
+               timeout, too-many-open-files, unsupported, no-such-port, missing,
+               access-denied, not-serial, line-settings, other (absent when done)
+    message    the words of the text report
+    pages_sent the pages of the last text the display holds, and pages, the text's pages
+               (only with send)
+    attempts   how many times the display's commands were begun
+    seconds    from the first attempt to the end
+    notes      what the port could not do as asked, as a list of texts
 
 Exit status:
   0  every command was sent (to every display)
