@@ -14,7 +14,7 @@ enum class StopLevel { None, Finish, AtOnce };
 // and the text's end, short enough that the program ends within about a second.
 inline constexpr std::chrono::milliseconds kGraceAfterStop{1200};
 // The longest slice of a wait between two looks at the request.
-inline constexpr std::chrono::milliseconds kStopPollInterval{50};
+inline constexpr std::chrono::milliseconds kStopPollInterval{200};
 
 // Raises the level; never lowers it. Safe in a signal handler.
 void RequestStop(StopLevel level) noexcept;

@@ -210,20 +210,26 @@ std::unique_ptr<ByteStream> ConnectSocket(const NetworkPort& port, std::chrono::
     addrinfo* found = nullptr;
   };
   // getaddrinfo has no time-out of its own: a resolver that does not answer would hold the
-  // caller for as long as it likes.
-  const auto lookUp = CallWithin<LookUp>(
-      [host = port.host, service, hints] {
-        LookUp result;
-        result.error = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &result.found);
-        result.systemError = errno;
-        return result;
-      },
-      [](LookUp& late) {
-        if (late.error == 0) {
-          ::freeaddrinfo(late.found);
-        }
-      },
-      deadline);
+  // caller for as long as it likes. An address needs no resolver, and no thread.
+  addrinfo numeric = hints;
+  numeric.ai_flags |= AI_NUMERICHOST;
+  LookUp asAddress;
+  asAddress.error = ::getaddrinfo(port.host.c_str(), service.c_str(), &numeric, &asAddress.found);
+  const auto lookUp = asAddress.error == 0 ? std::optional<LookUp>(asAddress)
+                                           : CallWithin<LookUp>(
+                                                 [host = port.host, service, hints] {
+                                                   LookUp result;
+                                                   result.error = ::getaddrinfo(host.c_str(), service.c_str(),
+                                                                                &hints, &result.found);
+                                                   result.systemError = errno;
+                                                   return result;
+                                                 },
+                                                 [](LookUp& late) {
+                                                   if (late.error == 0) {
+                                                     ::freeaddrinfo(late.found);
+                                                   }
+                                                 },
+                                                 deadline);
   if (!lookUp) {
     failure = OpenFailure{OpenFailure::Kind::NameNotFound,
                           "the name look-up of " + port.host + " did not end within " + SecondsText(timeout)};
