@@ -66,6 +66,11 @@ public:
   QLabel* Label5 = nullptr;             // "JĘZYK", above ComboBoxLang
   TComboBox* ComboBoxLang = nullptr;    // the language: a column of lang.txt
 
+  // The log line of a port that failed to open, or whose device server's connection is gone.
+  static constexpr std::string_view kOpenFailedText = "BLAD_OTWARCIA_PORTU";
+  static constexpr std::string_view kConnectionGoneText =
+      "the connection to the device server is gone (no answer, or it closed)";
+
   TCOMSocket ComPort;
   LanguageTable LanguageRows;
   std::int32_t LanguageIndex = 0;

@@ -12,7 +12,6 @@
 namespace kv58 {
 namespace {
 
-constexpr std::string_view kOpenFailed = "BLAD_OTWARCIA_PORTU";
 constexpr std::string_view kDisconnected = "PORT_NIEPOLACZONY";
 
 } // namespace
@@ -46,7 +45,7 @@ void TForm1::CheckBoxConnectClick() {
       DebugMemo.Log(note);
     }
   } else {
-    DebugMemo.Log(kOpenFailed);
+    DebugMemo.Log(kOpenFailedText);
     CheckBoxConnect->setChecked(false); // runs this handler again: closes and logs
   }
   ApplyConnectionState();

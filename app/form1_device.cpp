@@ -1,6 +1,7 @@
 // The handlers that drive the display: the three sliders, the scroll type, store and reset,
 // and the timer that drains what the device sends back.
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QTimer>
 
@@ -68,6 +69,14 @@ void TForm1::Timer1Timer() {
   if (ComPort.TakeInputOverflow() && !inputOverflowSaid_) {
     inputOverflowSaid_ = true; // once a connection: a flood would fill the log
     DebugMemo.Log(kInputOverflowText);
+  }
+  // A device server's connection that went dead (no answer to the keepalive, or closed) ends
+  // the connection as a port that fails to open does.
+  const auto& name = ComPort.GetPortName();
+  if (ComPort.IsOpen() && name && name->IsNetwork() && !ComPort.LineIsAlive()) {
+    DebugMemo.Log(kConnectionGoneText);
+    DebugMemo.Log(kOpenFailedText);
+    CheckBoxConnect->setChecked(false); // closes and logs, as an untick does
   }
 }
 

@@ -123,6 +123,28 @@ TEST_F(ConnectTest, AbsentPortLeavesTheBoxUntickedAndTheControlsOff) {
   EXPECT_FALSE(form().Timer1->isActive());
 }
 
+// A device server's connection that goes dead is noticed at the next tick: the box is
+// unticked as for a port that failed to open. A local port is left to its owner.
+TEST_F(ConnectTest, ADeadDeviceServerConnectionUnticksTheBoxAtTheNextTick) {
+  harness.Connect("rfc2217://device-server:4001");
+  ASSERT_TRUE(form().ComPort.IsOpen());
+  harness.driver.failing = {"ClearCommError"};
+  form().Timer1Timer();
+  EXPECT_FALSE(form().CheckBoxConnect->isChecked());
+  EXPECT_FALSE(form().ComPort.IsOpen());
+  const auto& log = harness.Log();
+  ASSERT_GE(log.size(), 3u);
+  EXPECT_EQ(log[log.size() - 3], "the connection to the device server is gone (no answer, or it closed)");
+  EXPECT_EQ(log[log.size() - 2], "BLAD_OTWARCIA_PORTU");
+  EXPECT_EQ(log.back(), "PORT_NIEPOLACZONY");
+
+  harness.driver.failing.clear();
+  harness.Connect("COM3");
+  harness.driver.failing = {"ClearCommError"};
+  form().Timer1Timer();
+  EXPECT_TRUE(form().CheckBoxConnect->isChecked());
+}
+
 TEST_F(ConnectTest, UntickingClosesAndLogsEvenWhenNothingWasOpen) {
   harness.Connect();
   harness.driver.ClearRecord();

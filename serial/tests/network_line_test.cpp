@@ -4,6 +4,7 @@
 #include "serial/network_line.h"
 
 #include <gtest/gtest.h>
+#include <memory>
 #include <thread>
 
 namespace kv58 {
@@ -25,7 +26,7 @@ const std::string kInUse = "Port already in use\r\n";
 class ScriptedServer final : public ByteStream {
 public:
   bool SendAll(std::string_view bytes, SteadyClock::time_point /*deadline*/) override {
-    fromClient.append(bytes);
+    fromClient->append(bytes);
     if (answersRate && bytes.starts_with(kRateQueryStart)) {
       toClient += kRateAnswer;
     }
@@ -47,14 +48,16 @@ public:
   bool WaitAcknowledged(SteadyClock::time_point /*deadline*/) override { return true; }
 
   std::string toClient;
-  std::string fromClient;
+  // Kept by the test too: a line that fails to open takes its server with it.
+  std::shared_ptr<std::string> fromClient = std::make_shared<std::string>();
   bool answersRate = true;
   bool closesWhenDrained = false;
 };
 
 struct Opened {
   std::unique_ptr<NetworkLine> line;
-  ScriptedServer* server = nullptr;
+  ScriptedServer* server = nullptr; // only while the line stands
+  std::shared_ptr<std::string> fromClient;
   OpenFailure failure;
 };
 
@@ -65,6 +68,7 @@ Opened OpenAgainst(NetworkPort::Mode mode, const std::string& greeting, bool clo
     stream->toClient = greeting;
     stream->closesWhenDrained = closes;
     opened.server = stream.get();
+    opened.fromClient = stream->fromClient;
     return std::unique_ptr<ByteStream>(std::move(stream));
   };
   opened.line = NetworkLine::Open(NetworkPort{mode, "device-server", 4001}, connect, opened.failure);
@@ -107,7 +111,7 @@ TEST(NetworkLineTest, EachKindOfServerIsToldApartWhenTheLineOpens) {
     EXPECT_EQ(opened.failure.kind, c.kind);
     EXPECT_NE(opened.failure.detail.find(c.says), std::string::npos) << opened.failure.detail;
     if (c.mode == Mode::Raw || c.greeting.empty() || c.kind == Kind::WrongMode) {
-      EXPECT_EQ(opened.server->fromClient, "") << "no Telnet bytes on what may be the display's line";
+      EXPECT_EQ(*opened.fromClient, "") << "no Telnet bytes on what may be the display's line";
     }
   }
 }
@@ -163,12 +167,12 @@ TEST(NetworkLineTest, AServerHoldingBackTheBytesTimesTheWriteOutButKeepsTheLine)
   server.toClient = kSuspend;
   EXPECT_EQ(opened.line->Write("x", SteadyClock::now() + 20ms), 0u);
   EXPECT_TRUE(opened.line->Alive()) << "held back is not gone";
-  EXPECT_EQ(server.fromClient.find('x'), std::string::npos) << "nothing sent while suspended";
+  EXPECT_EQ(server.fromClient->find('x'), std::string::npos) << "nothing sent while suspended";
 
   server.toClient = kResume;
   EXPECT_EQ(opened.line->Write("x", SteadyClock::now() + 1s), 1u);
   EXPECT_TRUE(opened.line->Drain(SteadyClock::now() + 1s));
-  EXPECT_NE(server.fromClient.find("x" + kRateQueryStart), std::string::npos)
+  EXPECT_NE(server.fromClient->find("x" + kRateQueryStart), std::string::npos)
       << "the byte, then the query whose answer says the server has it";
 }
 

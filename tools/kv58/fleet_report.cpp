@@ -31,7 +31,8 @@ std::string ReportLine(const Display& display, const DisplayResult& result, bool
   if (status == "not-reachable") {
     return who + ": not reachable: " + result.message;
   }
-  return who + ": " + status + ": " + result.message;
+  // An interruption's message says so itself ("text from offer.txt: interrupted: ...").
+  return who + (status == "interrupted" ? ": " : ": failed: ") + result.message;
 }
 
 std::string JsonReportLine(const Display& display, const DisplayResult& result) {
