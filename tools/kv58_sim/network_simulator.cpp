@@ -9,6 +9,7 @@
 
 #include "tools/kv58_sim/event_format.h"
 #include "tools/kv58_sim/push_file.h"
+#include "tools/kv58_sim/sim_output.h"
 
 namespace kv58::sim {
 namespace {
@@ -21,20 +22,6 @@ constexpr std::size_t kMostQueuedBytes = std::size_t{64} * 1024;
 constexpr Millis kLongestPollMs = 60'000;
 // What a busy device server tells a second client before closing its connection.
 constexpr std::string_view kInUse = "Port already in use\r\n";
-
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t count = write(fd, bytes.data(), bytes.size());
-    if (count < 0 && errno == EINTR) {
-      continue;
-    }
-    if (count <= 0) {
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(count));
-  }
-  return true;
-}
 
 // The line with the address in front of the event, for a run with several addresses.
 std::string Tagged(const std::string& line, const std::string& url, OutputFormat format) {
@@ -70,8 +57,7 @@ struct NetworkSimulator::Station {
 };
 
 NetworkSimulator::NetworkSimulator(SimOptions options, int outputFd, int errorFd)
-    : options_(std::move(options)), outputFd_(outputFd), errorFd_(errorFd),
-      start_(std::chrono::steady_clock::now()) {}
+    : options_(std::move(options)), output_(outputFd, errorFd) {}
 
 NetworkSimulator::~NetworkSimulator() = default;
 
@@ -79,31 +65,31 @@ int NetworkSimulator::Run() {
   if (!Start()) {
     return 1;
   }
-  while (!endReason_ && !failed_) {
+  while (!endReason_ && !output_.Failed()) {
     RunRound();
   }
-  if (failed_) {
+  if (output_.Failed()) {
     return 1;
   }
-  Print(nullptr, FormatExit(*endReason_, Now(), options_.format));
+  Print(nullptr, FormatExit(*endReason_, output_.Now(), options_.format));
   return 0;
 }
 
 bool NetworkSimulator::Start() {
   std::string error;
   if (options_.sendFile && !LoadPushFile(*options_.sendFile, pushBytes_, error)) {
-    Complain(error);
+    output_.Complain(error);
     return false;
   }
   pushBytes_ += options_.sendBytes;
   if (!signals_.Install(error)) {
-    Complain(error);
+    output_.Complain(error);
     return false;
   }
   for (const ListenAddress& address : options_.listen) {
     auto station = std::make_unique<Station>(address, options_.limits);
     if (!station->listener.Open(address, error)) {
-      Complain(error);
+      output_.Complain(error);
       return false;
     }
     station->url = ListenUrl(station->listener.Bound());
@@ -113,7 +99,7 @@ bool NetworkSimulator::Start() {
   for (const auto& station : stations_) {
     Print(nullptr, FormatListening(station->url, options_.format));
   }
-  return !failed_;
+  return !output_.Failed();
 }
 
 void NetworkSimulator::RunRound() {
@@ -125,8 +111,8 @@ void NetworkSimulator::RunRound() {
     watched.push_back({station->client.IsOpen() ? station->client.Fd() : -1, events, 0});
   }
   if (poll(watched.data(), watched.size(), PollTimeout()) < 0 && errno != EINTR) {
-    Complain(std::string("poll failed: ") + std::strerror(errno));
-    failed_ = true;
+    output_.Complain(std::string("poll failed: ") + std::strerror(errno));
+    output_.Fail();
     return;
   }
   if (const int signal = signals_.Take(); signal != 0) {
@@ -150,14 +136,14 @@ void NetworkSimulator::RunRound() {
     if (watched[1 + 2 * i].revents != 0) {
       TakeClients(station);
     }
-    station.decoder.Expire(Now());
+    station.decoder.Expire(output_.Now());
     PrintEvents(station);
     PushWhenDue(station);
   }
 }
 
 int NetworkSimulator::PollTimeout() const {
-  const Millis now = Now();
+  const Millis now = output_.Now();
   std::optional<Millis> wake;
   const auto wakeBy = [&wake](std::optional<Millis> at) {
     if (at) {
@@ -183,7 +169,8 @@ void NetworkSimulator::TakeClients(Station& station) {
       continue;
     }
     (void)client.WriteSome(kInUse);
-    Complain("a second client on " + station.url + " was turned away: the display takes one at a time");
+    output_.Complain("a second client on " + station.url +
+                     " was turned away: the display takes one at a time");
   }
 }
 
@@ -191,7 +178,7 @@ void NetworkSimulator::Connect(Station& station, Socket client) {
   station.client = std::move(client);
   SimEvent open;
   open.kind = EventKind::Open;
-  open.timeMs = Now();
+  open.timeMs = output_.Now();
   Print(&station, FormatEvent(open, options_.format));
   if (station.Telnet()) {
     station.telnet = std::make_unique<Rfc2217Server>();
@@ -230,13 +217,13 @@ void NetworkSimulator::TakeBytes(Station& station, std::string_view bytes) {
     station.telnet->Feed(bytes, data, answers);
     station.toClient += answers;
     if (const std::optional<SerialLine> line = station.telnet->TakeLineSettings()) {
-      Print(&station, FormatSerialLine(*line, Now(), options_.format));
+      Print(&station, FormatSerialLine(*line, output_.Now(), options_.format));
     }
   } else {
     data.assign(bytes);
   }
   if (!data.empty()) {
-    station.decoder.Feed(data, Now());
+    station.decoder.Feed(data, output_.Now());
     PrintEvents(station);
   }
 }
@@ -245,7 +232,7 @@ void NetworkSimulator::Hangup(Station& station) {
   station.client.Close();
   station.telnet.reset();
   DiscardUndelivered(station, "the program closed the connection");
-  station.decoder.Hangup(Now());
+  station.decoder.Hangup(output_.Now());
   PrintEvents(station);
   if (options_.exitOnHangup) {
     endReason_ = "hangup";
@@ -267,8 +254,8 @@ void NetworkSimulator::QueueReply(Station& station) {
   }
   if (station.forClient.size() + station.toClient.size() + options_.reply.size() > kMostQueuedBytes) {
     if (!station.warnedAboutFullQueue) {
-      Complain("the program on " + station.url +
-               " is not reading what the display sends; further replies are dropped");
+      output_.Complain("the program on " + station.url +
+                       " is not reading what the display sends; further replies are dropped");
       station.warnedAboutFullQueue = true;
     }
     return;
@@ -278,7 +265,7 @@ void NetworkSimulator::QueueReply(Station& station) {
 }
 
 void NetworkSimulator::PushWhenDue(Station& station) {
-  if (!station.pushDueMs || !station.client.IsOpen() || Now() < *station.pushDueMs) {
+  if (!station.pushDueMs || !station.client.IsOpen() || output_.Now() < *station.pushDueMs) {
     return;
   }
   station.forClient += std::exchange(station.pushBytes, {});
@@ -313,29 +300,14 @@ void NetworkSimulator::DiscardUndelivered(Station& station, std::string_view why
   station.forClient.clear();
   station.toClient.clear();
   if (undelivered != 0) {
-    Complain(std::to_string(undelivered) + " bytes for the program on " + station.url +
-             " were not delivered: " + std::string(why));
+    output_.Complain(std::to_string(undelivered) + " bytes for the program on " + station.url +
+                     " were not delivered: " + std::string(why));
   }
 }
 
 void NetworkSimulator::Print(const Station* station, const std::string& line) {
-  if (failed_) {
-    return;
-  }
   const bool tag = station != nullptr && stations_.size() > 1;
-  if (!WriteAll(outputFd_, (tag ? Tagged(line, station->url, options_.format) : line) + "\n")) {
-    Complain(std::string("cannot write the output: ") + std::strerror(errno));
-    failed_ = true;
-  }
-}
-
-void NetworkSimulator::Complain(std::string_view message) const {
-  (void)WriteAll(errorFd_, "kv58-sim: " + std::string(message) + "\n");
-}
-
-Millis NetworkSimulator::Now() const {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_)
-      .count();
+  output_.Print(tag ? Tagged(line, station->url, options_.format) : line);
 }
 
 } // namespace kv58::sim

@@ -17,6 +17,7 @@
 #include "tools/kv58_sim/rfc2217_server.h"
 #include "tools/kv58_sim/signal_pipe.h"
 #include "tools/kv58_sim/sim_options.h"
+#include "tools/kv58_sim/sim_output.h"
 #include "tools/kv58_sim/tcp_listener_posix.h"
 
 namespace kv58::sim {
@@ -49,18 +50,13 @@ private:
   void FlushToClient(Station& station);
   void DiscardUndelivered(Station& station, std::string_view why);
   void Print(const Station* station, const std::string& line);
-  void Complain(std::string_view message) const;
-  [[nodiscard]] Millis Now() const;
 
   SimOptions options_;
-  int outputFd_;
-  int errorFd_;
-  std::chrono::steady_clock::time_point start_;
+  SimOutput output_;
   SignalPipe signals_;
   std::vector<std::unique_ptr<Station>> stations_;
   std::string pushBytes_; // --send-file and --send-hex, for each address's first client
   std::optional<std::string> endReason_;
-  bool failed_ = false;
 };
 
 } // namespace kv58::sim

@@ -12,6 +12,7 @@
 #include "serial/port_map.h"
 #include "tools/kv58_sim/event_format.h"
 #include "tools/kv58_sim/push_file.h"
+#include "tools/kv58_sim/sim_output.h"
 
 namespace kv58::sim {
 namespace {
@@ -24,38 +25,23 @@ constexpr int kReadsPerRound = 64;
 constexpr std::size_t kMostQueuedReplyBytes = std::size_t{64} * 1024;
 constexpr Millis kLongestPollMs = 60'000;
 
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t count = write(fd, bytes.data(), bytes.size());
-    if (count < 0 && errno == EINTR) {
-      continue;
-    }
-    if (count <= 0) {
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(count));
-  }
-  return true;
-}
-
 } // namespace
 
 Simulator::Simulator(SimOptions options, int outputFd, int errorFd)
-    : options_(std::move(options)), outputFd_(outputFd), errorFd_(errorFd),
-      start_(std::chrono::steady_clock::now()), decoder_(options_.limits) {}
+    : options_(std::move(options)), output_(outputFd, errorFd), decoder_(options_.limits) {}
 
 int Simulator::Run() {
   if (!Start()) {
     return 1;
   }
-  while (!endReason_ && !failed_) {
+  while (!endReason_ && !output_.Failed()) {
     RunRound();
   }
   link_.Remove();
-  if (failed_) {
+  if (output_.Failed()) {
     return 1;
   }
-  Print(FormatExit(*endReason_, Now(), options_.format));
+  Print(FormatExit(*endReason_, output_.Now(), options_.format));
   return 0;
 }
 
@@ -65,18 +51,18 @@ bool Simulator::Start() {
     return false;
   }
   if (!signals_.Install(error) || !pty_.Open(error)) {
-    Complain(error);
+    output_.Complain(error);
     return false;
   }
   Print(FormatPty(pty_.SlavePath(), options_.format));
-  return MakeLink() && !failed_;
+  return MakeLink() && !output_.Failed();
 }
 
 bool Simulator::LoadPushBytes() {
   if (options_.sendFile) {
     std::string error;
     if (!LoadPushFile(*options_.sendFile, pushBytes_, error)) {
-      Complain(error);
+      output_.Complain(error);
       return false;
     }
   }
@@ -90,12 +76,13 @@ bool Simulator::MakeLink() {
   }
   const std::optional<std::filesystem::path> directory = kv58::PortMapDirectoryFromEnvironment();
   if (!directory) {
-    Complain("cannot find the port map directory: neither XDG_CONFIG_HOME nor HOME is an absolute path");
+    output_.Complain(
+        "cannot find the port map directory: neither XDG_CONFIG_HOME nor HOME is an absolute path");
     return false;
   }
   std::string error;
   if (!link_.Create(*directory, *options_.linkName, pty_.SlavePath(), error)) {
-    Complain(error);
+    output_.Complain(error);
     return false;
   }
   Print(FormatLink(link_.Path().string(), pty_.SlavePath(), options_.format));
@@ -107,8 +94,8 @@ void Simulator::RunRound() {
   std::array<pollfd, 2> watched{
       {{signals_.ReadFd(), POLLIN, 0}, {connected_ ? pty_.MasterFd() : -1, masterEvents, 0}}};
   if (poll(watched.data(), watched.size(), PollTimeout()) < 0 && errno != EINTR) {
-    Complain(std::string("poll failed: ") + std::strerror(errno));
-    failed_ = true;
+    output_.Complain(std::string("poll failed: ") + std::strerror(errno));
+    output_.Fail();
     return;
   }
   if (const int signal = signals_.Take(); signal != 0) {
@@ -117,13 +104,13 @@ void Simulator::RunRound() {
     return;
   }
   ServiceLine();
-  decoder_.Expire(Now());
+  decoder_.Expire(output_.Now());
   PrintEvents();
   PushWhenDue();
 }
 
 int Simulator::PollTimeout() const {
-  const Millis now = Now();
+  const Millis now = output_.Now();
   std::optional<Millis> wake = decoder_.Deadline();
   const auto wakeBy = [&wake](Millis at) { wake = wake ? std::min(*wake, at) : at; };
   if (!connected_) {
@@ -163,15 +150,15 @@ void Simulator::ReadFromProgram(bool untilEmpty) {
     std::string chunk;
     switch (pty_.ReadChunk(chunk)) {
     case PseudoTerminal::ReadOutcome::Data:
-      decoder_.Feed(chunk, Now());
+      decoder_.Feed(chunk, output_.Now());
       PrintEvents();
       break;
     case PseudoTerminal::ReadOutcome::Empty:
     case PseudoTerminal::ReadOutcome::HungUp:
       return;
     case PseudoTerminal::ReadOutcome::Failed:
-      Complain("cannot read the pseudo-terminal: " + std::string(std::strerror(errno)));
-      failed_ = true;
+      output_.Complain("cannot read the pseudo-terminal: " + std::string(std::strerror(errno)));
+      output_.Fail();
       return;
     }
   }
@@ -193,7 +180,7 @@ void Simulator::MarkOpen() {
   connected_ = true;
   SimEvent open;
   open.kind = EventKind::Open;
-  open.timeMs = Now();
+  open.timeMs = output_.Now();
   Print(FormatEvent(open, options_.format));
   if (!seenFirstOpen_ && !pushBytes_.empty()) {
     pushDueMs_ = open.timeMs + options_.sendDelayMs;
@@ -208,9 +195,9 @@ void Simulator::OnHangup() {
   // the port ready; and not at all if a program has already opened it again.
   std::string error;
   if (!pty_.Look().peerOpen && !pty_.ResetSlave(error)) {
-    Complain(error);
+    output_.Complain(error);
   }
-  decoder_.Hangup(Now());
+  decoder_.Hangup(output_.Now());
   PrintEvents();
   if (options_.exitOnHangup) {
     endReason_ = "hangup";
@@ -232,7 +219,7 @@ void Simulator::QueueReply() {
   }
   if (toProgram_.size() + options_.reply.size() > kMostQueuedReplyBytes) {
     if (!warnedAboutFullQueue_) {
-      Complain("the program is not reading what the display sends; further replies are dropped");
+      output_.Complain("the program is not reading what the display sends; further replies are dropped");
       warnedAboutFullQueue_ = true;
     }
     return;
@@ -242,7 +229,7 @@ void Simulator::QueueReply() {
 }
 
 void Simulator::PushWhenDue() {
-  if (!pushDueMs_ || !connected_ || Now() < *pushDueMs_) {
+  if (!pushDueMs_ || !connected_ || output_.Now() < *pushDueMs_) {
     return;
   }
   toProgram_ += std::exchange(pushBytes_, {});
@@ -269,28 +256,11 @@ void Simulator::DiscardUndelivered(std::string_view why) {
   if (toProgram_.empty()) {
     return;
   }
-  Complain(std::to_string(toProgram_.size()) +
-           " bytes for the program were not delivered: " + std::string(why));
+  output_.Complain(std::to_string(toProgram_.size()) +
+                   " bytes for the program were not delivered: " + std::string(why));
   toProgram_.clear();
 }
 
-void Simulator::Print(const std::string& line) {
-  if (failed_) {
-    return;
-  }
-  if (!WriteAll(outputFd_, line + "\n")) {
-    Complain(std::string("cannot write the output: ") + std::strerror(errno));
-    failed_ = true;
-  }
-}
-
-void Simulator::Complain(std::string_view message) const {
-  (void)WriteAll(errorFd_, "kv58-sim: " + std::string(message) + "\n");
-}
-
-Millis Simulator::Now() const {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_)
-      .count();
-}
+void Simulator::Print(const std::string& line) { output_.Print(line); }
 
 } // namespace kv58::sim

@@ -14,6 +14,7 @@
 #include "tools/kv58_sim/pseudo_terminal.h"
 #include "tools/kv58_sim/signal_pipe.h"
 #include "tools/kv58_sim/sim_options.h"
+#include "tools/kv58_sim/sim_output.h"
 
 namespace kv58::sim {
 
@@ -42,13 +43,9 @@ private:
   void FlushToProgram();
   void DiscardUndelivered(std::string_view why);
   void Print(const std::string& line);
-  void Complain(std::string_view message) const;
-  [[nodiscard]] Millis Now() const;
 
   SimOptions options_;
-  int outputFd_;
-  int errorFd_;
-  std::chrono::steady_clock::time_point start_;
+  SimOutput output_;
 
   FrameDecoder decoder_;
   PseudoTerminal pty_;
@@ -62,7 +59,6 @@ private:
   std::string toProgram_;           // written to the master as it takes them
   bool warnedAboutFullQueue_ = false;
   std::optional<std::string> endReason_;
-  bool failed_ = false;
 };
 
 } // namespace kv58::sim

@@ -20,6 +20,8 @@
 #include <thread>
 #include <utility>
 
+#include "common/testing/loopback.h"
+
 namespace kv58::cli::test_support {
 
 class DelayProxy {
@@ -28,15 +30,12 @@ public:
 
   DelayProxy(int upstreamPort, std::chrono::milliseconds oneWay)
       : upstreamPort_(upstreamPort), delay_(oneWay) {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = Loopback(0);
-    socklen_t length = sizeof address;
-    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener_, 1) != 0 ||
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    const kv58::testing::Listener listener = kv58::testing::ListenOnLoopback(0, 1);
+    listener_ = listener.fd;
+    if (listener_ < 0) {
       return;
     }
-    port_ = ntohs(address.sin_port);
+    port_ = listener.port;
     thread_ = std::thread([this] { Serve(); });
   }
   ~DelayProxy() {
@@ -65,14 +64,6 @@ private:
     bool open = true;
   };
 
-  static sockaddr_in Loopback(int port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-  }
-
   void Serve() {
     int client = -1;
     while (!stop_ && client < 0) {
@@ -85,7 +76,7 @@ private:
       return;
     }
     const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const sockaddr_in address = Loopback(upstreamPort_);
+    const sockaddr_in address = kv58::testing::LoopbackAddress(upstreamPort_);
     const int on = 1;
     (void)::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     (void)::setsockopt(server, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);

@@ -26,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/testing/loopback.h"
 #include "common/testing/scratch_dir.h"
 #include "protocol/device_command.h"
 #include "tools/kv58/command_line.h"
@@ -45,32 +46,8 @@ using ::testing::StartsWith;
 
 constexpr const char* kSer2net = "/usr/sbin/ser2net";
 
-// A port on 127.0.0.1 that nothing listens on at the moment.
-int FreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  (void)::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  (void)::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
-
-// A client connection of the test's own; -1 when refused.
-int Connect(int port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
+int FreePort() { return kv58::testing::FreeLoopbackPort(); }
+int Connect(int port) { return kv58::testing::ConnectToLoopback(port); }
 
 // ser2net with a configuration of the test's own (no banner): a port in front of each
 // simulator's terminal, raw or RFC 2217, and a probe port that tells when it listens.
@@ -127,16 +104,11 @@ private:
 // takes it, to each client, until it is destroyed.
 class FloodingServer {
 public:
-  explicit FloodingServer(std::string chunk) : chunk_(std::move(chunk)), port_(FreePort()) {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port_));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const int on = 1;
-    (void)::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::listen(listener_, 4) == 0) {
+  explicit FloodingServer(std::string chunk) : chunk_(std::move(chunk)) {
+    const kv58::testing::Listener listener = kv58::testing::ListenOnLoopback();
+    listener_ = listener.fd;
+    port_ = listener.port;
+    if (listener_ >= 0) {
       thread_ = std::thread([this] { Serve(); });
     }
   }
@@ -162,7 +134,7 @@ private:
   }
 
   std::string chunk_;
-  int port_;
+  int port_ = 0;
   int listener_ = -1;
   std::atomic<bool> stop_{false};
   std::thread thread_;
@@ -282,17 +254,12 @@ TEST_F(Kv58NetworkTest, WrongModesAndABusyPortAreNamed) {
 // A server that accepts and then says nothing: the step and the host are named, and the
 // open gives up after its bounded wait rather than hanging.
 TEST_F(Kv58NetworkTest, ASilentServerGivesTheNamedStepsError) {
-  const int port = FreePort();
-  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(::listen(listener, 1), 0);
+  const kv58::testing::Listener listener = kv58::testing::ListenOnLoopback();
+  ASSERT_GE(listener.fd, 0);
+  const int port = listener.port;
 
   const auto run = Kv58({"--port", Url("rfc2217", port), "speed", "4"});
-  ::close(listener);
+  ::close(listener.fd);
   ASSERT_TRUE(run.has_value());
   EXPECT_EQ(run->status, kExitDeviceError);
   EXPECT_THAT(run->err, HasSubstr("no Telnet negotiation from 127.0.0.1:" + std::to_string(port)));
@@ -423,13 +390,8 @@ TEST_F(Kv58NetworkTest, AFleetWithRetriesReportsEachDisplayAsJson) {
   const int latePort = FreePort();
   std::thread lateServer([latePort] {
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(latePort));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener, 1) != 0) {
+    const int listener = kv58::testing::ListenOnLoopback(latePort).fd;
+    if (listener < 0) {
       return;
     }
     const int client = ::accept(listener, nullptr, nullptr);
@@ -519,17 +481,9 @@ private:
     (void)::setrlimit(RLIMIT_NOFILE, &files);
     std::vector<pollfd> watched;
     for (std::size_t i = 0; i < count; ++i) {
-      const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-      sockaddr_in address{};
-      address.sin_family = AF_INET;
-      address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      socklen_t length = sizeof address;
-      (void)::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-      (void)::listen(listener, 8);
-      (void)::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-      const int port = ntohs(address.sin_port);
-      (void)!::write(report, &port, sizeof port);
-      watched.push_back(pollfd{listener, POLLIN, 0});
+      const kv58::testing::Listener listener = kv58::testing::ListenOnLoopback();
+      (void)!::write(report, &listener.port, sizeof listener.port);
+      watched.push_back(pollfd{listener.fd, POLLIN, 0});
     }
     ::close(report);
     const std::size_t listeners = watched.size();

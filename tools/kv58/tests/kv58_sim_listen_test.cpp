@@ -16,6 +16,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "common/testing/loopback.h"
 #include "common/testing/scratch_dir.h"
 #include "tools/kv58/command_line.h"
 #include "tools/kv58/tests/program_run.h"
@@ -55,16 +56,7 @@ Sample AwkwardText() {
 }
 
 int Connect(const std::string& url) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(std::stoi(url.substr(url.rfind(':') + 1))));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
+  return kv58::testing::ConnectToLoopback(std::stoi(url.substr(url.rfind(':') + 1)));
 }
 
 TEST(Kv58SimListenTest, EveryCommandAndAFullTextArriveByteForByteInBothModes) {

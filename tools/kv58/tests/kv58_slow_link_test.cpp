@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/testing/loopback.h"
 #include "common/testing/scratch_dir.h"
 #include "protocol/text_upload.h"
 #include "tools/kv58/command_line.h"
@@ -197,13 +198,8 @@ TEST(Kv58DeadLinkTest, AMonitorNoticesALinkThatWentDead) {
   if (!network.why.empty()) {
     GTEST_SKIP() << network.why;
   }
-  const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(4002);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(::listen(listener, 1), 0); // a server that accepts and then says nothing
+  const int listener = kv58::testing::ListenOnLoopback(4002, 1).fd; // accepts, then says nothing
+  ASSERT_GE(listener, 0);
   ScratchDir config;
   test_support::Launch launch;
   launch.whileRunning = [](pid_t) {

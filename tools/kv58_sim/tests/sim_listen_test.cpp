@@ -12,6 +12,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "common/testing/loopback.h"
 #include "common/testing/scratch_dir.h"
 #include "tools/kv58_sim/listen_address.h"
 #include "tools/kv58_sim/rfc2217_server.h"
@@ -129,12 +130,8 @@ TEST(SimListenEndToEndTest, ServesARawTelnetClient) {
   ASSERT_THAT(first, StartsWith(R"({"t_ms":0,"event":"listening","url":"rfc2217://127.0.0.1:)"));
   const int port = std::stoi(first.substr(first.rfind(':') + 1));
 
-  const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const int client = kv58::testing::ConnectToLoopback(port);
+  ASSERT_GE(client, 0);
   const auto receive = [client](std::size_t count) {
     std::string received;
     const auto deadline = Clock::now() + kPatience;
