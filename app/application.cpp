@@ -1,6 +1,7 @@
 #include "app/application.h"
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QIcon>
 #include <QImageReader>
 #include <QPixmap>
@@ -13,7 +14,7 @@
 #include "app/event_pause.h"
 #include "app/form1.h"
 #include "app/prompts.h"
-#include "app/responsive_driver.h"
+#include "serial/off_thread_driver.h"
 #include "serial/port_discovery.h"
 #include "serial/serial_driver.h"
 
@@ -86,7 +87,10 @@ int RunController() {
   QtPrompts prompts;
   const auto ports = SystemPortSource();
   StartUp startUp;
-  ResponsiveDriver driver(SystemSerialDriver());
+  // A device server may take seconds: the window keeps painting and answering the system
+  // meanwhile, and takes no input, as during the device's pauses.
+  OffThreadDriver driver(SystemSerialDriver(),
+                         [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
   const FormServices services{driver, *ports, prompts, ShowWindowBeforeStartUpPause(startUp)};
   const auto window = CreateMainWindow(services, prompts);
   startUp.running = false;

@@ -1,20 +1,24 @@
 #pragma once
-// The window's serial driver: every call of the system's driver runs on a thread of its own
-// while the window keeps painting and answering the system, and takes no user input (held
-// back, as during an upload). A device server may take seconds to connect, negotiate,
-// acknowledge or close, and Windows marks a window that answers nothing for 5 s as "Not
-// Responding". A status or read asked by a timer meanwhile gets "nothing waiting" rather than
-// a second call into a driver that is busy.
+// A driver in front of another whose every call runs on a thread of its own, while the
+// calling thread does what `whileWaiting` does, again and again until the call has ended. The
+// window passes the taking of its events other than input: a device server may take seconds
+// to connect, negotiate, acknowledge or close, and Windows marks a window that answers nothing
+// for 5 s as "Not Responding". A status or a read asked for from inside `whileWaiting` (the
+// receive timer) gets "nothing waiting"; any other call then fails: the driver serves one call
+// at a time.
 
-#include <memory>
+#include <functional>
+#include <string>
 
 #include "serial/serial_driver.h"
 
 namespace kv58 {
 
-class ResponsiveDriver final : public SerialDriver {
+class OffThreadDriver final : public SerialDriver {
 public:
-  explicit ResponsiveDriver(SerialDriver& inner) : inner_(inner) {}
+  // `whileWaiting` is called every 10 ms or so while a call runs.
+  OffThreadDriver(SerialDriver& inner, std::function<void()> whileWaiting)
+      : inner_(inner), whileWaiting_(std::move(whileWaiting)) {}
 
   PortHandle CreateFileA(std::string_view portName) override;
   OpenFailure LastOpenFailure() const override { return inner_.LastOpenFailure(); }
@@ -30,11 +34,11 @@ public:
   std::string LineSettingsNote(PortHandle handle) const override { return inner_.LineSettingsNote(handle); }
 
 private:
-  // Runs `call` on a thread of its own, taking the window's events other than input meanwhile.
-  template <typename Call> auto KeepingWindowAlive(Call call);
+  template <typename Call> auto OffThread(Call call);
 
   SerialDriver& inner_;
-  bool busy_ = false; // a call is on its way: one asked meanwhile must not reach the driver
+  std::function<void()> whileWaiting_;
+  bool busy_ = false; // a call is on its way
 };
 
 } // namespace kv58
