@@ -10,6 +10,9 @@
 #include <linux/sockios.h>
 #endif
 
+// After the socket headers:
+#include "serial/address_look_up.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -18,7 +21,6 @@
 #include <thread>
 
 #include "common/stop_request.h"
-#include "serial/bounded_call.h"
 #include "serial/socket_stream.h"
 
 namespace kv58 {
@@ -204,32 +206,7 @@ std::unique_ptr<ByteStream> ConnectSocket(const NetworkPort& port, std::chrono::
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_flags = AI_NUMERICSERV;
   const std::string service = std::to_string(port.port);
-  struct LookUp {
-    int error = 0;
-    int systemError = 0;
-    addrinfo* found = nullptr;
-  };
-  // getaddrinfo has no time-out of its own: a resolver that does not answer would hold the
-  // caller for as long as it likes. An address needs no resolver, and no thread.
-  addrinfo numeric = hints;
-  numeric.ai_flags |= AI_NUMERICHOST;
-  LookUp asAddress;
-  asAddress.error = ::getaddrinfo(port.host.c_str(), service.c_str(), &numeric, &asAddress.found);
-  const auto lookUp = asAddress.error == 0 ? std::optional<LookUp>(asAddress)
-                                           : CallWithin<LookUp>(
-                                                 [host = port.host, service, hints] {
-                                                   LookUp result;
-                                                   result.error = ::getaddrinfo(host.c_str(), service.c_str(),
-                                                                                &hints, &result.found);
-                                                   result.systemError = errno;
-                                                   return result;
-                                                 },
-                                                 [](LookUp& late) {
-                                                   if (late.error == 0) {
-                                                     ::freeaddrinfo(late.found);
-                                                   }
-                                                 },
-                                                 deadline);
+  const auto lookUp = LookUpAddresses(port.host, service, hints, deadline);
   if (!lookUp) {
     failure = OpenFailure{OpenFailure::Kind::NameNotFound,
                           "the name look-up of " + port.host + " did not end within " + SecondsText(timeout)};

@@ -1,15 +1,16 @@
 #include "serial/socket_stream.h"
 
 #include "common/stop_request.h"
-#include "serial/bounded_call.h"
 #include "serial/system_message_win32.h"
 
 // After our own headers, as everywhere <windows.h> comes in.
 #define WIN32_LEAN_AND_MEAN
 #include <winsock2.h>
 #include <ws2tcpip.h>
-// After <winsock2.h>, whose types it uses:
+// After <winsock2.h>, whose types they use:
 #include <mstcpip.h>
+
+#include "serial/address_look_up.h"
 
 #include <algorithm>
 #include <array>
@@ -206,30 +207,7 @@ std::unique_ptr<ByteStream> ConnectSocket(const NetworkPort& port, std::chrono::
   hints.ai_protocol = IPPROTO_TCP;
   hints.ai_flags = AI_NUMERICSERV;
   const std::string service = std::to_string(port.port);
-  struct LookUp {
-    int error = 0;
-    addrinfo* found = nullptr;
-  };
-  // getaddrinfo has no time-out of its own: a resolver that does not answer would hold the
-  // caller for as long as it likes. An address needs no resolver, and no thread.
-  addrinfo numeric = hints;
-  numeric.ai_flags |= AI_NUMERICHOST;
-  LookUp asAddress;
-  asAddress.error = ::getaddrinfo(port.host.c_str(), service.c_str(), &numeric, &asAddress.found);
-  const auto lookUp = asAddress.error == 0 ? std::optional<LookUp>(asAddress)
-                                           : CallWithin<LookUp>(
-                                                 [host = port.host, service, hints] {
-                                                   LookUp result;
-                                                   result.error = ::getaddrinfo(host.c_str(), service.c_str(),
-                                                                                &hints, &result.found);
-                                                   return result;
-                                                 },
-                                                 [](LookUp& late) {
-                                                   if (late.error == 0) {
-                                                     ::freeaddrinfo(late.found);
-                                                   }
-                                                 },
-                                                 deadline);
+  const auto lookUp = LookUpAddresses(port.host, service, hints, deadline);
   if (!lookUp) {
     failure = OpenFailure{OpenFailure::Kind::NameNotFound,
                           "the name look-up of " + port.host + " did not end within " + SecondsText(timeout)};
