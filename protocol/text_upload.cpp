@@ -7,13 +7,8 @@
 namespace kv58 {
 namespace {
 
-// True only when the port took all of `bytes`: a part of a page is not a page on the device.
-[[nodiscard]] bool WriteWhole(TCOMSocket& port, std::string_view bytes) {
-  const auto count = static_cast<std::uint32_t>(bytes.size());
-  return port.Write(bytes.data(), count) == count;
-}
-
-// How many of `bytes` the port took.
+// How many of `bytes` the port took; only all of them count as sent: a part of a page is
+// not a page on the device.
 [[nodiscard]] std::size_t WritePart(TCOMSocket& port, std::string_view bytes) {
   return port.Write(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
 }
@@ -69,7 +64,7 @@ UploadResult UploadText(TCOMSocket& port, std::string_view text, const Pause& pa
   }
 
   const char terminator = static_cast<char>(kTextTerminator);
-  result.terminatorSent = WriteWhole(port, std::string_view(&terminator, 1));
+  result.terminatorSent = WritePart(port, std::string_view(&terminator, 1)) == 1;
   log.Log(result.terminatorSent ? TextSentLine(textEnd) : std::string(kPortNotConnectedLine));
   return result;
 }

@@ -5,6 +5,7 @@
 // one line shows the whole fleet; at the end a report gives a line per display, as text or as
 // JSON Lines.
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <ostream>

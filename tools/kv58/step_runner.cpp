@@ -72,7 +72,6 @@ StepResult StepRunner::SendText(const Step& step, const std::string& text) {
   ProgressBar bar(c_.progress, c_.showProgress);
   std::optional<PageOutcome> lost;
   std::string lostReason;
-  bool endedOnRequest = false;
   const auto observe = [&](const PageOutcome& outcome) {
     if (!outcome.sent || !outcome.drained) {
       lost = outcome;
@@ -86,12 +85,8 @@ StepResult StepRunner::SendText(const Step& step, const std::string& text) {
     }
     return AfterPage::Continue;
   };
-  const auto endOnInterrupt = [&] {
-    endedOnRequest = c_.interrupted();
-    return endedOnRequest;
-  };
   DebugLog log; // the window's log lines; the observer and the result tell what happened
-  const UploadResult result = UploadText(c_.port, text, c_.pause, log, observe, endOnInterrupt);
+  const UploadResult result = UploadText(c_.port, text, c_.pause, log, observe, c_.interrupted);
   bar.Clear();
   const TextAccount account{result.leadingPagesSent, result.pageCount};
   if (result.Complete()) {
@@ -100,7 +95,7 @@ StepResult StepRunner::SendText(const Step& step, const std::string& text) {
   }
   // Asked to stop, a text that got its end is an interruption, whatever went wrong with the
   // page being sent meanwhile (a device server that stopped answering).
-  const bool interrupted = (endedOnRequest || c_.interrupted()) && result.terminatorSent;
+  const bool interrupted = c_.interrupted() && result.terminatorSent;
   std::string message = DescribeStep(step) + ": " + (interrupted ? "interrupted: " : "");
   if (lost) {
     message += LostPageText(*lost, lostReason, result);
