@@ -9,13 +9,27 @@
 #include <vector>
 
 #include "tools/kv58_sim/network_simulator.h"
+#include "tools/kv58_sim/own_console.h"
 #include "tools/kv58_sim/sim_options.h"
+#ifndef _WIN32
 #include "tools/kv58_sim/simulator.h"
+#endif
 
-int main(int argc, char** argv) {
+namespace {
+
+int Serve(const kv58::sim::SimOptions& options) {
+#ifndef _WIN32
+  if (options.listen.empty()) {
+    kv58::sim::Simulator simulator(options, STDOUT_FILENO, STDERR_FILENO);
+    return simulator.Run();
+  }
+#endif
+  kv58::sim::NetworkSimulator simulator(options, STDOUT_FILENO, STDERR_FILENO);
+  return simulator.Run();
+}
+
+int Run(const kv58::sim::CommandLine& commandLine) {
   using kv58::sim::CommandLine;
-  const std::vector<std::string_view> args(argv + 1, argv + argc);
-  const CommandLine commandLine = kv58::sim::ParseCommandLine(args);
   switch (commandLine.action) {
   case CommandLine::Action::ShowHelp:
     std::cout << kv58::sim::UsageText() << std::flush;
@@ -27,14 +41,20 @@ int main(int argc, char** argv) {
     break;
   }
   try {
-    if (!commandLine.options.listen.empty()) {
-      kv58::sim::NetworkSimulator simulator(commandLine.options, STDOUT_FILENO, STDERR_FILENO);
-      return simulator.Run();
-    }
-    kv58::sim::Simulator simulator(commandLine.options, STDOUT_FILENO, STDERR_FILENO);
-    return simulator.Run();
+    return Serve(commandLine.options);
   } catch (const std::exception& error) {
     std::cerr << "kv58-sim: " << error.what() << '\n';
     return 1;
   }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string_view> args(argv + 1, argv + argc);
+  const int status = Run(kv58::sim::ParseCommandLine(args));
+  if (status != 0) {
+    kv58::sim::KeepOwnConsoleForReading();
+  }
+  return status;
 }

@@ -1,10 +1,6 @@
 #include "tools/kv58_sim/network_simulator.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <poll.h>
-#include <unistd.h>
 #include <utility>
 
 #include "tools/kv58_sim/event_format.h"
@@ -32,6 +28,14 @@ std::string Tagged(const std::string& line, const std::string& url, OutputFormat
   return afterTime == std::string::npos
              ? line
              : line.substr(0, afterTime + 2) + url + " " + line.substr(afterTime + 2);
+}
+
+// What a person watching the console does next, after the addresses.
+std::string ConnectHint(const std::string& firstUrl, std::size_t addresses) {
+  const std::string which = addresses == 1 ? firstUrl : "one of these addresses";
+  return "In the controller, type " + which +
+         " into the PORT box and tick the connect box (or: kv58 --port " + firstUrl +
+         " ...); what arrives is shown here. Ctrl+C ends the simulator.";
 }
 
 } // namespace
@@ -99,19 +103,22 @@ bool NetworkSimulator::Start() {
   for (const auto& station : stations_) {
     Print(nullptr, FormatListening(station->url, options_.format));
   }
+  if (options_.format == OutputFormat::Text && output_.IsTerminal()) {
+    Print(nullptr, ConnectHint(stations_.front()->url, stations_.size()));
+  }
   return !output_.Failed();
 }
 
 void NetworkSimulator::RunRound() {
-  std::vector<pollfd> watched{{signals_.ReadFd(), POLLIN, 0}};
+  std::vector<SocketWatch> watched{{.handle = signals_.WakeHandle(), .read = true}};
   for (const auto& station : stations_) {
-    watched.push_back({station->listener.Fd(), POLLIN, 0});
-    const bool room = station->toClient.size() < kMostQueuedBytes;
-    const auto events = static_cast<short>((room ? POLLIN : 0) | (station->toClient.empty() ? 0 : POLLOUT));
-    watched.push_back({station->client.IsOpen() ? station->client.Fd() : -1, events, 0});
+    watched.push_back({.handle = station->listener.Handle(), .read = true});
+    watched.push_back({.handle = station->client.IsOpen() ? station->client.Handle() : kNoSocket,
+                       .read = station->toClient.size() < kMostQueuedBytes,
+                       .write = !station->toClient.empty()});
   }
-  if (poll(watched.data(), watched.size(), PollTimeout()) < 0 && errno != EINTR) {
-    output_.Complain(std::string("poll failed: ") + std::strerror(errno));
+  if (std::string error; !WaitForSockets(watched, PollTimeout(), error)) {
+    output_.Complain(error);
     output_.Fail();
     return;
   }
@@ -128,12 +135,11 @@ void NetworkSimulator::RunRound() {
   }
   for (std::size_t i = 0; i < stations_.size() && !endReason_; ++i) {
     Station& station = *stations_[i];
-    const pollfd& line = watched[2 + 2 * i];
-    if (line.revents != 0 && station.client.IsOpen()) {
+    if (watched[2 + 2 * i].ready && station.client.IsOpen()) {
       ReadFromClient(station, false);
       FlushToClient(station);
     }
-    if (watched[1 + 2 * i].revents != 0) {
+    if (watched[1 + 2 * i].ready) {
       TakeClients(station);
     }
     station.decoder.Expire(output_.Now());

@@ -13,12 +13,12 @@
 #include <string_view>
 #include <vector>
 
+#include "tools/kv58_sim/end_signals.h"
 #include "tools/kv58_sim/frame_decoder.h"
 #include "tools/kv58_sim/rfc2217_server.h"
-#include "tools/kv58_sim/signal_pipe.h"
 #include "tools/kv58_sim/sim_options.h"
 #include "tools/kv58_sim/sim_output.h"
-#include "tools/kv58_sim/tcp_listener_posix.h"
+#include "tools/kv58_sim/tcp_listener.h"
 
 namespace kv58::sim {
 
@@ -53,7 +53,7 @@ private:
 
   SimOptions options_;
   SimOutput output_;
-  SignalPipe signals_;
+  EndSignals signals_;
   std::vector<std::unique_ptr<Station>> stations_;
   std::string pushBytes_; // --send-file and --send-hex, for each address's first client
   std::optional<std::string> endReason_;

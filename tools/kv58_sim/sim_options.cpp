@@ -149,8 +149,14 @@ CommandLine ParseCommandLine(std::span<const std::string_view> args) {
   if (const std::vector<std::string> extra = app.remaining(); !extra.empty()) {
     return Failure("unknown option \"" + extra.front() + "\"");
   }
+  if (result.options.linkName && !kPseudoTerminals) {
+    return Failure("--link names a pseudo-terminal, which this system does not have: use --listen");
+  }
   if (result.options.linkName && !result.options.listen.empty()) {
     return Failure("--link names the pseudo-terminal, which --listen does not open: use one or the other");
+  }
+  if (result.options.listen.empty() && !kPseudoTerminals) {
+    result.options.listen.push_back(*ParseListenAddress(kDefaultListenUrl));
   }
   return result;
 }
@@ -196,8 +202,10 @@ bool IsComName(std::string_view name) {
   return true;
 }
 
-std::string UsageText() {
-  return R"(Usage: kv58-sim [OPTION]...
+namespace {
+
+// The --help text's parts; the pseudo-terminal's are left out where there is none.
+constexpr std::string_view kUsageIntroPosix = R"usage(Usage: kv58-sim [OPTION]...
 Stand-in for the KV-58 scrolling text display: opens a pseudo-terminal (or listens as a
 device server would, with --listen), shows every command frame and text upload that
 arrives as one line, and can answer.
@@ -211,7 +219,24 @@ Options:
                        2217) or tcp://HOST:PORT (raw bytes; socket:// is the same). HOST
                        left out (tcp://:4001) is 127.0.0.1; PORT 0 takes any free port.
                        Repeatable: each address is a display of its own
-  --json               print JSON lines instead of text lines
+)usage";
+
+constexpr std::string_view kUsageIntroWindows = R"usage(Usage: kv58-sim [OPTION]...
+Stand-in for the KV-58 scrolling text display behind a device server: listens on a TCP
+port of this computer, shows every command frame and text upload that arrives as one
+line, and can answer. The controller and kv58 reach it by its address, typed as the port.
+(The pseudo-terminal and --link of the Linux simulator do not exist on Windows.)
+
+Options:
+  --listen URL         where to listen (rfc2217://127.0.0.1:4001 when not given): URL is
+                       rfc2217://HOST:PORT (Telnet with RFC 2217) or tcp://HOST:PORT (raw
+                       bytes; socket:// is the same). HOST left out (tcp://:4001) is
+                       127.0.0.1; PORT 0 takes any free port. Repeatable: each address is
+                       a display of its own
+)usage";
+
+constexpr std::string_view kUsageOptions =
+    R"usage(  --json               print JSON lines instead of text lines
   --reply HEX          answer every decoded frame and every finished upload with these
                        bytes, e.g. --reply 06 or --reply "4f 4b 0d 0a"
   --send-file FILE     push the file's bytes at the program once, when it first opens
@@ -229,12 +254,16 @@ Options:
 
 HEX is pairs of hex digits; blanks, commas and colons may separate them and each group
 may start with 0x.
+)usage";
 
+constexpr std::string_view kUsagePortMap = R"usage(
 The port map directory is ${XDG_CONFIG_HOME:-~/.config}/kv58/ports/. The controller looks
 there first for COMn: a link made with --link is how it finds the simulator. The directory
 is created when missing. A stale link (its target gone) is replaced; a link that still
 points at an existing device is left alone and the simulator refuses to start.
+)usage";
 
+constexpr std::string_view kUsageDecoded = R"usage(
 What is decoded (every command opens with the marker 0xFF):
   FF 03 n   speed n              FF 07 text 00   text upload
   FF 04 n   first-line n         FF 08           store
@@ -244,9 +273,13 @@ Anything else is reported as undecoded, never dropped: bytes before a marker, an
 code, a frame cut short by silence or by the port closing, an upload that never ends.
 
 Text output, one line per event, the time in ms since the simulator started:
-  pty /dev/pts/3
+)usage";
+
+constexpr std::string_view kUsagePtyLines = R"usage(  pty /dev/pts/3
   link /home/me/.config/kv58/ports/COM7 -> /dev/pts/3
-  [     12 ms] open
+)usage";
+
+constexpr std::string_view kUsageEvents = R"usage(  [     12 ms] open
   [   1234 ms] speed 4
   [   1500 ms] scroll-type 2 (horizontal)
   [   2000 ms] text 300 bytes, pages at 0, 1003 ms (256 + 44 bytes), end at 2004 ms: "Hello\n..."
@@ -262,9 +295,13 @@ Page times count from the upload's FF; an upload keeps at most 4096 bytes for sh
 ("first 4096 shown") but counts them all.
 
 JSON output (--json), one object per line:
-  {"t_ms":0,"event":"pty","path":"/dev/pts/3"}
+)usage";
+
+constexpr std::string_view kUsagePtyJson = R"usage(  {"t_ms":0,"event":"pty","path":"/dev/pts/3"}
   {"t_ms":0,"event":"link","path":".../COM7","target":"/dev/pts/3"}
-  {"t_ms":12,"event":"open"}
+)usage";
+
+constexpr std::string_view kUsageJson = R"usage(  {"t_ms":12,"event":"open"}
   {"t_ms":1234,"event":"speed","value":4}
   {"t_ms":1500,"event":"scroll-type","value":2,"name":"horizontal"}
   {"t_ms":2000,"event":"text","bytes":300,"text":"...","truncated":false,
@@ -279,6 +316,7 @@ character of the same number (U+0000 to U+00FF), so the bytes come back exactly.
 Network (--listen): the first lines say where the simulator listens, one per address:
   listening rfc2217://127.0.0.1:40123
   {"t_ms":0,"event":"listening","url":"rfc2217://127.0.0.1:40123"}
+On a terminal, a line after them (text output only) tells what to type in the controller.
 A client connecting is the port's open, its leaving the hang-up; each address takes one
 client at a time, and a second one is told "Port already in use" and closed, as a busy
 device server does. Over RFC 2217 the simulator offers SUPPRESS-GO-AHEAD and BINARY
@@ -293,7 +331,10 @@ RFC 2217 and raw TCP carry no authentication and no encryption: whoever reaches 
 address can drive the display. Keep to 127.0.0.1 unless the network is yours.
 
 Every line is written as soon as its event happens, so a pipe sees it at once. Messages
-about problems go to standard error. The simulator ends on SIGINT, SIGTERM or SIGHUP (and
+about problems go to standard error.
+)usage";
+
+constexpr std::string_view kUsageEndingPosix = R"usage( The simulator ends on SIGINT, SIGTERM or SIGHUP (and
 with --exit-on-hangup when the program closes the port), removing its link; exit status
 0 then, 1 when it cannot run, 2 for a wrong command line. Killed with SIGKILL it cannot
 remove its link; the next start replaces that stale link.
@@ -305,7 +346,38 @@ Examples:
   kv58-sim --link COM7 --send-hex "4f 4b 0d 0a" --send-delay 500
   kv58-sim --listen rfc2217://127.0.0.1:4001 --listen tcp://127.0.0.1:4002
       then kv58 --port rfc2217://127.0.0.1:4001 ...
-)";
+)usage";
+
+constexpr std::string_view kUsageEndingWindows =
+    R"usage( The simulator ends on Ctrl+C, on Ctrl+Break or when its
+console window is closed (and with --exit-on-hangup when the program closes the port);
+the exit line then names it, e.g. "exit (Ctrl+C)". Exit status 0 then, 1 when it cannot
+run (the port taken by another program, say), 2 for a wrong command line.
+
+Examples:
+  kv58-sim
+      listens on rfc2217://127.0.0.1:4001: type that address into the controller's
+      PORT box and tick the connect box
+  kv58-sim --listen rfc2217://127.0.0.1:4001 --listen rfc2217://127.0.0.1:4002
+      two displays, e.g. for kv58 --port rfc2217://127.0.0.1:4001 --port
+      rfc2217://127.0.0.1:4002 store
+  kv58-sim --json --reply 06 > events.jsonl
+)usage";
+
+} // namespace
+
+std::string UsageText() {
+  std::string text;
+  for (const std::string_view part :
+       kPseudoTerminals
+           ? std::initializer_list<std::string_view>{kUsageIntroPosix, kUsageOptions, kUsagePortMap,
+                                                     kUsageDecoded, kUsagePtyLines, kUsageEvents,
+                                                     kUsagePtyJson, kUsageJson, kUsageEndingPosix}
+           : std::initializer_list<std::string_view>{kUsageIntroWindows, kUsageOptions, kUsageDecoded,
+                                                     kUsageEvents, kUsageJson, kUsageEndingWindows}) {
+    text += part;
+  }
+  return text;
 }
 
 } // namespace kv58::sim

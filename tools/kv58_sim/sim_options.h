@@ -14,6 +14,15 @@
 
 namespace kv58::sim {
 
+// Whether this system has pseudo-terminals, and so --link. Where it has none (Windows), the
+// simulator only listens: by default on kDefaultListenUrl.
+#ifdef _WIN32
+inline constexpr bool kPseudoTerminals = false;
+#else
+inline constexpr bool kPseudoTerminals = true;
+#endif
+inline constexpr std::string_view kDefaultListenUrl = "rfc2217://127.0.0.1:4001";
+
 struct SimOptions {
   OutputFormat format = OutputFormat::Text;
   std::optional<std::string> linkName; // "COM201": the entry made in the port map directory

@@ -1,6 +1,8 @@
 #include "tools/kv58_sim/sim_output.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <unistd.h>
 
@@ -8,7 +10,9 @@ namespace kv58::sim {
 
 bool WriteAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
-    const ssize_t count = write(fd, bytes.data(), bytes.size());
+    // At most what fits in the unsigned int count that Windows's write takes.
+    const auto chunk = static_cast<unsigned>(std::min<std::size_t>(bytes.size(), INT_MAX));
+    const auto count = write(fd, bytes.data(), chunk);
     if (count < 0 && errno == EINTR) {
       continue;
     }
@@ -33,6 +37,8 @@ void SimOutput::Print(const std::string& line) {
 void SimOutput::Complain(std::string_view message) const {
   (void)WriteAll(errorFd_, "kv58-sim: " + std::string(message) + "\n");
 }
+
+bool SimOutput::IsTerminal() const { return isatty(outputFd_) != 0; }
 
 Millis SimOutput::Now() const {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_)

@@ -22,6 +22,8 @@ public:
   void Print(const std::string& line);
   void Complain(std::string_view message) const;
   [[nodiscard]] Millis Now() const;
+  // The output is a terminal (a console on Windows), where a person reads it.
+  [[nodiscard]] bool IsTerminal() const;
   [[nodiscard]] bool Failed() const { return failed_; }
   void Fail() { failed_ = true; }
 

@@ -92,7 +92,7 @@ bool Simulator::MakeLink() {
 void Simulator::RunRound() {
   const short masterEvents = static_cast<short>(POLLIN | (toProgram_.empty() ? 0 : POLLOUT));
   std::array<pollfd, 2> watched{
-      {{signals_.ReadFd(), POLLIN, 0}, {connected_ ? pty_.MasterFd() : -1, masterEvents, 0}}};
+      {{signals_.WakeHandle(), POLLIN, 0}, {connected_ ? pty_.MasterFd() : -1, masterEvents, 0}}};
   if (poll(watched.data(), watched.size(), PollTimeout()) < 0 && errno != EINTR) {
     output_.Complain(std::string("poll failed: ") + std::strerror(errno));
     output_.Fail();

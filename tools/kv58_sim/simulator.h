@@ -9,10 +9,10 @@
 #include <string>
 #include <string_view>
 
+#include "tools/kv58_sim/end_signals.h"
 #include "tools/kv58_sim/frame_decoder.h"
 #include "tools/kv58_sim/port_link.h"
 #include "tools/kv58_sim/pseudo_terminal.h"
-#include "tools/kv58_sim/signal_pipe.h"
 #include "tools/kv58_sim/sim_options.h"
 #include "tools/kv58_sim/sim_output.h"
 
@@ -50,7 +50,7 @@ private:
   FrameDecoder decoder_;
   PseudoTerminal pty_;
   PortLink link_;
-  SignalPipe signals_;
+  EndSignals signals_;
 
   bool connected_ = false;
   bool seenFirstOpen_ = false;

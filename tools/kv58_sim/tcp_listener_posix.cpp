@@ -1,4 +1,4 @@
-#include "tools/kv58_sim/tcp_listener_posix.h"
+#include "tools/kv58_sim/tcp_listener.h"
 
 #include <arpa/inet.h>
 #include <array>
@@ -8,9 +8,11 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <utility>
+#include <vector>
 
 namespace kv58::sim {
 namespace {
@@ -44,28 +46,24 @@ Socket::~Socket() { Close(); }
 Socket& Socket::operator=(Socket&& other) noexcept {
   if (this != &other) {
     Close();
-    fd_ = other.Release();
+    handle_ = other.Release();
   }
   return *this;
 }
 
 void Socket::Close() {
-  if (fd_ >= 0) {
-    close(fd_);
-    fd_ = -1;
+  if (handle_ != kNoSocket) {
+    close(handle_);
+    handle_ = kNoSocket;
   }
 }
 
-int Socket::Release() {
-  const int fd = fd_;
-  fd_ = -1;
-  return fd;
-}
+SocketHandle Socket::Release() { return std::exchange(handle_, kNoSocket); }
 
 Socket::ReadOutcome Socket::ReadChunk(std::string& into) const {
   std::array<char, kReadChunkBytes> chunk{};
   for (;;) {
-    const ssize_t count = recv(fd_, chunk.data(), chunk.size(), 0);
+    const ssize_t count = recv(handle_, chunk.data(), chunk.size(), 0);
     if (count > 0) {
       into.append(chunk.data(), static_cast<std::size_t>(count));
       return ReadOutcome::Data;
@@ -82,7 +80,7 @@ Socket::ReadOutcome Socket::ReadChunk(std::string& into) const {
 
 long Socket::WriteSome(std::string_view bytes) const {
   for (;;) {
-    const ssize_t count = send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    const ssize_t count = send(handle_, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     if (count >= 0) {
       return static_cast<long>(count);
     }
@@ -110,15 +108,15 @@ bool TcpListener::Open(const ListenAddress& address, std::string& error) {
   for (const addrinfo* candidate = found; candidate != nullptr; candidate = candidate->ai_next) {
     Socket socket(::socket(candidate->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     const int on = 1;
-    if (!socket.IsOpen() || setsockopt(socket.Fd(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
-        bind(socket.Fd(), candidate->ai_addr, candidate->ai_addrlen) != 0 ||
-        listen(socket.Fd(), kBacklog) != 0) {
+    if (!socket.IsOpen() || setsockopt(socket.Handle(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+        bind(socket.Handle(), candidate->ai_addr, candidate->ai_addrlen) != 0 ||
+        listen(socket.Handle(), kBacklog) != 0) {
       error = SystemError("cannot listen on " + where);
       continue;
     }
     sockaddr_storage local{};
     socklen_t length = sizeof local;
-    if (getsockname(socket.Fd(), reinterpret_cast<sockaddr*>(&local), &length) != 0) {
+    if (getsockname(socket.Handle(), reinterpret_cast<sockaddr*>(&local), &length) != 0) {
       error = SystemError("cannot listen on " + where);
       continue;
     }
@@ -135,10 +133,10 @@ bool TcpListener::Open(const ListenAddress& address, std::string& error) {
 
 Socket TcpListener::Accept() const {
   for (;;) {
-    Socket client(accept4(socket_.Fd(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+    Socket client(accept4(socket_.Handle(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
     if (client.IsOpen()) {
       const int on = 1;
-      (void)setsockopt(client.Fd(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+      (void)setsockopt(client.Handle(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
       return client;
     }
     // A client that gave up while waiting is skipped; anything else means none is waiting.
@@ -146,6 +144,23 @@ Socket TcpListener::Accept() const {
       return {};
     }
   }
+}
+
+bool WaitForSockets(std::span<SocketWatch> watches, int timeoutMs, std::string& error) {
+  std::vector<pollfd> polled;
+  polled.reserve(watches.size());
+  for (const SocketWatch& watch : watches) {
+    const auto events = static_cast<short>((watch.read ? POLLIN : 0) | (watch.write ? POLLOUT : 0));
+    polled.push_back({watch.handle, events, 0}); // poll passes over a negative descriptor
+  }
+  if (poll(polled.data(), polled.size(), timeoutMs) < 0 && errno != EINTR) {
+    error = SystemError("poll failed");
+    return false;
+  }
+  for (std::size_t i = 0; i < watches.size(); ++i) {
+    watches[i].ready = polled[i].revents != 0;
+  }
+  return true;
 }
 
 } // namespace kv58::sim

@@ -25,16 +25,32 @@ TEST(ParseCommandLineTest, NoArgumentsRunWithTheDefaults) {
   EXPECT_EQ(o.limits.frameTimeoutMs, 500);
   EXPECT_EQ(o.limits.uploadTimeoutMs, 5000);
   EXPECT_EQ(o.limits.pageGapMs, 200);
+  if (kPseudoTerminals) {
+    EXPECT_TRUE(o.listen.empty()) << "a pseudo-terminal by default";
+  } else {
+    ASSERT_EQ(o.listen.size(), 1U) << "no pseudo-terminal: an address by default";
+    EXPECT_EQ(ListenUrl(o.listen.front()), kDefaultListenUrl);
+  }
+}
+
+TEST(ParseCommandLineTest, LinkNamesThePseudoTerminalWhereThereIsOne) {
+  const CommandLine line = Parse({"--link", "COM201"});
+  if (kPseudoTerminals) {
+    ASSERT_EQ(line.action, CommandLine::Action::Run) << line.error;
+    EXPECT_EQ(line.options.linkName, "COM201");
+  } else {
+    EXPECT_EQ(line.action, CommandLine::Action::Fail);
+    EXPECT_THAT(line.error, HasSubstr("use --listen"));
+  }
 }
 
 TEST(ParseCommandLineTest, EveryOptionReachesItsField) {
-  const CommandLine line = Parse({"--link", "COM201", "--json", "--reply", "06 0d", "--send-file",
-                                  "hello.txt", "--send-hex=4f4b", "--send-delay", "250", "--exit-on-hangup",
-                                  "--frame-timeout=40", "--upload-timeout", "3000", "--page-gap", "0"});
+  const CommandLine line =
+      Parse({"--json", "--reply", "06 0d", "--send-file", "hello.txt", "--send-hex=4f4b", "--send-delay",
+             "250", "--exit-on-hangup", "--frame-timeout=40", "--upload-timeout", "3000", "--page-gap", "0"});
   ASSERT_EQ(line.action, CommandLine::Action::Run) << line.error;
   const SimOptions& o = line.options;
   EXPECT_EQ(o.format, OutputFormat::Json);
-  EXPECT_EQ(o.linkName, "COM201");
   EXPECT_EQ(o.reply, "\x06\x0d");
   EXPECT_EQ(o.sendFile, "hello.txt");
   EXPECT_EQ(o.sendBytes, "OK");
@@ -127,10 +143,10 @@ TEST(UsageTextTest, DescribesEveryOptionTheParserTakes) {
   };
   const std::string usage = UsageText();
   for (const Sample& sample :
-       {Sample{"--link", "COM3"}, Sample{"--listen", "tcp://:0"}, Sample{"--json", ""},
-        Sample{"--reply", "06"}, Sample{"--send-file", "f"}, Sample{"--send-hex", "06"},
-        Sample{"--send-delay", "1"}, Sample{"--exit-on-hangup", ""}, Sample{"--frame-timeout", "1"},
-        Sample{"--upload-timeout", "1"}, Sample{"--page-gap", "1"}}) {
+       {Sample{"--listen", "tcp://:0"}, Sample{"--json", ""}, Sample{"--reply", "06"},
+        Sample{"--send-file", "f"}, Sample{"--send-hex", "06"}, Sample{"--send-delay", "1"},
+        Sample{"--exit-on-hangup", ""}, Sample{"--frame-timeout", "1"}, Sample{"--upload-timeout", "1"},
+        Sample{"--page-gap", "1"}}) {
     EXPECT_THAT(usage, HasSubstr(std::string(sample.option)));
     std::vector<std::string_view> args{sample.option};
     if (!sample.value.empty()) {
@@ -139,7 +155,9 @@ TEST(UsageTextTest, DescribesEveryOptionTheParserTakes) {
     EXPECT_EQ(Parse(args).action, CommandLine::Action::Run) << sample.option;
   }
   EXPECT_THAT(usage, HasSubstr("--help"));
-  EXPECT_THAT(usage, HasSubstr("kv58/ports"));
+  // Where the pseudo-terminal's link goes, or where the simulator listens without one.
+  EXPECT_THAT(usage, HasSubstr(kPseudoTerminals ? "--link" : kDefaultListenUrl));
+  EXPECT_THAT(usage, HasSubstr(kPseudoTerminals ? "kv58/ports" : "exit (Ctrl+C)"));
 }
 
 } // namespace

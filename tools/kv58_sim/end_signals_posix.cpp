@@ -1,4 +1,4 @@
-#include "tools/kv58_sim/signal_pipe.h"
+#include "tools/kv58_sim/end_signals.h"
 
 #include <array>
 #include <cerrno>
@@ -32,27 +32,27 @@ void SetHandler(int signal, void (*handler)(int)) {
 
 } // namespace
 
-SignalPipe::~SignalPipe() {
-  if (readFd_ < 0) {
+EndSignals::~EndSignals() {
+  if (wake_ == kNoSocket) {
     return;
   }
   for (const int signal : kEndingSignals) {
     SetHandler(signal, SIG_DFL);
   }
   gWriteFd = -1;
-  close(readFd_);
-  close(writeFd_);
+  close(wake_);
+  close(sender_);
 }
 
-bool SignalPipe::Install(std::string& error) {
+bool EndSignals::Install(std::string& error) {
   std::array<int, 2> ends{};
   if (pipe2(ends.data(), O_CLOEXEC | O_NONBLOCK) != 0) {
     error = std::string("cannot make the signal pipe: ") + std::strerror(errno);
     return false;
   }
-  readFd_ = ends[0];
-  writeFd_ = ends[1];
-  gWriteFd = writeFd_;
+  wake_ = ends[0];
+  sender_ = ends[1];
+  gWriteFd = sender_;
   for (const int signal : kEndingSignals) {
     SetHandler(signal, OnSignal);
   }
@@ -60,9 +60,9 @@ bool SignalPipe::Install(std::string& error) {
   return true;
 }
 
-int SignalPipe::Take() const {
+int EndSignals::Take() const {
   unsigned char byte = 0;
-  return read(readFd_, &byte, 1) == 1 ? byte : 0;
+  return read(wake_, &byte, 1) == 1 ? byte : 0;
 }
 
 std::string SignalName(int signal) {

@@ -1,0 +1,192 @@
+#include "tools/kv58_sim/tcp_listener.h"
+
+#include "serial/system_message_win32.h"
+
+// After our own headers, as everywhere <windows.h> comes in.
+#define WIN32_LEAN_AND_MEAN
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <memory>
+#include <utility>
+#include <vector>
+
+namespace kv58::sim {
+namespace {
+
+// Connections waiting to be accepted; more than one at a time only when a second client comes.
+constexpr int kBacklog = 4;
+constexpr int kReadChunkBytes = 4096;
+
+SOCKET AsSocket(SocketHandle handle) { return static_cast<SOCKET>(handle); }
+
+std::string WinsockError(const std::string& what) {
+  return what + ": " + SystemMessage(static_cast<std::uint32_t>(::WSAGetLastError()));
+}
+
+// Winsock is started once, by the first listener, and left running to the process's end.
+bool WinsockStarted(std::string& error) {
+  static const int started = [] {
+    WSADATA data{};
+    return ::WSAStartup(MAKEWORD(2, 2), &data);
+  }();
+  if (started != 0) {
+    error = "Winsock does not start: " + SystemMessage(static_cast<std::uint32_t>(started));
+  }
+  return started == 0;
+}
+
+bool MakeNonBlocking(SOCKET socket) {
+  u_long on = 1;
+  return ::ioctlsocket(socket, static_cast<long>(FIONBIO), &on) == 0;
+}
+
+std::string NumericHost(const sockaddr_storage& address, int length) {
+  std::array<char, NI_MAXHOST> host{};
+  if (::getnameinfo(reinterpret_cast<const sockaddr*>(&address), length, host.data(),
+                    static_cast<DWORD>(host.size()), nullptr, 0, NI_NUMERICHOST) != 0) {
+    return {};
+  }
+  return host.data();
+}
+
+std::uint16_t PortOf(const sockaddr_storage& address) {
+  if (address.ss_family == AF_INET6) {
+    return ntohs(reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port);
+  }
+  return ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
+}
+
+} // namespace
+
+Socket::~Socket() { Close(); }
+
+Socket& Socket::operator=(Socket&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.Release();
+  }
+  return *this;
+}
+
+void Socket::Close() {
+  if (handle_ != kNoSocket) {
+    ::closesocket(AsSocket(handle_));
+    handle_ = kNoSocket;
+  }
+}
+
+SocketHandle Socket::Release() { return std::exchange(handle_, kNoSocket); }
+
+Socket::ReadOutcome Socket::ReadChunk(std::string& into) const {
+  std::array<char, kReadChunkBytes> chunk{};
+  const int count = ::recv(AsSocket(handle_), chunk.data(), kReadChunkBytes, 0);
+  if (count > 0) {
+    into.append(chunk.data(), static_cast<std::size_t>(count));
+    return ReadOutcome::Data;
+  }
+  return count < 0 && ::WSAGetLastError() == WSAEWOULDBLOCK ? ReadOutcome::Empty : ReadOutcome::Closed;
+}
+
+long Socket::WriteSome(std::string_view bytes) const {
+  const int size = static_cast<int>(std::min<std::size_t>(bytes.size(), INT_MAX));
+  const int count = ::send(AsSocket(handle_), bytes.data(), size, 0);
+  if (count >= 0) {
+    return count;
+  }
+  return ::WSAGetLastError() == WSAEWOULDBLOCK ? 0 : -1;
+}
+
+bool TcpListener::Open(const ListenAddress& address, std::string& error) {
+  const std::string where = ListenUrl(address);
+  if (!WinsockStarted(error)) {
+    error = "cannot listen on " + where + ": " + error;
+    return false;
+  }
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+  addrinfo* found = nullptr;
+  const std::string port = std::to_string(address.port);
+  if (::getaddrinfo(address.host.c_str(), port.c_str(), &hints, &found) != 0) {
+    error = WinsockError("cannot listen on " + where);
+    return false;
+  }
+  const std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> results(found, ::freeaddrinfo);
+  error = "cannot listen on " + where + ": the host has no address";
+  for (const addrinfo* candidate = found; candidate != nullptr; candidate = candidate->ai_next) {
+    Socket socket(::socket(candidate->ai_family, SOCK_STREAM, IPPROTO_TCP));
+    // Without it Windows lets a second program bind the same port and share its clients.
+    const BOOL exclusive = TRUE;
+    if (!socket.IsOpen() ||
+        ::setsockopt(AsSocket(socket.Handle()), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
+                     reinterpret_cast<const char*>(&exclusive), sizeof exclusive) != 0 ||
+        ::bind(AsSocket(socket.Handle()), candidate->ai_addr, static_cast<int>(candidate->ai_addrlen)) != 0 ||
+        ::listen(AsSocket(socket.Handle()), kBacklog) != 0 || !MakeNonBlocking(AsSocket(socket.Handle()))) {
+      error = WinsockError("cannot listen on " + where);
+      continue;
+    }
+    sockaddr_storage local{};
+    int length = sizeof local;
+    if (::getsockname(AsSocket(socket.Handle()), reinterpret_cast<sockaddr*>(&local), &length) != 0) {
+      error = WinsockError("cannot listen on " + where);
+      continue;
+    }
+    bound_ = address;
+    bound_.port = PortOf(local);
+    if (const std::string host = NumericHost(local, length); !host.empty()) {
+      bound_.host = host;
+    }
+    socket_ = std::move(socket);
+    return true;
+  }
+  return false;
+}
+
+Socket TcpListener::Accept() const {
+  for (;;) {
+    Socket client(::accept(AsSocket(socket_.Handle()), nullptr, nullptr));
+    if (client.IsOpen()) {
+      const BOOL on = TRUE;
+      (void)::setsockopt(AsSocket(client.Handle()), IPPROTO_TCP, TCP_NODELAY,
+                         reinterpret_cast<const char*>(&on), sizeof on);
+      if (MakeNonBlocking(AsSocket(client.Handle()))) {
+        return client;
+      }
+      continue; // a connection the loop could not serve without blocking is let go
+    }
+    // A client that gave up while waiting is skipped; anything else means none is waiting.
+    if (::WSAGetLastError() != WSAECONNRESET) {
+      return {};
+    }
+  }
+}
+
+bool WaitForSockets(std::span<SocketWatch> watches, int timeoutMs, std::string& error) {
+  // WSAPoll takes neither an invalid socket nor an entry that asks for nothing.
+  std::vector<WSAPOLLFD> polled;
+  std::vector<std::size_t> watchOf;
+  for (std::size_t i = 0; i < watches.size(); ++i) {
+    watches[i].ready = false;
+    const auto events =
+        static_cast<SHORT>((watches[i].read ? POLLRDNORM : 0) | (watches[i].write ? POLLWRNORM : 0));
+    if (watches[i].handle != kNoSocket && events != 0) {
+      polled.push_back({AsSocket(watches[i].handle), events, 0});
+      watchOf.push_back(i);
+    }
+  }
+  if (::WSAPoll(polled.data(), static_cast<ULONG>(polled.size()), timeoutMs) == SOCKET_ERROR) {
+    error = WinsockError("waiting on the sockets failed");
+    return false;
+  }
+  for (std::size_t j = 0; j < polled.size(); ++j) {
+    watches[watchOf[j]].ready = polled[j].revents != 0;
+  }
+  return true;
+}
+
+} // namespace kv58::sim
