@@ -11,11 +11,11 @@
 #include <regex>
 
 #include "app/tests/form_harness.h"
+#include "app/tests/sim_events.h"
 #include "app/widgets/combo_box.h"
 #include "app/widgets/radio_group.h"
 #include "app/widgets/track_bar.h"
 #include "common/testing/scratch_dir.h"
-#include "protocol/device_command.h"
 #include "serial/port_discovery.h"
 #include "serial/port_source_posix.h"
 #include "serial/serial_driver_posix.h"
@@ -25,28 +25,16 @@ namespace kv58 {
 namespace {
 
 namespace fs = std::filesystem;
+using kv58::testing::kLeastScrollPauseSeen;
+using kv58::testing::NextTimedEvent;
 using kv58::testing::ScratchDir;
+using kv58::testing::TimedEvent;
 using sim::test_support::SimProcess;
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::Not;
 
 constexpr const char* kPort = "COM201"; // outside the fixed rule: only the map names it
-
-struct Event {
-  long milliseconds = -1;
-  std::string text;
-};
-
-// "[   1234 ms] reset" → {1234, "reset"}
-Event ParseEvent(const std::string& line) {
-  static const std::regex timed(R"(^\[\s*(\d+) ms\] (.*)$)");
-  std::smatch match;
-  if (std::regex_match(line, match, timed)) {
-    return {std::stol(match[1].str()), match[2].str()};
-  }
-  return {-1, line};
-}
 
 class EndToEndTest : public ::testing::Test {
 protected:
@@ -74,17 +62,9 @@ protected:
     ASSERT_EQ(NextEvent().text, "open");
   }
 
-  Event NextEvent() {
-    const auto line = simulator.ReadLine();
-    return line ? ParseEvent(*line) : Event{-1, "(no line)"};
-  }
-
+  TimedEvent NextEvent() { return NextTimedEvent(simulator); }
   std::vector<std::string> NextEventTexts(std::size_t count) {
-    std::vector<std::string> texts;
-    for (std::size_t i = 0; i < count; ++i) {
-      texts.push_back(NextEvent().text);
-    }
-    return texts;
+    return testing::NextEventTexts(simulator, count);
   }
 
   ScratchDir config;
@@ -105,12 +85,11 @@ TEST_F(EndToEndTest, SettingsReachTheDeviceAsFramesInOrder) {
   EXPECT_THAT(NextEventTexts(3), ElementsAre("last-line 8", "last-line 10", "first-line 10"));
 
   form->RadioGroup1->SetItemIndex(2);
-  const Event scrollType = NextEvent();
-  const Event reset = NextEvent();
+  const TimedEvent scrollType = NextEvent();
+  const TimedEvent reset = NextEvent();
   EXPECT_EQ(scrollType.text, "scroll-type 2 (horizontal)");
   EXPECT_EQ(reset.text, "reset");
-  // Whole milliseconds on both sides: a 10 ms pause can show as 9.
-  EXPECT_GE(reset.milliseconds - scrollType.milliseconds, std::int64_t{kScrollTypeResetPauseMs} - 1)
+  EXPECT_GE(reset.milliseconds - scrollType.milliseconds, kLeastScrollPauseSeen)
       << "the display needs a pause before the reset";
 
   form->Button1Click();
@@ -158,7 +137,7 @@ TEST_F(EndToEndTest, ATextFileReachesTheDeviceWholeInPagesASecondApart) {
 
   form->Button5Click();
 
-  const Event upload = NextEvent();
+  const TimedEvent upload = NextEvent();
   static const std::regex shape(
       R"(text 300 bytes, pages at 0, (\d+) ms \(256 \+ 44 bytes\), end at \d+ ms: "(.*)\")");
   std::smatch match;

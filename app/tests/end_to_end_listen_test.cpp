@@ -1,0 +1,209 @@
+// The real window on the drivers the program itself builds (the router, the network driver,
+// each call off the window's thread), talking to kv58-sim standing in for a display behind a
+// device server (--listen): the PORT box holds the simulator's address, rfc2217:// or tcp://.
+// What arrives at the display, byte for byte, and what the display sends back.
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTest>
+#include <QTimer>
+#include <algorithm>
+#include <fstream>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/event_pause.h"
+#include "app/tests/form_harness.h"
+#include "app/tests/sim_events.h"
+#include "app/widgets/combo_box.h"
+#include "app/widgets/radio_group.h"
+#include "app/widgets/track_bar.h"
+#include "common/testing/scratch_dir.h"
+#include "protocol/text_upload.h"
+#include "serial/off_thread_driver.h"
+#include "serial/serial_driver.h"
+#include "tools/kv58_sim/testing/sim_process.h"
+
+namespace kv58 {
+namespace {
+
+using kv58::testing::kLeastScrollPauseSeen;
+using kv58::testing::NextTimedEvent;
+using kv58::testing::ScratchDir;
+using kv58::testing::TimedEvent;
+using sim::test_support::SimProcess;
+using ::testing::ElementsAre;
+using ::testing::StartsWith;
+
+// All the display holds, full of what Telnet treats specially: 0xFF (its command byte) alone,
+// doubled and before the codes of SB and SE, and 0x0D (which Telnet without BINARY follows
+// with 0x00), the last byte one too.
+std::string TelnetAwkwardText() {
+  constexpr std::string_view kPiece = "scroll \xFF\r\n\xFF\xFF\xFA\x2C\xFF\xF0\r";
+  std::string text;
+  while (text.size() < kMaxTextBytes) {
+    text += kPiece;
+  }
+  text.resize(kMaxTextBytes - 1);
+  return text + '\r';
+}
+
+// The simulator's JSON lines: byte n of the display's data is the character U+00nn.
+QJsonObject ParseJson(const std::string& line) {
+  return QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
+}
+
+std::string Latin1Bytes(const QJsonValue& value) { return value.toString().toLatin1().toStdString(); }
+
+std::vector<int> Numbers(const QJsonValue& value) {
+  std::vector<int> numbers;
+  for (const QJsonValue& number : value.toArray()) {
+    numbers.push_back(number.toInt());
+  }
+  return numbers;
+}
+
+// The simulator's first line names the address it listens on: "listening URL" or its JSON.
+std::string ListeningUrl(const std::string& line) {
+  constexpr std::string_view kWord = "listening ";
+  if (line.starts_with(kWord)) {
+    return line.substr(kWord.size());
+  }
+  return ParseJson(line)["url"].toString().toStdString();
+}
+
+class EndToEndListenTest : public ::testing::TestWithParam<std::string> {
+protected:
+  [[nodiscard]] bool Telnet() const { return GetParam() == "rfc2217"; }
+
+  void StartSimulator(const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> args{"--listen", GetParam() + "://127.0.0.1:0"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    ASSERT_TRUE(simulator.Start(args, config.Path()));
+    url = ListeningUrl(simulator.ReadLine().value_or(""));
+    ASSERT_THAT(url, StartsWith(GetParam() + "://127.0.0.1:"));
+  }
+
+  // The window as the program builds it, the same pause and the same drivers.
+  void CreateWindow() {
+    form = std::make_unique<TForm1>(
+        FormServices{driver, ports, prompts, EventProcessingPause(), "no-such-dir/lang.txt"});
+  }
+
+  void ConnectWindow() {
+    form->ComboBoxPort->setEditText(QString::fromStdString(url));
+    form->ComboBoxSpeed->setEditText(QString::number(kRate));
+    form->CheckBoxConnect->setChecked(true);
+    ASSERT_TRUE(form->ComPort.IsOpen()) << ::testing::PrintToString(form->DebugMemo.Lines());
+  }
+
+  // What a connection shows before the window sends anything: over RFC 2217, the line the
+  // window set, once.
+  [[nodiscard]] std::vector<std::string> OpeningEvents() const {
+    if (Telnet()) {
+      return {"open", "line " + std::to_string(kRate) + " 8N1"};
+    }
+    return {"open"};
+  }
+
+  TimedEvent NextEvent() { return NextTimedEvent(simulator); }
+  std::vector<std::string> NextEventTexts(std::size_t count) {
+    return testing::NextEventTexts(simulator, count);
+  }
+  QJsonObject NextJson() { return ParseJson(simulator.ReadLine().value_or("")); }
+
+  static constexpr int kRate = 9600;
+  ScratchDir config;
+  SimProcess simulator;
+  std::string url;
+  std::unique_ptr<SerialDriver> systemDriver = NewSystemSerialDriver();
+  OffThreadDriver driver{*systemDriver,
+                         [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); }};
+  testing::FakePortSource ports;
+  testing::ScriptedPrompts prompts;
+  std::unique_ptr<TForm1> form;
+};
+
+TEST_P(EndToEndListenTest, SettingsReachTheDisplayAsFramesInOrder) {
+  StartSimulator();
+  CreateWindow();
+  ConnectWindow();
+  EXPECT_EQ(NextEventTexts(OpeningEvents().size()), OpeningEvents());
+
+  form->TrackBar1->SetPosition(7);
+  form->TrackBar2->SetPosition(8);
+  form->TrackBar3->SetPosition(10); // drags the last line along, which is sent first
+  EXPECT_THAT(NextEventTexts(4), ElementsAre("speed 7", "last-line 8", "last-line 10", "first-line 10"));
+
+  form->RadioGroup1->SetItemIndex(2);
+  const TimedEvent scrollType = NextEvent();
+  const TimedEvent reset = NextEvent();
+  EXPECT_EQ(scrollType.text, "scroll-type 2 (horizontal)");
+  EXPECT_EQ(reset.text, "reset");
+  EXPECT_GE(reset.milliseconds - scrollType.milliseconds, kLeastScrollPauseSeen)
+      << "the pause is counted from when the bytes have left, a device server between";
+
+  form->Button1Click();
+  form->Button2Click();
+  form->CheckBoxConnect->setChecked(false);
+  EXPECT_THAT(NextEventTexts(3), ElementsAre("store", "reset", "hangup"));
+}
+
+TEST_P(EndToEndListenTest, AFullTextOfTelnetsOwnBytesArrivesWholeInPages) {
+  StartSimulator({"--json"});
+  CreateWindow();
+  ConnectWindow();
+  EXPECT_EQ(NextJson()["event"].toString(), "open");
+  if (Telnet()) {
+    const QJsonObject line = NextJson();
+    EXPECT_EQ(line["event"].toString(), "line");
+    EXPECT_EQ(line["baud"].toInt(), kRate);
+  }
+  const std::string text = TelnetAwkwardText();
+  const auto file = config.Path() / "text.txt";
+  std::ofstream(file, std::ios::binary) << text;
+  prompts.files.emplace_back(file);
+
+  form->Button5Click();
+
+  const QJsonObject upload = NextJson();
+  ASSERT_EQ(upload["event"].toString(), "text");
+  EXPECT_EQ(upload["bytes"].toInt(), static_cast<int>(kMaxTextBytes));
+  EXPECT_FALSE(upload["truncated"].toBool());
+  EXPECT_EQ(Latin1Bytes(upload["text"]), text);
+  // A new page is a pause on the line; every page but the last full.
+  EXPECT_THAT(Numbers(upload["page_bytes"]), ElementsAre(256, 256, 256, 256, 256, 256, 256, 191));
+  const std::vector<int> starts = Numbers(upload["pages_ms"]);
+  EXPECT_EQ(std::adjacent_find(starts.begin(), starts.end(), std::greater_equal<>()), starts.end())
+      << "pages in order";
+  EXPECT_EQ(form->DebugMemo.Lines().back(), "Wysłano tekst do urządzenia 1983 znaków");
+}
+
+TEST_P(EndToEndListenTest, WhatTheDisplaySendsReachesTheWindowsLineUnchanged) {
+  StartSimulator({"--send-hex", "41 ff ff 42 ff 43"});
+  CreateWindow();
+  ConnectWindow();
+
+  const std::string sent = "A\xFF\xFF"
+                           "B\xFF"
+                           "C";
+  EXPECT_TRUE(QTest::qWaitFor([&] { return form->Receiver().Line() == sent; }, 5000))
+      << ::testing::PrintToString(form->Receiver().Line());
+  form->CheckBoxConnect->setChecked(false);
+  std::vector<std::string> expected = OpeningEvents();
+  expected.emplace_back("hangup");
+  EXPECT_EQ(NextEventTexts(expected.size()), expected) << "the window sent nothing";
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, EndToEndListenTest, ::testing::Values("rfc2217", "tcp"),
+                         [](const auto& row) { return row.param; });
+
+} // namespace
+} // namespace kv58
