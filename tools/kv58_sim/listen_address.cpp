@@ -77,9 +77,12 @@ std::optional<ListenAddress> ParseListenAddress(std::string_view text) {
   if (bracketed) {
     host = host.substr(1, host.size() - 2);
   }
+  // Brackets hold an IPv6 address, which always has a colon, and only that: ListenUrl puts
+  // them back by the colon alone.
+  const bool hasColon = host.find(':') != std::string_view::npos;
   if (host.empty() && !bracketed) {
     host = kDefaultHost;
-  } else if (!IsHost(host, bracketed) || (!bracketed && host.find(':') != std::string_view::npos)) {
+  } else if (!IsHost(host, bracketed) || hasColon != bracketed) {
     return std::nullopt;
   }
   const std::optional<std::uint16_t> port = ParsePort(text.substr(colon + 1));

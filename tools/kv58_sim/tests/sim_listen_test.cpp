@@ -55,6 +55,8 @@ INSTANTIATE_TEST_SUITE_P(
         AddressCase{"socket://localhost:65535", "tcp://localhost:65535"},
         AddressCase{"rfc2217://:4001", "rfc2217://127.0.0.1:4001"},
         AddressCase{"tcp://[::1]:4001", "tcp://[::1]:4001"},
+        AddressCase{"tcp://[fe80::1%eth0]:4001", "tcp://[fe80::1%eth0]:4001"},
+        AddressCase{"tcp://[localhost]:4001", std::nullopt}, AddressCase{"tcp://[a%b]:4001", std::nullopt},
         AddressCase{"ftp://127.0.0.1:4001", std::nullopt},
         AddressCase{"RFC2217://127.0.0.1:4001", std::nullopt}, AddressCase{"tcp://127.0.0.1", std::nullopt},
         AddressCase{"tcp://127.0.0.1:", std::nullopt}, AddressCase{"tcp://127.0.0.1:65536", std::nullopt},
