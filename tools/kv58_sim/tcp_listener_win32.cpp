@@ -23,8 +23,19 @@ constexpr int kReadChunkBytes = 4096;
 
 SOCKET AsSocket(SocketHandle handle) { return static_cast<SOCKET>(handle); }
 
+// The last Winsock error in words: our own for what a person starting the simulator meets,
+// where Wine has no message of the system's.
 std::string WinsockError(const std::string& what) {
-  return what + ": " + SystemMessage(static_cast<std::uint32_t>(::WSAGetLastError()));
+  switch (const int error = ::WSAGetLastError()) {
+  case WSAEADDRINUSE:
+    return what + ": the port is in use by another program";
+  case WSAEADDRNOTAVAIL:
+    return what + ": this computer has no such address";
+  case WSAEACCES:
+    return what + ": the system does not allow listening there";
+  default:
+    return what + ": " + SystemMessage(static_cast<std::uint32_t>(error));
+  }
 }
 
 // Winsock is started once, by the first listener, and left running to the process's end.
