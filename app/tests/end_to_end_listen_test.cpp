@@ -34,10 +34,7 @@
 namespace kv58 {
 namespace {
 
-using kv58::testing::kLeastScrollPauseSeen;
-using kv58::testing::NextTimedEvent;
 using kv58::testing::ScratchDir;
-using kv58::testing::TimedEvent;
 using sim::test_support::SimProcess;
 using ::testing::ElementsAre;
 using ::testing::StartsWith;
@@ -113,7 +110,6 @@ protected:
     return {"open"};
   }
 
-  TimedEvent NextEvent() { return NextTimedEvent(simulator); }
   std::vector<std::string> NextEventTexts(std::size_t count) {
     return testing::NextEventTexts(simulator, count);
   }
@@ -142,18 +138,14 @@ TEST_P(EndToEndListenTest, SettingsReachTheDisplayAsFramesInOrder) {
   form->TrackBar3->SetPosition(10); // drags the last line along, which is sent first
   EXPECT_THAT(NextEventTexts(4), ElementsAre("speed 7", "last-line 8", "last-line 10", "first-line 10"));
 
+  // The pause between these two is pinned where it is made (protocol/tests): the simulator
+  // stamps what it reads, and a late read on a busy machine would shorten it here.
   form->RadioGroup1->SetItemIndex(2);
-  const TimedEvent scrollType = NextEvent();
-  const TimedEvent reset = NextEvent();
-  EXPECT_EQ(scrollType.text, "scroll-type 2 (horizontal)");
-  EXPECT_EQ(reset.text, "reset");
-  EXPECT_GE(reset.milliseconds - scrollType.milliseconds, kLeastScrollPauseSeen)
-      << "the pause is counted from when the bytes have left, a device server between";
-
   form->Button1Click();
   form->Button2Click();
   form->CheckBoxConnect->setChecked(false);
-  EXPECT_THAT(NextEventTexts(3), ElementsAre("store", "reset", "hangup"));
+  EXPECT_THAT(NextEventTexts(5),
+              ElementsAre("scroll-type 2 (horizontal)", "reset", "store", "reset", "hangup"));
 }
 
 TEST_P(EndToEndListenTest, AFullTextOfTelnetsOwnBytesArrivesWholeInPages) {
