@@ -1,6 +1,7 @@
 #include "tools/kv58_sim/sim_options.h"
 
 #include <CLI/CLI.hpp>
+#include <array>
 #include <functional>
 #include <vector>
 
@@ -331,8 +332,7 @@ RFC 2217 and raw TCP carry no authentication and no encryption: whoever reaches 
 address can drive the display. Keep to 127.0.0.1 unless the network is yours.
 
 Every line is written as soon as its event happens, so a pipe sees it at once. Messages
-about problems go to standard error.
-)usage";
+about problems go to standard error.)usage";
 
 constexpr std::string_view kUsageEndingPosix = R"usage( The simulator ends on SIGINT, SIGTERM or SIGHUP (and
 with --exit-on-hangup when the program closes the port), removing its link; exit status
@@ -364,20 +364,22 @@ Examples:
   kv58-sim --json --reply 06 > events.jsonl
 )usage";
 
-} // namespace
+constexpr std::array kUsagePosix{kUsageIntroPosix, kUsageOptions,  kUsagePortMap,
+                                 kUsageDecoded,    kUsagePtyLines, kUsageEvents,
+                                 kUsagePtyJson,    kUsageJson,     kUsageEndingPosix};
+constexpr std::array kUsageWindows{kUsageIntroWindows, kUsageOptions, kUsageDecoded,
+                                   kUsageEvents,       kUsageJson,    kUsageEndingWindows};
 
-std::string UsageText() {
+std::string Joined(std::span<const std::string_view> parts) {
   std::string text;
-  for (const std::string_view part :
-       kPseudoTerminals
-           ? std::initializer_list<std::string_view>{kUsageIntroPosix, kUsageOptions, kUsagePortMap,
-                                                     kUsageDecoded, kUsagePtyLines, kUsageEvents,
-                                                     kUsagePtyJson, kUsageJson, kUsageEndingPosix}
-           : std::initializer_list<std::string_view>{kUsageIntroWindows, kUsageOptions, kUsageDecoded,
-                                                     kUsageEvents, kUsageJson, kUsageEndingWindows}) {
+  for (const std::string_view part : parts) {
     text += part;
   }
   return text;
 }
+
+} // namespace
+
+std::string UsageText() { return kPseudoTerminals ? Joined(kUsagePosix) : Joined(kUsageWindows); }
 
 } // namespace kv58::sim
