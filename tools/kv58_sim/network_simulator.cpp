@@ -30,11 +30,13 @@ std::string Tagged(const std::string& line, const std::string& url, OutputFormat
              : line.substr(0, afterTime + 2) + url + " " + line.substr(afterTime + 2);
 }
 
-// What a person watching the console does next, after the addresses: two lines.
+// What a person watching the console does next, after the addresses: three lines that fit
+// a console of 80 columns.
 std::string ConnectHint(const std::string& firstUrl, std::size_t addresses) {
   const std::string which = addresses == 1 ? firstUrl : "one of these addresses";
-  return "In the controller, type " + which + " into the PORT box and tick the connect box;\n" +
-         "what arrives shows here. (kv58: --port " + firstUrl + ") Ctrl+C ends the simulator.";
+  return "In the controller, type " + which + " into the PORT box\n" +
+         "and tick the connect box; what arrives shows here.\n" + "(kv58: --port " + firstUrl +
+         ")  Ctrl+C ends the simulator.";
 }
 
 } // namespace
