@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "tools/kv58_sim/listen_address.h"
 
@@ -25,9 +26,15 @@ class Socket {
 public:
   Socket() = default;
   explicit Socket(SocketHandle handle) : handle_(handle) {}
-  ~Socket();
+  ~Socket() { Close(); }
   Socket(Socket&& other) noexcept : handle_(other.Release()) {}
-  Socket& operator=(Socket&& other) noexcept;
+  Socket& operator=(Socket&& other) noexcept {
+    if (this != &other) {
+      Close();
+      handle_ = other.Release();
+    }
+    return *this;
+  }
   Socket(const Socket&) = delete;
   Socket& operator=(const Socket&) = delete;
 
@@ -35,7 +42,7 @@ public:
   [[nodiscard]] bool IsOpen() const { return handle_ != kNoSocket; }
   void Close();
   // Gives the socket up without closing it.
-  [[nodiscard]] SocketHandle Release();
+  [[nodiscard]] SocketHandle Release() { return std::exchange(handle_, kNoSocket); }
 
   enum class ReadOutcome { Data, Empty, Closed };
   // Appends what has arrived, one read's worth, without waiting. A reset counts as closed.

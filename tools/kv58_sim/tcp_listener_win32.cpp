@@ -73,24 +73,12 @@ std::uint16_t PortOf(const sockaddr_storage& address) {
 
 } // namespace
 
-Socket::~Socket() { Close(); }
-
-Socket& Socket::operator=(Socket&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.Release();
-  }
-  return *this;
-}
-
 void Socket::Close() {
   if (handle_ != kNoSocket) {
     ::closesocket(AsSocket(handle_));
     handle_ = kNoSocket;
   }
 }
-
-SocketHandle Socket::Release() { return std::exchange(handle_, kNoSocket); }
 
 Socket::ReadOutcome Socket::ReadChunk(std::string& into) const {
   std::array<char, kReadChunkBytes> chunk{};
