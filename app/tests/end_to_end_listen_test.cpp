@@ -67,15 +67,6 @@ std::vector<int> Numbers(const QJsonValue& value) {
   return numbers;
 }
 
-// The simulator's first line names the address it listens on: "listening URL" or its JSON.
-std::string ListeningUrl(const std::string& line) {
-  constexpr std::string_view kWord = "listening ";
-  if (line.starts_with(kWord)) {
-    return line.substr(kWord.size());
-  }
-  return ParseJson(line)["url"].toString().toStdString();
-}
-
 class EndToEndListenTest : public ::testing::TestWithParam<std::string> {
 protected:
   [[nodiscard]] bool Telnet() const { return GetParam() == "rfc2217"; }
@@ -84,7 +75,7 @@ protected:
     std::vector<std::string> args{"--listen", GetParam() + "://127.0.0.1:0"};
     args.insert(args.end(), extra.begin(), extra.end());
     ASSERT_TRUE(simulator.Start(args, config.Path()));
-    url = ListeningUrl(simulator.ReadLine().value_or(""));
+    url = simulator.ReadListeningUrl();
     ASSERT_THAT(url, StartsWith(GetParam() + "://127.0.0.1:"));
   }
 

@@ -32,12 +32,6 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
-// The address a "listening URL" line names; empty when the line is something else.
-std::string ListeningUrl(const std::optional<std::string>& line) {
-  constexpr std::string_view kWord = "listening ";
-  return line && line->starts_with(kWord) ? line->substr(kWord.size()) : "";
-}
-
 // A text the size the display holds, with 0xFF (Telnet's command byte) and 0x0D (which
 // Telnet without BINARY would follow with a 0x00) inside and at its end; and how the
 // simulator shows it.
@@ -64,8 +58,8 @@ TEST(Kv58SimListenTest, EveryCommandAndAFullTextArriveByteForByteInBothModes) {
   SimProcess sim;
   ASSERT_TRUE(
       sim.Start({"--listen", "rfc2217://127.0.0.1:0", "--listen", "tcp://127.0.0.1:0"}, config.Path()));
-  const std::string telnetUrl = ListeningUrl(sim.ReadLine());
-  const std::string rawUrl = ListeningUrl(sim.ReadLine());
+  const std::string telnetUrl = sim.ReadListeningUrl();
+  const std::string rawUrl = sim.ReadListeningUrl();
   ASSERT_THAT(telnetUrl, StartsWith("rfc2217://127.0.0.1:"));
   ASSERT_THAT(rawUrl, StartsWith("tcp://127.0.0.1:"));
   const Sample text = AwkwardText();
@@ -118,10 +112,8 @@ TEST(Kv58SimListenTest, ASecondClientIsTurnedAwayWhileTheFirstIsServed) {
     SCOPED_TRACE(scheme);
     SimProcess sim;
     ASSERT_TRUE(sim.Start({"--json", "--listen", scheme + "://127.0.0.1:0"}, config.Path()));
-    const std::string first = sim.ReadLine().value_or("");
-    const std::string prefix = "{\"t_ms\":0,\"event\":\"listening\",\"url\":\"";
-    ASSERT_THAT(first, StartsWith(prefix + scheme + "://127.0.0.1:"));
-    const std::string url = first.substr(prefix.size(), first.size() - prefix.size() - 2);
+    const std::string url = sim.ReadListeningUrl();
+    ASSERT_THAT(url, StartsWith(scheme + "://127.0.0.1:"));
 
     const int holder = Connect(url);
     ASSERT_GE(holder, 0);

@@ -13,6 +13,7 @@
 #include <optional>
 #include <poll.h>
 #include <spawn.h>
+#include <string_view>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -126,6 +127,19 @@ public:
       }
       buffered_.append(chunk.data(), static_cast<std::size_t>(count));
     }
+  }
+
+  // The address the next line says the simulator listens on, as text ("listening URL") or
+  // JSON; empty when that line is something else.
+  [[nodiscard]] std::string ReadListeningUrl() {
+    const std::string line = ReadLine().value_or("");
+    for (const std::string_view said : {"listening ", R"({"t_ms":0,"event":"listening","url":")"}) {
+      if (line.starts_with(said)) {
+        const std::string url = line.substr(said.size());
+        return url.substr(0, url.find('"'));
+      }
+    }
+    return {};
   }
 
   // The next line with its "[   1234 ms] " time taken off.
