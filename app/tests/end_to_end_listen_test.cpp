@@ -29,6 +29,7 @@
 #include "protocol/text_upload.h"
 #include "serial/off_thread_driver.h"
 #include "serial/serial_driver.h"
+#include "tools/kv58_sim/testing/awkward_text.h"
 #include "tools/kv58_sim/testing/sim_process.h"
 
 namespace kv58 {
@@ -36,21 +37,9 @@ namespace {
 
 using kv58::testing::ScratchDir;
 using sim::test_support::SimProcess;
+using sim::test_support::TelnetAwkwardText;
 using ::testing::ElementsAre;
 using ::testing::StartsWith;
-
-// All the display holds, full of what Telnet treats specially: 0xFF (its command byte) alone,
-// doubled and before the codes of SB and SE, and 0x0D (which Telnet without BINARY follows
-// with 0x00), the last byte one too.
-std::string TelnetAwkwardText() {
-  constexpr std::string_view kPiece = "scroll \xFF\r\n\xFF\xFF\xFA\x2C\xFF\xF0\r";
-  std::string text;
-  while (text.size() < kMaxTextBytes) {
-    text += kPiece;
-  }
-  text.resize(kMaxTextBytes - 1);
-  return text + '\r';
-}
 
 // The simulator's JSON lines: byte n of the display's data is the character U+00nn.
 QJsonObject ParseJson(const std::string& line) {

@@ -20,6 +20,8 @@
 #include "common/testing/scratch_dir.h"
 #include "tools/kv58/command_line.h"
 #include "tools/kv58/tests/program_run.h"
+#include "tools/kv58_sim/event_format.h"
+#include "tools/kv58_sim/testing/awkward_text.h"
 #include "tools/kv58_sim/testing/sim_process.h"
 
 namespace kv58::cli {
@@ -27,27 +29,11 @@ namespace {
 
 using kv58::testing::ScratchDir;
 using sim::test_support::SimProcess;
+using sim::test_support::TelnetAwkwardText;
 using test_support::RunProgram;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
-
-// A text the size the display holds, with 0xFF (Telnet's command byte) and 0x0D (which
-// Telnet without BINARY would follow with a 0x00) inside and at its end; and how the
-// simulator shows it.
-struct Sample {
-  std::string bytes;
-  std::string shown;
-};
-Sample AwkwardText() {
-  Sample sample;
-  for (std::size_t i = 0; i < 1983; ++i) {
-    const char c = i % 97 == 0 ? '\xFF' : i % 89 == 0 || i == 1982 ? '\r' : static_cast<char>('a' + i % 26);
-    sample.bytes += c;
-    sample.shown += c == '\xFF' ? "\\xff" : c == '\r' ? "\\r" : std::string(1, c);
-  }
-  return sample;
-}
 
 int Connect(const std::string& url) {
   return kv58::testing::ConnectToLoopback(std::stoi(url.substr(url.rfind(':') + 1)));
@@ -62,8 +48,8 @@ TEST(Kv58SimListenTest, EveryCommandAndAFullTextArriveByteForByteInBothModes) {
   const std::string rawUrl = sim.ReadListeningUrl();
   ASSERT_THAT(telnetUrl, StartsWith("rfc2217://127.0.0.1:"));
   ASSERT_THAT(rawUrl, StartsWith("tcp://127.0.0.1:"));
-  const Sample text = AwkwardText();
-  const auto file = config.Write("text.txt", text.bytes);
+  const std::string text = TelnetAwkwardText();
+  const auto file = config.Write("text.txt", text);
 
   const auto send = [&config, &file](const std::string& url) {
     return RunProgram({"--port", url, "-q", "speed", "4", "lines", "3", "9", "scroll", "horizontal", "send",
@@ -97,7 +83,7 @@ TEST(Kv58SimListenTest, EveryCommandAndAFullTextArriveByteForByteInBothModes) {
     EXPECT_THAT(seen[7], StartsWith("text 1983 bytes, pages at "));
     EXPECT_THAT(seen[7], HasSubstr(" ms (256 + 256 + 256 + 256 + 256 + 256 + 256 + 191 bytes)"));
     EXPECT_THAT(seen[7], HasSubstr(" bytes), end at "));
-    EXPECT_THAT(seen[7], HasSubstr(" ms: \"" + text.shown + "\""));
+    EXPECT_THAT(seen[7], HasSubstr(" ms: \"" + sim::EscapeC(text) + "\""));
     seen[7] = "text";
     EXPECT_THAT(seen, ElementsAre("open", "speed 4", "last-line 22", "first-line 3", "last-line 9",
                                   "scroll-type 2 (horizontal)", "reset", "text", "store", "reset", "hangup"));
