@@ -33,7 +33,7 @@ void CheckAddressRoundTrip(std::string_view text) {
   if (!address) {
     return;
   }
-  const std::optional<ListenAddress> again = kv58::sim::ParseListenAddress(kv58::sim::ListenUrl(*address));
+  const std::optional<ListenAddress> again = kv58::sim::ParseListenAddress(kv58::NetworkPortName(*address));
   Require(again && again->mode == address->mode && again->host == address->host &&
           again->port == address->port);
 }

@@ -39,10 +39,10 @@ bool IsHostNameChar(char c) {
 
 bool IsIpv6Char(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0 || c == ':' || c == '.'; }
 
-// 1 to 65535 in decimal, digits only.
-std::optional<std::uint16_t> TcpPortNumber(std::string_view digits) {
+// 1 to 65535 in decimal, digits only; 0 too for a listener.
+std::optional<std::uint16_t> TcpPortNumber(std::string_view digits, PortNumbers numbers) {
   const auto value = WholeDecimal<std::uint16_t>(digits);
-  return value == 0 ? std::nullopt : value;
+  return value == 0 && numbers == PortNumbers::Connect ? std::nullopt : value;
 }
 
 // "host:port" or "[v6]:port": the host and the port's digits.
@@ -67,24 +67,6 @@ std::optional<std::pair<std::string_view, std::string_view>> SplitAuthority(std:
     return std::nullopt;
   }
   return std::pair(host, authority.substr(colon + 1));
-}
-
-// SCHEME://HOST:PORT, the scheme in any case, as URLs take it.
-std::optional<NetworkPort> NetworkPortOf(std::string_view text) {
-  const std::size_t separator = text.find(kSeparator);
-  if (separator == std::string_view::npos) {
-    return std::nullopt;
-  }
-  const auto mode = ModeOfScheme(text.substr(0, separator));
-  const auto parts = SplitAuthority(text.substr(separator + kSeparator.size()));
-  if (!mode || !parts || parts->first.empty()) {
-    return std::nullopt;
-  }
-  const auto port = TcpPortNumber(parts->second);
-  if (!port) {
-    return std::nullopt;
-  }
-  return NetworkPort{*mode, std::string(parts->first), *port};
 }
 
 std::optional<std::int32_t> ComNumberOf(std::string_view text, PortNameRule rule) {
@@ -112,8 +94,26 @@ std::string PortName::Canonical() const {
   return IsNetwork() ? NetworkPortName(Network()) : std::string(kComPrefix) + std::to_string(ComNumber());
 }
 
+// SCHEME://HOST:PORT, the scheme in any case, as URLs take it.
+std::optional<NetworkPort> ParseNetworkAddress(std::string_view text, PortNumbers numbers) {
+  const std::size_t separator = text.find(kSeparator);
+  if (separator == std::string_view::npos) {
+    return std::nullopt;
+  }
+  const auto mode = ModeOfScheme(text.substr(0, separator));
+  const auto parts = SplitAuthority(text.substr(separator + kSeparator.size()));
+  if (!mode || !parts || parts->first.empty()) {
+    return std::nullopt;
+  }
+  const auto port = TcpPortNumber(parts->second, numbers);
+  if (!port) {
+    return std::nullopt;
+  }
+  return NetworkPort{*mode, std::string(parts->first), *port};
+}
+
 std::optional<PortName> ParsePortName(std::string_view text, PortNameRule rule) {
-  if (auto network = NetworkPortOf(text)) {
+  if (auto network = ParseNetworkAddress(text, PortNumbers::Connect)) {
     return PortName(std::move(*network));
   }
   if (const auto number = ComNumberOf(text, rule)) {

@@ -45,6 +45,13 @@ private:
 // The port that `text` names, or none.
 [[nodiscard]] std::optional<PortName> ParsePortName(std::string_view text, PortNameRule rule);
 
+// Which port numbers a device server's address may carry: 1 to 65535 where a program
+// connects, 0 too where one listens (the system then picks a free port: the simulator).
+enum class PortNumbers { Connect, Listen };
+
+// A device server's address alone, SCHEME://HOST:PORT, read as ParsePortName reads one.
+[[nodiscard]] std::optional<NetworkPort> ParseNetworkAddress(std::string_view text, PortNumbers numbers);
+
 // The rule in words, for a message refusing a name: "a port name is COM and a number from 1
 // (COM5), rfc2217://HOST:PORT or tcp://HOST:PORT".
 [[nodiscard]] std::string PortNameRuleText();

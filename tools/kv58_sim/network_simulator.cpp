@@ -97,7 +97,7 @@ bool NetworkSimulator::Start() {
       output_.Complain(error);
       return false;
     }
-    station->url = ListenUrl(station->listener.Bound());
+    station->url = NetworkPortName(station->listener.Bound());
     station->pushBytes = pushBytes_;
     stations_.push_back(std::move(station));
   }

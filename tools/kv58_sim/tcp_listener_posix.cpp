@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "tools/kv58_sim/bound_address.h"
+
 namespace kv58::sim {
 namespace {
 
@@ -22,22 +24,6 @@ constexpr int kBacklog = 4;
 constexpr std::size_t kReadChunkBytes = 4096;
 
 std::string SystemError(const std::string& what) { return what + ": " + std::strerror(errno); }
-
-std::string NumericHost(const sockaddr_storage& address) {
-  std::array<char, NI_MAXHOST> host{};
-  if (getnameinfo(reinterpret_cast<const sockaddr*>(&address), sizeof address, host.data(), host.size(),
-                  nullptr, 0, NI_NUMERICHOST) != 0) {
-    return {};
-  }
-  return host.data();
-}
-
-std::uint16_t PortOf(const sockaddr_storage& address) {
-  if (address.ss_family == AF_INET6) {
-    return ntohs(reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port);
-  }
-  return ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
-}
 
 } // namespace
 
@@ -80,7 +66,7 @@ long Socket::WriteSome(std::string_view bytes) const {
 }
 
 bool TcpListener::Open(const ListenAddress& address, std::string& error) {
-  const std::string where = ListenUrl(address);
+  const std::string where = NetworkPortName(address);
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -108,11 +94,7 @@ bool TcpListener::Open(const ListenAddress& address, std::string& error) {
       error = SystemError("cannot listen on " + where);
       continue;
     }
-    bound_ = address;
-    bound_.port = PortOf(local);
-    if (const std::string host = NumericHost(local); !host.empty()) {
-      bound_.host = host;
-    }
+    bound_ = BoundAddress(address, local, length);
     socket_ = std::move(socket);
     return true;
   }

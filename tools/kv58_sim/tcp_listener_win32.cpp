@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "tools/kv58_sim/bound_address.h"
+
 namespace kv58::sim {
 namespace {
 
@@ -55,22 +57,6 @@ bool MakeNonBlocking(SOCKET socket) {
   return ::ioctlsocket(socket, static_cast<long>(FIONBIO), &on) == 0;
 }
 
-std::string NumericHost(const sockaddr_storage& address, int length) {
-  std::array<char, NI_MAXHOST> host{};
-  if (::getnameinfo(reinterpret_cast<const sockaddr*>(&address), length, host.data(),
-                    static_cast<DWORD>(host.size()), nullptr, 0, NI_NUMERICHOST) != 0) {
-    return {};
-  }
-  return host.data();
-}
-
-std::uint16_t PortOf(const sockaddr_storage& address) {
-  if (address.ss_family == AF_INET6) {
-    return ntohs(reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port);
-  }
-  return ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
-}
-
 } // namespace
 
 void Socket::Close() {
@@ -100,7 +86,7 @@ long Socket::WriteSome(std::string_view bytes) const {
 }
 
 bool TcpListener::Open(const ListenAddress& address, std::string& error) {
-  const std::string where = ListenUrl(address);
+  const std::string where = NetworkPortName(address);
   if (!WinsockStarted(error)) {
     error = "cannot listen on " + where + ": " + error;
     return false;
@@ -135,11 +121,7 @@ bool TcpListener::Open(const ListenAddress& address, std::string& error) {
       error = WinsockError("cannot listen on " + where);
       continue;
     }
-    bound_ = address;
-    bound_.port = PortOf(local);
-    if (const std::string host = NumericHost(local, length); !host.empty()) {
-      bound_.host = host;
-    }
+    bound_ = BoundAddress(address, local, length);
     socket_ = std::move(socket);
     return true;
   }

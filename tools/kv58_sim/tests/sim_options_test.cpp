@@ -29,7 +29,7 @@ TEST(ParseCommandLineTest, NoArgumentsRunWithTheDefaults) {
     EXPECT_TRUE(o.listen.empty()) << "a pseudo-terminal by default";
   } else {
     ASSERT_EQ(o.listen.size(), 1U) << "no pseudo-terminal: an address by default";
-    EXPECT_EQ(ListenUrl(o.listen.front()), kDefaultListenUrl);
+    EXPECT_EQ(NetworkPortName(o.listen.front()), kDefaultListenUrl);
   }
 }
 
