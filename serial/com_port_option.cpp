@@ -9,7 +9,6 @@ constexpr std::uint8_t kEightDataBits = 8;
 constexpr std::uint8_t kParityNone = 1;
 constexpr std::uint8_t kOneStopBit = 1;
 constexpr std::uint8_t kNoFlowControl = 1;
-constexpr std::size_t kRateBytes = 4;
 
 std::string CommandBytes(Command command, std::string_view value) {
   return telnet::Subnegotiation(telnet::kComPortOption,
@@ -18,26 +17,26 @@ std::string CommandBytes(Command command, std::string_view value) {
 
 std::string OneByte(std::uint8_t value) { return std::string(1, static_cast<char>(value)); }
 
-std::string BigEndian(std::uint32_t value) {
-  return {static_cast<char>(value >> 24), static_cast<char>(value >> 16), static_cast<char>(value >> 8),
-          static_cast<char>(value)};
-}
-
-std::uint32_t FromBigEndian(std::string_view bytes) {
-  std::uint32_t value = 0;
-  for (const char byte : bytes.substr(0, kRateBytes)) {
-    value = (value << 8) | static_cast<std::uint8_t>(byte);
-  }
-  return value;
-}
-
 bool IsAnswerTo(std::uint8_t code, Command command) {
   return code == kServerAnswer + static_cast<std::uint8_t>(command);
 }
 
 } // namespace
 
-std::string SetBaudRate(std::uint32_t rate) { return CommandBytes(Command::SetBaudRate, BigEndian(rate)); }
+std::string RateBytes(std::uint32_t rate) {
+  return {static_cast<char>(rate >> 24), static_cast<char>(rate >> 16), static_cast<char>(rate >> 8),
+          static_cast<char>(rate)};
+}
+
+std::uint32_t RateOf(std::string_view bytes) {
+  std::uint32_t rate = 0;
+  for (const char byte : bytes.substr(0, kRateBytes)) {
+    rate = (rate << 8) | static_cast<std::uint8_t>(byte);
+  }
+  return rate;
+}
+
+std::string SetBaudRate(std::uint32_t rate) { return CommandBytes(Command::SetBaudRate, RateBytes(rate)); }
 
 std::string DisplayLineSettings(std::uint32_t rate) {
   return SetBaudRate(rate) + CommandBytes(Command::SetDataSize, OneByte(kEightDataBits)) +
@@ -52,7 +51,7 @@ ServerNotice ReadServerPayload(std::string_view payload) {
   }
   const auto code = static_cast<std::uint8_t>(payload.front());
   if (IsAnswerTo(code, Command::SetBaudRate) && payload.size() > kRateBytes) {
-    return {ServerNotice::Kind::BaudRate, FromBigEndian(payload.substr(1))};
+    return {ServerNotice::Kind::BaudRate, RateOf(payload.substr(1))};
   }
   // Flow control is asked for with the client's code or, by some servers, the answer's.
   if (code == static_cast<std::uint8_t>(Command::FlowControlSuspend) ||

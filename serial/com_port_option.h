@@ -3,6 +3,7 @@
 // commands a client sends, and what a device server's answer or notice means. Nothing here
 // waits or holds state, so any bytes a server sends can be read without harm.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -20,6 +21,12 @@ enum class Command : std::uint8_t {
   FlowControlResume = 9,
 };
 inline constexpr std::uint8_t kServerAnswer = 100;
+
+// A baud rate as SET-BAUDRATE carries it, four bytes in network order, and back from the
+// first four of `bytes` (fewer read as far as they go).
+inline constexpr std::size_t kRateBytes = 4;
+[[nodiscard]] std::string RateBytes(std::uint32_t rate);
+[[nodiscard]] std::uint32_t RateOf(std::string_view bytes);
 
 // IAC SB COM-PORT-OPTION SET-BAUDRATE rate IAC SE; a rate of 0 asks for the one in force.
 [[nodiscard]] std::string SetBaudRate(std::uint32_t rate);

@@ -18,25 +18,11 @@ constexpr std::uint8_t kSignatureCode = 0;
 constexpr std::uint8_t kSetLineStateMask = 10;
 constexpr std::uint8_t kSetModemStateMask = 11;
 constexpr std::uint8_t kPurgeData = 12;
-constexpr std::size_t kRateBytes = 4;
 
 enum SettingBit : unsigned { kRateSet = 1, kDataSizeSet = 2, kParitySet = 4, kStopSizeSet = 8, kAllSet = 15 };
 
 bool ServerUses(std::uint8_t option) { return option == kBinary || option == kSuppressGoAhead; }
 bool ClientMayUse(std::uint8_t option) { return ServerUses(option) || option == kComPortOption; }
-
-std::uint32_t FromBigEndian(std::string_view bytes) {
-  std::uint32_t value = 0;
-  for (const char byte : bytes) {
-    value = (value << 8) | static_cast<std::uint8_t>(byte);
-  }
-  return value;
-}
-
-std::string BigEndian(std::uint32_t value) {
-  return {static_cast<char>(value >> 24), static_cast<char>(value >> 16), static_cast<char>(value >> 8),
-          static_cast<char>(value)};
-}
 
 std::string Answer(std::uint8_t code, std::string_view value) {
   return telnet::Subnegotiation(
@@ -135,13 +121,13 @@ void Rfc2217Server::Subnegotiate(std::string_view payload, std::string& answers)
     }
     break;
   case static_cast<std::uint8_t>(Command::SetBaudRate):
-    if (value.size() >= kRateBytes) {
-      const std::uint32_t rate = FromBigEndian(value.substr(0, kRateBytes));
+    if (value.size() >= rfc2217::kRateBytes) {
+      const std::uint32_t rate = rfc2217::RateOf(value);
       if (rate != 0) {
         line_.baudRate = rate;
         setThisRound_ |= kRateSet;
       }
-      answers += Answer(code, BigEndian(line_.baudRate));
+      answers += Answer(code, rfc2217::RateBytes(line_.baudRate));
     }
     break;
   case static_cast<std::uint8_t>(Command::SetDataSize):
