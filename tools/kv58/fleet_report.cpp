@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <map>
 
+#include "tools/common/json_line.h"
 #include "tools/kv58/command_line.h"
-#include "tools/kv58/json_line.h"
 
 namespace kv58::cli {
 

@@ -9,11 +9,11 @@
 
 #include "protocol/receive_monitor.h"
 #include "serial/com_socket.h"
+#include "tools/common/json_line.h"
 #include "tools/kv58/command_line.h"
 #include "tools/kv58/device_steps.h"
 #include "tools/kv58/dry_run_driver.h"
 #include "tools/kv58/fleet.h"
-#include "tools/kv58/json_line.h"
 #include "tools/kv58/port_listing.h"
 #include "tools/kv58/port_session.h"
 #include "tools/kv58/ports_file.h"

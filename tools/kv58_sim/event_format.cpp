@@ -1,66 +1,16 @@
 #include "tools/kv58_sim/event_format.h"
 
 #include <array>
-#include <concepts>
 #include <vector>
+
+#include "tools/common/byte_escape.h"
+#include "tools/common/json_line.h"
 
 namespace kv58::sim {
 namespace {
 
-constexpr std::array<char, 16> kHexDigits{'0', '1', '2', '3', '4', '5', '6', '7',
-                                          '8', '9', 'a', 'b', 'c', 'd', 'e', 'f'};
-
-void AppendHex(std::string& out, unsigned char byte) {
-  out.push_back(kHexDigits[byte >> 4U]);
-  out.push_back(kHexDigits[byte & 0x0FU]);
-}
-
-bool IsPrintableAscii(unsigned char byte) { return byte >= 0x20 && byte < 0x7F; }
-
-// Builds one JSON object, keys in the order they are added.
-class JsonObject {
-public:
-  template <std::integral Number>
-  requires(!std::same_as<Number, bool>) JsonObject& Add(std::string_view key, Number value) {
-    Key(key);
-    out_ += std::to_string(value);
-    return *this;
-  }
-  JsonObject& Add(std::string_view key, bool value) {
-    Key(key);
-    out_ += value ? "true" : "false";
-    return *this;
-  }
-  JsonObject& Add(std::string_view key, std::string_view text, HighBytes high = HighBytes::AsIs) {
-    Key(key);
-    out_ += '"';
-    out_ += EscapeJson(text, high);
-    out_ += '"';
-    return *this;
-  }
-  template <typename Number> JsonObject& AddArray(std::string_view key, const std::vector<Number>& values) {
-    Key(key);
-    out_ += '[';
-    for (std::size_t i = 0; i < values.size(); ++i) {
-      out_ += (i == 0 ? "" : ",");
-      out_ += std::to_string(values[i]);
-    }
-    out_ += ']';
-    return *this;
-  }
-  [[nodiscard]] std::string Close() { return out_ + '}'; }
-
-private:
-  void Key(std::string_view key) {
-    out_ += (out_.size() == 1 ? "\"" : ",\"");
-    out_ += key;
-    out_ += "\":";
-  }
-  std::string out_ = "{";
-};
-
-JsonObject JsonEvent(std::string_view name, Millis timeMs) {
-  JsonObject object;
+JsonLine JsonEvent(std::string_view name, Millis timeMs) {
+  JsonLine object;
   object.Add("t_ms", timeMs).Add("event", name);
   return object;
 }
@@ -153,7 +103,7 @@ std::string EventText(const SimEvent& event) {
 }
 
 std::string EventJson(const SimEvent& event) {
-  JsonObject object = JsonEvent(EventName(event.kind), event.timeMs);
+  JsonLine object = JsonEvent(EventName(event.kind), event.timeMs);
   switch (event.kind) {
   case EventKind::Speed:
   case EventKind::FirstLine:
@@ -173,8 +123,8 @@ std::string EventJson(const SimEvent& event) {
     object.Add("bytes", event.byteCount)
         .Add("text", event.bytes, HighBytes::AsCodePoints)
         .Add("truncated", event.IsCapped())
-        .AddArray("pages_ms", starts)
-        .AddArray("page_bytes", sizes)
+        .Add("pages_ms", starts)
+        .Add("page_bytes", sizes)
         .Add("end_ms", event.endMs);
     break;
   }
@@ -193,56 +143,18 @@ std::string EventJson(const SimEvent& event) {
   return object.Close();
 }
 
-// The escapes C and JSON share; every other byte is `other`'s to write.
-template <typename OtherByte> std::string Escape(std::string_view bytes, OtherByte other) {
-  std::string out;
-  out.reserve(bytes.size());
-  for (const char c : bytes) {
-    const auto byte = static_cast<unsigned char>(c);
-    switch (byte) {
-    case '"':
-      out += "\\\"";
-      break;
-    case '\\':
-      out += "\\\\";
-      break;
-    case '\n':
-      out += "\\n";
-      break;
-    case '\r':
-      out += "\\r";
-      break;
-    case '\t':
-      out += "\\t";
-      break;
-    default:
-      other(out, c, byte);
-    }
-  }
-  return out;
-}
-
 } // namespace
 
 std::string EscapeC(std::string_view bytes) {
-  return Escape(bytes, [](std::string& out, char c, unsigned char byte) {
+  return EscapeBytes(bytes, [](std::string& out, std::string_view all, std::size_t at) -> std::size_t {
+    const auto byte = static_cast<unsigned char>(all[at]);
     if (IsPrintableAscii(byte)) {
-      out.push_back(c);
+      out.push_back(all[at]);
     } else {
       out += "\\x";
-      AppendHex(out, byte);
+      AppendHexByte(out, byte);
     }
-  });
-}
-
-std::string EscapeJson(std::string_view bytes, HighBytes high) {
-  return Escape(bytes, [high](std::string& out, char c, unsigned char byte) {
-    if (IsPrintableAscii(byte) || (byte >= 0x80 && high == HighBytes::AsIs)) {
-      out.push_back(c);
-    } else {
-      out += "\\u00";
-      AppendHex(out, byte);
-    }
+    return 1;
   });
 }
 
@@ -253,7 +165,7 @@ std::string HexBytes(std::string_view bytes, std::string_view separator) {
     if (i != 0) {
       out += separator;
     }
-    AppendHex(out, static_cast<unsigned char>(bytes[i]));
+    AppendHexByte(out, static_cast<unsigned char>(bytes[i]));
   }
   return out;
 }

@@ -13,17 +13,10 @@ namespace kv58::sim {
 
 enum class OutputFormat { Text, Json };
 
-// How JSON strings carry bytes above 0x7F.
-enum class HighBytes {
-  AsCodePoints, // byte n becomes U+00nn (\u00nn): line data, where every byte must come back
-  AsIs,         // passed through: file paths, which are UTF-8 in practice
-};
-
 // C-style escape of raw bytes, without the quotes: printable ASCII as is, \" \\ \n \r \t,
-// every other byte as \x and exactly two hex digits.
+// every other byte as \x and exactly two hex digits. (JSON strings: JsonEscape in
+// tools/common/json_line.h.)
 [[nodiscard]] std::string EscapeC(std::string_view bytes);
-// The inside of a JSON string holding the bytes.
-[[nodiscard]] std::string EscapeJson(std::string_view bytes, HighBytes high = HighBytes::AsCodePoints);
 // Two lowercase hex digits per byte, the separator between them.
 [[nodiscard]] std::string HexBytes(std::string_view bytes, std::string_view separator);
 

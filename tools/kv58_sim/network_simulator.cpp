@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "tools/common/json_line.h"
 #include "tools/kv58_sim/event_format.h"
 #include "tools/kv58_sim/push_file.h"
 #include "tools/kv58_sim/sim_output.h"
@@ -22,7 +23,7 @@ constexpr std::string_view kInUse = "Port already in use\r\n";
 // The line with the address in front of the event, for a run with several addresses.
 std::string Tagged(const std::string& line, const std::string& url, OutputFormat format) {
   if (format == OutputFormat::Json) {
-    return "{\"listen\":\"" + EscapeJson(url, HighBytes::AsIs) + "\"," + line.substr(1);
+    return "{\"listen\":\"" + JsonEscape(url, HighBytes::AsText) + "\"," + line.substr(1);
   }
   const std::size_t afterTime = line.starts_with('[') ? line.find("] ") : std::string::npos;
   return afterTime == std::string::npos

@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "tools/common/json_line.h"
+
 namespace kv58::sim {
 namespace {
 
@@ -35,7 +37,7 @@ INSTANTIATE_TEST_SUITE_P(
 class EscapeJsonTest : public ::testing::TestWithParam<EscapeCase> {};
 
 TEST_P(EscapeJsonTest, GivesTheInsideOfAJsonString) {
-  EXPECT_EQ(EscapeJson(GetParam().bytes), GetParam().escaped);
+  EXPECT_EQ(JsonEscape(GetParam().bytes, HighBytes::AsCodePoints), GetParam().escaped);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -48,14 +50,13 @@ INSTANTIATE_TEST_SUITE_P(
                       EscapeCase{"HighBytesAsCodePoints", "\xb9\xff", R"(\u00b9\u00ff)"}),
     [](const auto& row) { return std::string(row.param.label); });
 
-TEST(EscapeJsonTest, PathsKeepTheirUtf8) {
-  EXPECT_EQ(EscapeJson("/home/zo\xc3\xab/\"x\"", HighBytes::AsIs), R"(/home/zo)"
-                                                                   "\xc3\xab"
-                                                                   R"(/\"x\")");
+// A name, a path, a message: valid UTF-8 passes, any other byte is escaped, so the line stays
+// valid JSON.
+TEST(EscapeJsonTest, TextsKeepTheirUtf8AndNothingElse) {
+  EXPECT_EQ(JsonEscape("/home/zo\xc3\xab/\"x\"", HighBytes::AsText), "/home/zo\xc3\xab/\\\"x\\\"");
+  EXPECT_EQ(JsonEscape("cut \xc3( stray \xff \x1b", HighBytes::AsText), R"(cut \u00c3( stray \u00ff \u001b)");
 }
 
-// Reads the inside of a JSON string made of ASCII and \uXXXX escapes back into bytes,
-// with each code point taken as one byte, as a consumer of the text field does.
 std::string BytesFromJsonString(std::string_view json) {
   std::string bytes;
   for (std::size_t i = 0; i < json.size(); ++i) {
@@ -90,7 +91,7 @@ TEST(EscapeJsonTest, EveryByteComesBackFromTheJsonText) {
   for (int value = 0; value < 256; ++value) {
     everyByte.push_back(static_cast<char>(value));
   }
-  const std::string json = EscapeJson(everyByte);
+  const std::string json = JsonEscape(everyByte, HighBytes::AsCodePoints);
   for (const char c : json) {
     EXPECT_TRUE(c >= 0x20 && c < 0x7F) << "JSON text is plain ASCII, found byte " << int{c};
   }

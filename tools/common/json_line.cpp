@@ -1,9 +1,11 @@
-#include "tools/kv58/json_line.h"
+#include "tools/common/json_line.h"
 
 #include <array>
 #include <cstdio>
 
-namespace kv58::cli {
+#include "tools/common/byte_escape.h"
+
+namespace kv58 {
 namespace {
 
 // The length of the UTF-8 sequence starting at `at`, or 0 when it is not a valid one.
@@ -25,52 +27,33 @@ std::size_t Utf8Length(std::string_view text, std::size_t at) {
   return length;
 }
 
-std::string UnicodeEscape(unsigned value) {
-  std::array<char, 8> escaped{};
-  (void)std::snprintf(escaped.data(), escaped.size(), "\\u%04x", value);
-  return escaped.data();
-}
-
 } // namespace
 
-std::string JsonString(std::string_view text) {
-  std::string quoted = "\"";
-  for (std::size_t at = 0; at < text.size();) {
-    const char c = text[at];
-    const std::size_t length = Utf8Length(text, at);
-    if (c == '"' || c == '\\') {
-      quoted += '\\';
-      quoted += c;
-    } else if (length == 1 && (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)) {
-      quoted += UnicodeEscape(static_cast<unsigned char>(c));
-    } else if (length == 0) {
-      quoted += UnicodeEscape(static_cast<unsigned char>(c)); // a byte that is no UTF-8: as Latin-1
-      at += 1;
-      continue;
-    } else {
-      quoted.append(text.substr(at, length));
+std::string JsonEscape(std::string_view bytes, HighBytes high) {
+  return EscapeBytes(bytes, [high](std::string& out, std::string_view all, std::size_t at) -> std::size_t {
+    const auto byte = static_cast<unsigned char>(all[at]);
+    const std::size_t sequence = byte >= 0x80 && high == HighBytes::AsText ? Utf8Length(all, at) : 0;
+    if (sequence > 1) {
+      out.append(all.substr(at, sequence));
+      return sequence;
     }
-    at += length == 0 ? 1 : length;
-  }
-  return quoted + "\"";
+    if (IsPrintableAscii(byte)) {
+      out.push_back(all[at]);
+    } else {
+      out += "\\u00";
+      AppendHexByte(out, byte);
+    }
+    return 1;
+  });
 }
 
 void JsonLine::Key(std::string_view key) {
-  if (text_.size() > 1) {
-    text_ += ',';
-  }
-  text_ += JsonString(key) + ':';
+  text_ += (text_.size() > 1 ? ",\"" : "\"") + JsonEscape(key, HighBytes::AsText) + "\":";
 }
 
-JsonLine& JsonLine::Add(std::string_view key, std::string_view text) {
+JsonLine& JsonLine::Add(std::string_view key, bool value) {
   Key(key);
-  text_ += JsonString(text);
-  return *this;
-}
-
-JsonLine& JsonLine::Add(std::string_view key, long long number) {
-  Key(key);
-  text_ += std::to_string(number);
+  text_ += value ? "true" : "false";
   return *this;
 }
 
@@ -82,14 +65,20 @@ JsonLine& JsonLine::Add(std::string_view key, double number) {
   return *this;
 }
 
+JsonLine& JsonLine::Add(std::string_view key, std::string_view text, HighBytes high) {
+  Key(key);
+  text_ += '"' + JsonEscape(text, high) + '"';
+  return *this;
+}
+
 JsonLine& JsonLine::Add(std::string_view key, const std::vector<std::string>& texts) {
   Key(key);
   text_ += '[';
   for (std::size_t i = 0; i < texts.size(); ++i) {
-    text_ += (i > 0 ? "," : "") + JsonString(texts[i]);
+    text_ += (i == 0 ? "\"" : ",\"") + JsonEscape(texts[i], HighBytes::AsText) + '"';
   }
   text_ += ']';
   return *this;
 }
 
-} // namespace kv58::cli
+} // namespace kv58
