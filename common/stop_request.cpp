@@ -10,23 +10,32 @@ using Clock = std::chrono::steady_clock;
 
 std::atomic<int> level{static_cast<int>(StopLevel::None)};
 std::atomic<Clock::rep> firstRequestAt{0}; // ticks of the steady clock; set with the first request
+std::atomic<int> firstSignal{0};
 
 } // namespace
 
-void RequestStop(StopLevel requested) noexcept {
+void RequestStop(StopLevel requested, int signal) noexcept {
+  // Who asked and when are set before the level rises, so whoever sees the level sees them.
+  int noSignal = 0;
+  if (level.load() == static_cast<int>(StopLevel::None)) {
+    (void)firstSignal.compare_exchange_strong(noSignal, signal);
+  }
+  Clock::rep none = 0;
+  (void)firstRequestAt.compare_exchange_strong(none, Clock::now().time_since_epoch().count());
   const int wanted = static_cast<int>(requested);
   int now = level.load();
   while (now < wanted && !level.compare_exchange_weak(now, wanted)) {
   }
-  Clock::rep none = 0;
-  (void)firstRequestAt.compare_exchange_strong(none, Clock::now().time_since_epoch().count());
 }
+
+int StopSignal() noexcept { return firstSignal.load(); }
 
 StopLevel CurrentStop() noexcept { return static_cast<StopLevel>(level.load()); }
 
 void ClearStopRequest() noexcept {
   level = static_cast<int>(StopLevel::None);
   firstRequestAt = 0;
+  firstSignal = 0;
 }
 
 Clock::time_point StopBoundDeadline(Clock::time_point deadline) noexcept {

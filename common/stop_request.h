@@ -16,14 +16,19 @@ inline constexpr std::chrono::milliseconds kGraceAfterStop{1200};
 // The longest slice of a wait between two looks at the request.
 inline constexpr std::chrono::milliseconds kStopPollInterval{200};
 
-// Raises the level; never lowers it. Safe in a signal handler.
-void RequestStop(StopLevel level) noexcept;
+// Raises the level; never lowers it. `signal` is the one that asked (SIGINT, SIGTERM), kept
+// from the first request; 0 for a request of the program's own. Safe in a signal handler.
+void RequestStop(StopLevel level, int signal = 0) noexcept;
 [[nodiscard]] StopLevel CurrentStop() noexcept;
+[[nodiscard]] inline bool StopRequested() noexcept { return CurrentStop() != StopLevel::None; }
+// The signal of the first request, 0 while none came or it came from the program itself.
+[[nodiscard]] int StopSignal() noexcept;
 // For tests: as if nobody had asked.
 void ClearStopRequest() noexcept;
 
 // `deadline`, brought forward by a stop request: to kGraceAfterStop after the first, to now
-// after the second.
+// after the second. For waits that a stop may cut short, never for a pause the display is
+// owed (a page's second before its end): that one runs out whatever is asked.
 [[nodiscard]] std::chrono::steady_clock::time_point
 StopBoundDeadline(std::chrono::steady_clock::time_point deadline) noexcept;
 

@@ -69,4 +69,14 @@ UploadResult UploadText(TCOMSocket& port, std::string_view text, const Pause& pa
   return result;
 }
 
+bool EndOpenText(TCOMSocket& port, const Pause& pause, std::chrono::steady_clock::time_point lastPageAt) {
+  const auto owed = std::chrono::ceil<std::chrono::milliseconds>(
+      lastPageAt + std::chrono::milliseconds(kPagePauseMs) - std::chrono::steady_clock::now());
+  if (owed.count() > 0) {
+    pause(static_cast<std::uint32_t>(owed.count()));
+  }
+  const char terminator = static_cast<char>(kTextTerminator);
+  return WritePart(port, std::string_view(&terminator, 1)) == 1 && port.Drain();
+}
+
 } // namespace kv58

@@ -3,6 +3,7 @@
 // with a pause of one second after each page (the only pacing: nothing is awaited from the
 // device), then a terminating 0x00. Progress goes to the debug log, a line per page and one at the end.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -87,5 +88,11 @@ using EndRequest = std::function<bool()>;
 // nothing written and nothing logged.
 UploadResult UploadText(TCOMSocket& port, std::string_view text, const Pause& pause, DebugLog& log,
                         const PageObserver& observe = {}, const EndRequest& endRequested = {});
+
+// Ends a text that an upload left open (its frame went out, its 00 did not: a connection
+// lost on the way to a device server, whose display still waits for more of the text). The
+// display is owed the pause of the last page that reached it: that pause runs out first,
+// counted from `lastPageAt`. True when the port took the 00 and it has left.
+bool EndOpenText(TCOMSocket& port, const Pause& pause, std::chrono::steady_clock::time_point lastPageAt);
 
 } // namespace kv58

@@ -8,7 +8,6 @@
 #include "common/int_parse.h"
 #include "protocol/device_command.h"
 #include "tools/common/parse_error_text.h"
-#include "tools/kv58/usage_text.h"
 
 namespace kv58::cli {
 namespace {
@@ -231,7 +230,7 @@ CommandLine ParseCommandLine(std::span<const std::string_view> args) {
   CommandLine result;
   CLI::App app("kv58", "kv58");
   app.set_help_flag("-h,--help");
-  app.set_version_flag("--version", VersionText());
+  app.set_version_flag("--version", std::string()); // the caller prints it
   app.allow_extras(); // reported below, naming the first word that is neither option nor command
   DescribeOptions(app, result.request);
   DescribeCommands(app, result.request);

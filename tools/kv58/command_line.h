@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "serial/port_name.h"
+#include "tools/kv58/outcome.h"
 
 namespace kv58::cli {
 
@@ -45,10 +46,6 @@ struct CommandLine {
   Request request;
   std::string error; // for Fail: what was wrong, one line
 };
-
-inline constexpr int kExitDone = 0;
-inline constexpr int kExitDeviceError = 1;
-inline constexpr int kExitUsageError = 2;
 
 // Parses the arguments after the program name.
 [[nodiscard]] CommandLine ParseCommandLine(std::span<const std::string_view> args);

@@ -9,7 +9,6 @@
 #include <thread>
 
 #include "common/stop_request.h"
-#include "tools/kv58/command_line.h"
 #include "tools/kv58/fleet_report.h"
 
 namespace kv58::cli {
@@ -47,41 +46,71 @@ std::string FleetLine(const std::vector<std::unique_ptr<Slot>>& slots) {
          std::to_string(secondsLeft) + " s left";
 }
 
-DisplayResult NotStarted(const FleetRun& run) {
+DisplayResult NotStarted() {
   DisplayResult result;
-  result.status = 128 + run.stopSignal();
+  result.outcome = Outcome::NotStarted;
   result.message = std::string(kNotStartedText);
   result.attempts = 0;
   return result;
 }
 
-bool StopRequested(const FleetRun& run) { return run.stopSignal && run.stopSignal() != 0; }
-
 // Waits before another attempt; false when the user asked to stop meanwhile.
-bool WaitToRetry(const FleetRun& run, int attemptsMade) {
+bool WaitToRetry(int attemptsMade) {
   const auto end = Clock::now() + RetryWait(attemptsMade);
-  while (Clock::now() < end) {
-    if (StopRequested(run)) {
-      return false;
-    }
+  while (Clock::now() < end && !StopRequested()) {
     std::this_thread::sleep_until(std::min(end, Clock::now() + kStopPollInterval));
   }
-  return !StopRequested(run);
+  return !StopRequested();
 }
 
-// One display, with its further attempts; each begins its steps from the first.
+// A stop that came while waiting to try again: the display stays as the last attempt left it.
+DisplayResult StoppedWhileWaiting(DisplayResult last) {
+  const bool reached = last.outcome != Outcome::NotReachable;
+  last.outcome = reached || last.text ? Outcome::Interrupted : Outcome::NotStarted;
+  last.kind = FailureKind::None;
+  last.message = "interrupted while waiting to try again, after: " + last.message;
+  return last;
+}
+
+// The last attempt's result, with what earlier ones left on the display: a text left open
+// that no later attempt could end is the display's state, whatever the last attempt met.
+DisplayResult WithEarlierAttempts(DisplayResult result, const DisplayState& state) {
+  result.earlier = state.earlier;
+  if (!state.openText || (result.text && result.text->open)) {
+    return result;
+  }
+  if (result.outcome == Outcome::NotReachable || result.outcome == Outcome::NotStarted) {
+    result.outcome = result.outcome == Outcome::NotStarted ? Outcome::Interrupted : Outcome::Partial;
+    result.text = state.openText;
+    result.message = "the display holds " + HeldText(*state.openText) +
+                     ", left by an earlier attempt; then " +
+                     std::string(OutcomeText(result.outcome == Outcome::Partial ? Outcome::NotReachable
+                                                                                : Outcome::NotStarted)) +
+                     ": " + result.message;
+  }
+  return result;
+}
+
+// One display, with its further attempts; each begins its steps from the first, once the
+// display is out of any text an earlier attempt left open.
 DisplayResult Serve(const Display& display, const FleetRun& run, Slot& slot) {
-  if (StopRequested(run)) {
-    return NotStarted(run);
+  if (StopRequested()) {
+    return NotStarted();
   }
   const auto started = Clock::now();
   const auto secondsLeft = [&slot](std::size_t seconds) { slot.secondsLeft = seconds; };
-  DisplayResult result = run.serve(display, slot.out, secondsLeft);
+  DisplayState state;
+  DisplayResult result = run.serve(display, slot.out, secondsLeft, state);
   int attempts = 1;
-  while (attempts <= run.retries && WorthRetrying(result) && WaitToRetry(run, attempts)) {
-    result = run.serve(display, slot.out, secondsLeft);
+  while (attempts <= run.retries && WorthRetrying(result)) {
+    if (!WaitToRetry(attempts)) {
+      result = StoppedWhileWaiting(std::move(result));
+      break;
+    }
+    result = run.serve(display, slot.out, secondsLeft, state);
     ++attempts;
   }
+  result = WithEarlierAttempts(std::move(result), state);
   result.attempts = attempts;
   result.seconds = std::chrono::duration<double>(Clock::now() - started).count();
   return result;
@@ -125,15 +154,16 @@ int Report(const std::vector<Display>& displays, const std::vector<DisplayResult
     const bool noteShared = std::find(shared.begin(), shared.end(), result.note) != shared.end();
     report << (json ? JsonReportLine(displays[i], result) : ReportLine(displays[i], result, noteShared))
            << '\n';
-    if (result.status > 128 || (result.status != kExitDone && status == kExitDone)) {
-      status = result.status > 128 ? result.status : kExitDeviceError;
+    if (result.outcome != Outcome::Done && status == kExitDone) {
+      status = kExitDeviceError;
     }
   }
   for (const std::string& note : shared) {
     report << "note: " << note << '\n';
   }
   report << std::flush;
-  return status;
+  // A stop decides the status, as the shell reports a process that the signal ended.
+  return StopRequested() ? ExitStatusOf(Outcome::Interrupted, StopSignal()) : status;
 }
 
 } // namespace
@@ -146,12 +176,7 @@ std::chrono::milliseconds RetryWait(int attemptsMade) {
 }
 
 bool WorthRetrying(const DisplayResult& result) {
-  if (result.status == kExitDone || result.status > 128) {
-    return false;
-  }
-  static const std::vector<std::string> kPassing{"refused",        "no-answer",           "lost",   "in-use",
-                                                 "name-not-found", "too-many-open-files", "timeout"};
-  return std::find(kPassing.begin(), kPassing.end(), result.kind) != kPassing.end();
+  return !IsStop(result.outcome) && result.outcome != Outcome::Done && IsRetried(result.kind);
 }
 
 int RunFleet(const std::vector<Display>& displays, const FleetRun& run, std::ostream& report) {
@@ -166,7 +191,7 @@ int RunFleet(const std::vector<Display>& displays, const FleetRun& run, std::ost
       slot.state = State::Running;
       slot.result = Serve(displays[i], run, slot);
       slot.secondsLeft = 0;
-      slot.state = slot.result.status == kExitDone ? State::Done : State::Failed;
+      slot.state = slot.result.outcome == Outcome::Done ? State::Done : State::Failed;
     }
   };
   const auto allEnded = [&] {

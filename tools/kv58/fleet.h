@@ -12,19 +12,19 @@
 #include <string>
 #include <vector>
 
+#include "tools/kv58/display.h"
 #include "tools/kv58/display_result.h"
-#include "tools/kv58/ports_file.h"
 
 namespace kv58::cli {
 
 struct FleetRun {
-  // Serves one display: its steps, with what they print going to `out`, and its upload's
-  // seconds left told through `secondsLeft`.
+  // Serves one display once: its steps, with what they print going to `out`, its upload's
+  // seconds left told through `secondsLeft`, and what an attempt leaves for the next in `state`.
+  // A stop request (common/stop_request.h) starts no display and no attempt after it.
   std::function<DisplayResult(const Display& display, std::ostream& out,
-                              const std::function<void(std::size_t seconds)>& secondsLeft)>
+                              const std::function<void(std::size_t seconds)>& secondsLeft,
+                              DisplayState& state)>
       serve;
-  // The signal by which the user asked to stop, 0 while none: no display starts after it.
-  std::function<int()> stopSignal;
   std::size_t jobs = 0;             // displays served at once; 0 for all
   int retries = 0;                  // further attempts for a display whose connection failed
   bool json = false;                // the report as JSON Lines
@@ -34,8 +34,8 @@ struct FleetRun {
 // The waits before the attempts after the first: 1 s, 2 s, 4 s ... and a random part of up to
 // a quarter, so that displays failed together do not all come back at once.
 [[nodiscard]] std::chrono::milliseconds RetryWait(int attemptsMade);
-// Whether another attempt may mend what went wrong: a connection not made or lost, a port in
-// use; not a wrong mode, a refused setting or a user's request to stop.
+// Whether another attempt may mend what went wrong: a failure of a kind that is retried
+// (failure_kind.h), never a stop.
 [[nodiscard]] bool WorthRetrying(const DisplayResult& result);
 
 // Serves every display and prints its report to `report`, in the order given. The exit

@@ -5,15 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "tools/kv58/display.h"
 #include "tools/kv58/display_result.h"
-#include "tools/kv58/ports_file.h"
 
 namespace kv58::cli {
 
-// "done", "failed", "not-reachable", "not-started" or "interrupted".
-[[nodiscard]] std::string StatusWord(const DisplayResult& result);
-
-// "hall-1 (rfc2217://10.0.0.5:4001): failed: ...", names with control bytes escaped. A note
+// "hall-1 (rfc2217://10.0.0.5:4001): failed: ...", names with control bytes escaped
+// (PrintableName, display.h). A note
 // shared by several displays is left to SharedNotes.
 [[nodiscard]] std::string ReportLine(const Display& display, const DisplayResult& result, bool noteShared);
 [[nodiscard]] std::string JsonReportLine(const Display& display, const DisplayResult& result);

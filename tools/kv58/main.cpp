@@ -15,23 +15,29 @@
 
 namespace {
 
-std::atomic<int> stopSignal{0};
 std::atomic<int> stopRequests{0};
+std::atomic<bool> monitorOnly{false};
 
 // The first SIGINT or SIGTERM asks kv58 to end what it is sending cleanly, and says so at
 // once; the second to stop waiting at once (the text still gets its end when the line takes
 // it, and the report is printed); a third ends kv58 as the signal would have without this.
+// Watching the line only, the first ends it.
 extern "C" void OnInterrupt(int signal) {
   switch (++stopRequests) {
   case 1:
-    stopSignal = signal;
-    kv58::RequestStop(kv58::StopLevel::Finish);
-    kv58::cli::SayFromSignalHandler(
-        "\nkv58: stopping once what is being sent has ended (a text with its end); Ctrl+C again to stop "
-        "at once\n");
+    kv58::RequestStop(kv58::StopLevel::Finish, signal);
+    if (monitorOnly) {
+      kv58::cli::SayFromSignalHandler("\nkv58: stopping\n");
+    } else if (signal == SIGINT) {
+      kv58::cli::SayFromSignalHandler("\nkv58: stopping once what is being sent has ended (a text with its "
+                                      "end); Ctrl+C again to stop at once\n");
+    } else {
+      kv58::cli::SayFromSignalHandler(
+          "\nkv58: stopping once what is being sent has ended (a text with its end)\n");
+    }
     break;
   case 2:
-    kv58::RequestStop(kv58::StopLevel::AtOnce);
+    kv58::RequestStop(kv58::StopLevel::AtOnce, signal);
     kv58::cli::SayFromSignalHandler("\nkv58: stopping at once\n");
     break;
   default:
@@ -60,12 +66,11 @@ int main(int argc, char** argv) {
                          return value != nullptr && *value != '\0' ? std::optional<std::string>(value)
                                                                    : std::nullopt;
                        },
-                       [] {
+                       [](bool onlyWatching) {
+                         monitorOnly = onlyWatching;
                          (void)std::signal(SIGINT, OnInterrupt);
                          (void)std::signal(SIGTERM, OnInterrupt);
-                       },
-                       [] { return stopSignal.load() != 0; },
-                       [] { return stopSignal.load(); }};
+                       }};
   cli::Machine machine{SystemSerialDriver(),           SystemPortSource,      SleepingPause(),
                        std::chrono::milliseconds(100), NewSystemSerialDriver, cli::RoomForDisplays()};
   return cli::RunKv58(args, console, machine);

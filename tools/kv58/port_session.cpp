@@ -42,57 +42,22 @@ std::string OpenFailureReason(const OpenFailure& failure) {
   return failure.detail;
 }
 
-// Each kind of open failure as a report names it: stable words, for scripts to match.
-std::string OpenFailureKind(const OpenFailure& failure) {
-  using Kind = OpenFailure::Kind;
-  switch (failure.kind) {
-  case Kind::None:
-  case Kind::NoSuchPort:
-    return "no-such-port";
-  case Kind::Missing:
-    return "missing";
-  case Kind::InUse:
-    return "in-use";
-  case Kind::AccessDenied:
-    return "access-denied";
-  case Kind::NotSerial:
-    return "not-serial";
-  case Kind::NameNotFound:
-    return "name-not-found";
-  case Kind::Refused:
-    return "refused";
-  case Kind::NoAnswer:
-    return "no-answer";
-  case Kind::WrongMode:
-    return "wrong-mode";
-  case Kind::Unsupported:
-    return "unsupported";
-  case Kind::Lost:
-    return "lost";
-  case Kind::TooManyOpenFiles:
-    return "too-many-open-files";
-  case Kind::Other:
-    break;
-  }
-  return "other";
-}
-
-std::string OpenStepKind(OpenStep step, const TCOMSocket& port) {
+FailureKind OpenStepKind(OpenStep step, const TCOMSocket& port) {
   switch (step) {
   case OpenStep::Ready:
-    return {};
+    return FailureKind::None;
   case OpenStep::PortName:
-    return "no-such-port";
+    return FailureKind::NoSuchPort;
   case OpenStep::Open:
-    return OpenFailureKind(port.LastOpenFailure());
+    return KindOf(port.LastOpenFailure().kind);
   case OpenStep::ReadSettings:
-    return "not-serial";
+    return FailureKind::NotSerial;
   case OpenStep::LineSettings:
-    return port.LineSettingsNote().empty() ? "line-settings" : "no-answer";
+    return port.LineSettingsNote().empty() ? FailureKind::LineSettings : FailureKind::NoAnswer;
   case OpenStep::QueuesAndTimeouts:
     break;
   }
-  return "line-settings";
+  return FailureKind::LineSettings;
 }
 
 std::string OpenStepError(OpenStep step, const TCOMSocket& port, std::int32_t baudRate) {
@@ -125,7 +90,9 @@ PortOpening OpenPortForDevice(TCOMSocket& port, const PortName& name, std::int32
   return {step, OpenStepError(step, port, baudRate), OpenStepKind(step, port)};
 }
 
-std::string WriteFailureKind(TCOMSocket& port) { return port.LineIsAlive() ? "timeout" : "lost"; }
+FailureKind WriteFailureKind(TCOMSocket& port) {
+  return port.LineIsAlive() ? FailureKind::Timeout : FailureKind::Lost;
+}
 
 std::string WriteFailureReason(TCOMSocket& port) {
   return port.LineIsAlive() ? "the port did not take the bytes in time" : std::string(kLineGoneReason);

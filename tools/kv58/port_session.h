@@ -9,13 +9,14 @@
 #include "protocol/device_port.h"
 #include "serial/com_socket.h"
 #include "serial/port_name.h"
+#include "tools/kv58/failure_kind.h"
 
 namespace kv58::cli {
 
 struct PortOpening {
   OpenStep step = OpenStep::Ready;
   std::string error; // what went wrong, in words; empty when Ready
-  std::string kind;  // the failure's kind as reports name it ("refused", "no-answer"); empty when Ready
+  FailureKind kind = FailureKind::None;
 };
 
 // Opens `name` for the display at `baudRate`; nothing is sent.
@@ -23,8 +24,8 @@ struct PortOpening {
 
 // Why the port did not take bytes it was given: gone (unplugged, hung up) or too slow.
 [[nodiscard]] std::string WriteFailureReason(TCOMSocket& port);
-// The same as a kind: "lost" or "timeout".
-[[nodiscard]] std::string WriteFailureKind(TCOMSocket& port);
+// The same as a kind: Lost or Timeout.
+[[nodiscard]] FailureKind WriteFailureKind(TCOMSocket& port);
 
 inline constexpr std::string_view kLineGoneReason =
     "the port is gone (the device was unplugged, or the other end of the line closed)";

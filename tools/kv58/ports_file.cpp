@@ -100,19 +100,4 @@ PortsFile ReadPortsFile(const std::string& path) {
   return file;
 }
 
-std::string PrintableName(std::string_view name) {
-  std::string printable;
-  for (const char c : name) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) {
-      std::array<char, 5> escaped{};
-      (void)std::snprintf(escaped.data(), escaped.size(), "\\x%02x", byte);
-      printable += escaped.data();
-    } else {
-      printable += c;
-    }
-  }
-  return printable;
-}
-
 } // namespace kv58::cli

@@ -9,16 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "serial/port_name.h"
+#include "tools/kv58/display.h"
 
 namespace kv58::cli {
-
-struct Display {
-  std::string name; // as the ports file names it, or the port's canonical spelling
-  PortName port;
-  std::vector<std::string> tags;
-  std::string source; // where it was given, for messages: "--port" or "ports.txt, line 3"
-};
 
 inline constexpr std::size_t kMaxPortsFileBytes = 16 * 1024 * 1024;
 inline constexpr std::size_t kMaxPortsFileLineBytes = 4096;
@@ -28,9 +21,5 @@ struct PortsFile {
   std::optional<std::string> error; // the first fault, with its line number
 };
 [[nodiscard]] PortsFile ReadPortsFile(const std::string& path);
-
-// The name as a terminal may show it: control bytes escaped as \xHH, so that a name can
-// neither move the cursor nor pass for another line.
-[[nodiscard]] std::string PrintableName(std::string_view name);
 
 } // namespace kv58::cli

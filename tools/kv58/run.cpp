@@ -7,7 +7,9 @@
 #include <sstream>
 #include <vector>
 
+#include "common/stop_request.h"
 #include "protocol/receive_monitor.h"
+#include "protocol/text_upload.h"
 #include "serial/com_socket.h"
 #include "tools/common/json_line.h"
 #include "tools/kv58/command_line.h"
@@ -72,11 +74,22 @@ std::vector<Display> OnlyTagged(std::vector<Display> displays, const std::vector
   return displays;
 }
 
+// One display, however it is named: a device server's host in any case, by either mode.
+std::string DisplayKey(const PortName& port) {
+  if (!port.IsNetwork()) {
+    return port.Canonical();
+  }
+  NetworkPort endpoint = port.Network();
+  std::transform(endpoint.host.begin(), endpoint.host.end(), endpoint.host.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return HostAndPort(endpoint);
+}
+
 // The same display twice would get two interleaved texts: refused before anything opens.
 std::optional<std::string> SameDisplayTwice(const std::vector<Display>& displays) {
   std::map<std::string, const Display*> seen;
   for (const Display& display : displays) {
-    const auto [first, isNew] = seen.emplace(display.port.Canonical(), &display);
+    const auto [first, isNew] = seen.emplace(DisplayKey(display.port), &display);
     if (!isNew) {
       return display.port.Canonical() + " is given twice (" + first->second->source + ", and " +
              display.source + "): each display once";
@@ -88,6 +101,10 @@ std::optional<std::string> SameDisplayTwice(const std::vector<Display>& displays
 // --port and --ports-file, else KV58_PORT; none is an error unless nothing is to be opened.
 std::vector<Display> ChosenDisplays(const Request& request, Console& console, std::string& error) {
   std::vector<Display> displays;
+  if (!request.onlyTags.empty() && !request.portsFile) {
+    error = "--only picks displays of a ports file by their tags: give --ports-file";
+    return {};
+  }
   if (request.portsFile) {
     PortsFile file = ReadPortsFile(*request.portsFile);
     if (file.error) {
@@ -141,12 +158,6 @@ bool MakePlan(const Request& request, Console& console, Plan& plan, std::string&
   return true;
 }
 
-// The signal that asked kv58 to stop sending, 0 while none.
-int StopSignal(const Console& console) { return console.stopSignal ? console.stopSignal() : 0; }
-
-// An interrupted run ends as the shell reports a process ended by the signal: 128 + its number.
-int InterruptedStatus(const Console& console) { return 128 + StopSignal(console); }
-
 // The port picked for this run, real or dry, with what goes with it.
 struct Line {
   TCOMSocket& port;
@@ -164,56 +175,82 @@ struct PortCloser {
   TCOMSocket& port;
 };
 
-// Opens the display's port and sends the plan. What goes wrong is said on `console.err` as it
-// happens and told in the result.
+// The outcome of an attempt whose step failed: partial while the display holds part of a text.
+Outcome FailedOutcome(const std::optional<TextAccount>& text) {
+  const bool partText = text && (text->open || text->pagesShown < text->pageCount);
+  return partText ? Outcome::Partial : Outcome::Failed;
+}
+
+// Opens the display's port and sends the plan, first ending a text that an earlier attempt
+// left open. What goes wrong is said on `console.err` as it happens and told in the result.
 DisplayResult SendSteps(const Request& request, const PortName& port, const Plan& plan, Console& console,
                         Line& line, std::chrono::milliseconds tick,
-                        const std::function<void(std::size_t seconds)>& secondsLeft) {
+                        const std::function<void(std::size_t seconds)>& secondsLeft, DisplayState& state) {
   const std::string portName = port.Canonical();
   const auto say = [&](const std::string& text) {
     console.err << "kv58: " << portName << ": " << text << '\n';
   };
   DisplayResult result;
-  const auto ended = [&](int status, std::string message) {
-    result.status = status;
+  const auto ended = [&](Outcome outcome, FailureKind kind, std::string message) {
+    result.outcome = outcome;
+    result.kind = kind;
     result.message = std::move(message);
     say(result.message);
+    if (result.text && result.text->open) {
+      state.openText = result.text;
+      state.lastPageAt = std::chrono::steady_clock::now();
+    }
     return result;
   };
-  console.watchInterrupts();
-  if (StopSignal(console) != 0) {
-    return ended(InterruptedStatus(console), std::string(kNotStartedText));
+  console.watchInterrupts(plan.back().step.kind == Step::Kind::Monitor);
+  if (StopRequested()) {
+    return ended(Outcome::NotStarted, FailureKind::None, std::string(kNotStartedText));
   }
   PortOpening opening = OpenPortForDevice(line.port, port, request.baudRate);
   if (opening.step != OpenStep::Ready) {
-    result.kind = std::move(opening.kind);
-    return ended(kExitDeviceError, std::move(opening.error));
+    if (StopRequested()) {
+      return ended(Outcome::NotStarted, FailureKind::None,
+                   "interrupted while the port was being opened: nothing was sent");
+    }
+    return ended(Outcome::NotReachable, opening.kind, std::move(opening.error));
   }
-  result.reached = true;
   const PortCloser closer{line.port};
   result.note = line.port.LineSettingsNote();
   if (!result.note.empty()) {
     say(result.note);
   }
+  if (state.openText) {
+    if (!EndOpenText(line.port, line.pause, state.lastPageAt)) {
+      result.text = state.openText;
+      return ended(StopRequested() ? Outcome::Interrupted : Outcome::Partial, WriteFailureKind(line.port),
+                   "an earlier attempt left the display inside a text, and its end (00) was not sent: " +
+                       WriteFailureReason(line.port) + "; the display holds " + HeldText(*state.openText));
+    }
+    TextAccount shown = *state.openText;
+    shown.open = false;
+    shown.pagesShown = shown.pagesWritten;
+    state.earlier = "an earlier attempt left the display inside a text, ended by this one: it showed " +
+                    HeldText(shown) + " until the text was sent again";
+    state.openText.reset();
+  }
   MonitorOptions monitor;
   monitor.tick = tick;
-  monitor.stopRequested = [&console] { return console.interrupted(); };
+  monitor.stopRequested = [] { return StopRequested(); };
   monitor.inputOverflowed = [&say, said = false]() mutable {
     if (!std::exchange(said, true)) {
       say(std::string(kInputOverflowText));
     }
   };
-  StepRunner runner(StepContext{line.port, line.pause, portName, console.out, console.err,
-                                request.quiet || line.dryRun,
-                                console.errIsTerminal && !request.quiet && !line.dryRun, monitor,
-                                [&console] { return StopSignal(console) != 0; }, secondsLeft});
+  StepRunner runner(
+      StepContext{line.port, line.pause, portName, console.out, console.err, request.quiet || line.dryRun,
+                  console.errIsTerminal && !request.quiet && !line.dryRun, monitor, secondsLeft});
   for (std::size_t i = 0; i < plan.size(); ++i) {
     const Step& step = plan[i].step;
-    if (StopSignal(console) != 0) {
-      return ended(InterruptedStatus(console), i == 0
-                                                   ? "interrupted before the first command: nothing was sent"
-                                                   : "interrupted after " + DescribeStep(plan[i - 1].step) +
-                                                         "; the commands after it were not sent");
+    if (StopRequested()) {
+      return ended(Outcome::Interrupted, FailureKind::None,
+                   i == 0 ? "interrupted before the first command: nothing was sent"
+                          : "interrupted after " + DescribeStep(plan[i - 1].step) +
+                                "; the commands after it were not sent");
     }
     if (step.kind == Step::Kind::Monitor && line.dryRun) {
       line.endPrintedLine();
@@ -228,13 +265,27 @@ DisplayResult SendSteps(const Request& request, const PortName& port, const Plan
     case StepEnd::Done:
       break;
     case StepEnd::Failed:
-      result.kind = std::move(sent.kind);
-      return ended(kExitDeviceError, std::move(sent.message));
+      return ended(FailedOutcome(result.text), sent.kind, std::move(sent.message));
     case StepEnd::Interrupted:
-      return ended(InterruptedStatus(console), std::move(sent.message));
+      return ended(Outcome::Interrupted, FailureKind::None, std::move(sent.message));
     }
   }
   return result;
+}
+
+// --jobs, or as many displays as the open files leave room for: an explicit --jobs beyond
+// that room would fail the displays past it, so it is held within it, and said once.
+std::size_t JobsWithinRoom(const Request& request, Console& console, const Machine& machine) {
+  const std::size_t room = machine.displaysAtOnce;
+  if (request.jobs == 0) {
+    return room;
+  }
+  if (room != 0 && request.jobs > room) {
+    console.err << "kv58: --jobs " << request.jobs << " is more than the open files leave room for: " << room
+                << " displays at once\n";
+    return room;
+  }
+  return request.jobs;
 }
 
 // Every display at once, each with a driver of its own when the machine can make them (one
@@ -248,27 +299,30 @@ int ServeFleet(const Request& request, const std::vector<Display>& displays, con
                             "reports of commands sent"
                           : "monitor watches one display: give one port");
   }
-  console.watchInterrupts();
+  console.watchInterrupts(false);
   FleetRun run;
-  run.stopSignal = [&console] { return StopSignal(console); };
-  run.jobs = machine.newDriver ? (request.jobs != 0 ? request.jobs : machine.displaysAtOnce) : 1;
+  run.jobs = machine.newDriver ? JobsWithinRoom(request, console, machine) : 1;
   run.retries = request.retries;
   run.json = request.json;
   run.progress = console.errIsTerminal && !request.quiet ? &console.err : nullptr;
   run.serve = [&](const Display& display, std::ostream& out,
-                  const std::function<void(std::size_t)>& secondsLeft) {
+                  const std::function<void(std::size_t)>& secondsLeft, DisplayState& state) {
     std::unique_ptr<SerialDriver> own = machine.newDriver ? machine.newDriver() : nullptr;
     TCOMSocket port(own ? *own : machine.driver);
     Line line{port, machine.pause, false, [] {}};
     std::ostream unsaid(nullptr); // the report tells each display's end
     std::istringstream noInput;
-    Console quiet{
-        out, unsaid, noInput, false, console.environment, [] {}, console.interrupted, console.stopSignal};
+    Console quiet{out, unsaid, noInput, false, console.environment, [](bool) {}};
     Request one = request;
     one.quiet = true;
-    return SendSteps(one, display.port, plan, quiet, line, machine.monitorTick, secondsLeft);
+    return SendSteps(one, display.port, plan, quiet, line, machine.monitorTick, secondsLeft, state);
   };
   return RunFleet(displays, run, console.out);
+}
+
+// A stop decides the status, as the shell reports a process that the signal ended.
+int ExitStatusOfRun(const DisplayResult& result) {
+  return ExitStatusOf(StopRequested() ? Outcome::Interrupted : result.outcome, StopSignal());
 }
 
 // A report that could not be written stops no command; it only says so at the end.
@@ -315,20 +369,22 @@ int RunKv58(std::span<const std::string_view> args, Console& console, Machine& m
     DryRunDriver dryRun(console.out);
     TCOMSocket port(dryRun);
     Line dry{port, dryRun.PrintingPause(), true, [&dryRun] { dryRun.EndLine(); }};
+    DisplayState state;
     const DisplayResult result =
-        SendSteps(request, displays.front().port, plan, console, dry, machine.monitorTick, nullptr);
+        SendSteps(request, displays.front().port, plan, console, dry, machine.monitorTick, nullptr, state);
     dryRun.EndLine();
     if (displays.size() > 1) {
       console.out << "the same goes to each of the " << displays.size() << " displays\n";
     }
-    return result.status;
+    return ExitStatusOfRun(result);
   }
   if (displays.size() == 1 && !request.json && request.retries == 0) {
     TCOMSocket port(machine.driver);
     Line real{port, machine.pause, false, [] {}};
-    return NoteLostReport(
-        console,
-        SendSteps(request, displays.front().port, plan, console, real, machine.monitorTick, nullptr).status);
+    DisplayState state;
+    const DisplayResult result =
+        SendSteps(request, displays.front().port, plan, console, real, machine.monitorTick, nullptr, state);
+    return NoteLostReport(console, ExitStatusOfRun(result));
   }
   return ServeFleet(request, displays, plan, console, machine);
 }

@@ -25,13 +25,10 @@ struct Console {
   std::istream& in;
   bool errIsTerminal = false;
   std::function<std::optional<std::string>(const char* name)> environment;
-  // Called once before the first device command; from then on, interrupted() says when
-  // monitor is to stop.
-  std::function<void()> watchInterrupts;
-  std::function<bool()> interrupted;
-  // The signal (SIGINT, SIGTERM) by which the user asked kv58 to stop sending, 0 while none.
-  // Without it, nothing ever asks: the steps run to their end.
-  std::function<int()> stopSignal = nullptr;
+  // Called before the first device command: from then on a Ctrl+C or SIGTERM is a request to
+  // stop (common/stop_request.h), the one way a stop reaches kv58's steps and waits.
+  // `monitorOnly` when the run only watches the line, which a stop ends at once.
+  std::function<void(bool monitorOnly)> watchInterrupts;
 };
 
 struct Machine {

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "common/debug_log.h"
+#include "common/stop_request.h"
 #include "protocol/frame_sequence.h"
 #include "protocol/text_upload.h"
 #include "tools/kv58/device_steps.h"
@@ -14,11 +15,6 @@ namespace {
 
 std::string PagesText(std::size_t count) { return std::to_string(count) + (count == 1 ? " page" : " pages"); }
 
-std::string HeldText(const UploadResult& result) {
-  return "the display shows the first " + std::to_string(result.leadingPagesSent) + " of " +
-         PagesText(result.pageCount);
-}
-
 // A page that went wrong, and what the display may hold after it.
 std::string LostPageText(const PageOutcome& lost, const std::string& reason, const UploadResult& result) {
   const std::string which = "page " + std::to_string(lost.page + 1) + " of " + std::to_string(lost.pageCount);
@@ -29,7 +25,8 @@ std::string LostPageText(const PageOutcome& lost, const std::string& reason, con
   }
   std::string text = which + " was not sent: " + reason;
   if (result.terminatorSent) {
-    text += "; the text was ended there, and " + HeldText(result);
+    text += "; the text was ended there, and the display shows " +
+            HeldText(TextAccount{result.leadingPagesSent, result.pageCount});
     if (lost.bytesTaken > 0) {
       text += " and " + std::to_string(lost.bytesTaken) + " bytes of the next";
     }
@@ -59,10 +56,12 @@ StepResult StepRunner::Run(const PlannedStep& planned) {
 StepResult StepRunner::SendFrames(const Step& step) {
   const auto stopAtFailure = [](const Frame&, bool sent) { return sent; };
   if (!kv58::SendFrames(c_.port, FramesOf(step), c_.pause, stopAtFailure)) {
-    return {StepEnd::Failed,
-            DescribeStep(step) + " was not sent: " + WriteFailureReason(c_.port),
+    const bool stopped = StopRequested();
+    return {stopped ? StepEnd::Interrupted : StepEnd::Failed,
+            (stopped ? "interrupted: " : "") + DescribeStep(step) +
+                " was not sent: " + WriteFailureReason(c_.port),
             {},
-            WriteFailureKind(c_.port)};
+            stopped ? FailureKind::None : WriteFailureKind(c_.port)};
   }
   ReportSent(DescribeStep(step));
   return {};
@@ -86,26 +85,31 @@ StepResult StepRunner::SendText(const Step& step, const std::string& text) {
     return AfterPage::Continue;
   };
   DebugLog log; // the window's log lines; the observer and the result tell what happened
-  const UploadResult result = UploadText(c_.port, text, c_.pause, log, observe, c_.interrupted);
+  const UploadResult result =
+      UploadText(c_.port, text, c_.pause, log, observe, [] { return StopRequested(); });
   bar.Clear();
-  const TextAccount account{result.leadingPagesSent, result.pageCount};
+  const TextAccount account{result.leadingPagesSent, result.pageCount, !result.terminatorSent,
+                            result.leadingPagesSent};
   if (result.Complete()) {
     ReportSent("text of " + std::to_string(text.size()) + " bytes in " + PagesText(result.pageCount));
     return {StepEnd::Done, {}, account, {}};
   }
-  // Asked to stop, a text that got its end is an interruption, whatever went wrong with the
-  // page being sent meanwhile (a device server that stopped answering).
-  const bool interrupted = c_.interrupted() && result.terminatorSent;
-  std::string message = DescribeStep(step) + ": " + (interrupted ? "interrupted: " : "");
+  // Asked to stop, a text that went wrong meanwhile (a device server that stopped answering)
+  // is an interruption all the same; the message says what the display holds.
+  const bool stopped = StopRequested();
+  std::string message = DescribeStep(step) + ": " + (stopped ? "interrupted: " : "");
   if (lost) {
     message += LostPageText(*lost, lostReason, result);
   } else if (!result.terminatorSent) {
     message += "the end of the text (00) was not sent: " + WriteFailureReason(c_.port);
-  } else if (interrupted) {
-    message += HeldText(result);
+  } else {
+    message += "the display shows " + HeldText(account);
   }
-  return {interrupted ? StepEnd::Interrupted : StepEnd::Failed, message, account,
-          interrupted ? std::string() : WriteFailureKind(c_.port)};
+  if (account.open) {
+    message += "; the display holds " + HeldText(account);
+  }
+  return {stopped ? StepEnd::Interrupted : StepEnd::Failed, message, account,
+          stopped ? FailureKind::None : WriteFailureKind(c_.port)};
 }
 
 StepResult StepRunner::Monitor(bool hex) {
@@ -115,11 +119,11 @@ StepResult StepRunner::Monitor(bool hex) {
   case MonitorEnd::Stopped:
     return {};
   case MonitorEnd::LineGone:
-    return {StepEnd::Failed, "monitor ended: " + std::string(kLineGoneReason), {}, "lost"};
+    return {StepEnd::Failed, "monitor ended: " + std::string(kLineGoneReason), {}, FailureKind::Lost};
   case MonitorEnd::OutputClosed:
     break;
   }
-  return {StepEnd::Failed, "monitor ended: standard output is closed", {}, "output-closed"};
+  return {StepEnd::Failed, "monitor ended: standard output is closed", {}, FailureKind::OutputClosed};
 }
 
 void StepRunner::ReportSent(const std::string& what) {

@@ -1,8 +1,8 @@
 #pragma once
 // Sends the steps of one call on an open port, in order, and stops at the first that the
 // port does not take, saying which and why. Each step has the window's frames and pauses.
-// An interrupt lets the step being sent end cleanly: a settings step finishes its frames, a
-// text ends after the page being written, with its terminator.
+// A stop request (common/stop_request.h) lets the step being sent end cleanly: a settings step
+// finishes its frames, a text ends after the page being written, with its terminator.
 
 #include <cstddef>
 #include <functional>
@@ -14,7 +14,9 @@
 #include "protocol/pause.h"
 #include "serial/com_socket.h"
 #include "tools/kv58/command_line.h"
+#include "tools/kv58/failure_kind.h"
 #include "tools/kv58/monitor.h"
+#include "tools/kv58/outcome.h"
 
 namespace kv58::cli {
 
@@ -35,27 +37,20 @@ struct StepContext {
   bool quiet = false;
   bool showProgress = false;
   MonitorOptions monitor;
-  std::function<bool()> interrupted;                              // whether the user has asked kv58 to stop
   std::function<void(std::size_t seconds)> secondsLeft = nullptr; // an upload's, after each page
 };
 
 enum class StepEnd {
   Done,
   Failed,      // see the message
-  Interrupted, // ended early but cleanly on the user's request; the message says what the display holds
-};
-
-// How much of a text the display holds.
-struct TextAccount {
-  std::size_t pagesShown = 0; // the leading pages that arrived whole, ended by the terminator
-  std::size_t pageCount = 0;
+  Interrupted, // ended early on the user's request; the message says what the display holds
 };
 
 struct StepResult {
   StepEnd end = StepEnd::Done;
-  std::string message;             // for Failed and Interrupted: what happened, naming the step
-  std::optional<TextAccount> text; // for a send step
-  std::string kind;                // for Failed: "lost" or "timeout"
+  std::string message;                  // for Failed and Interrupted: what happened, naming the step
+  std::optional<TextAccount> text;      // for a send step
+  FailureKind kind = FailureKind::None; // for Failed
 };
 
 class StepRunner {

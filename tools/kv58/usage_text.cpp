@@ -1,6 +1,14 @@
 #include "tools/kv58/usage_text.h"
 
+#include "tools/kv58/failure_kind.h"
+#include "tools/kv58/outcome.h"
+
 namespace kv58::cli {
+namespace {
+
+constexpr std::string_view kJsonInvalidBytesRule = "PLACEHOLDER";
+
+} // namespace
 
 std::string UsageText() {
   return R"(Usage: kv58 [OPTION]... COMMAND [ARGUMENT]... [COMMAND [ARGUMENT]...]...
@@ -40,16 +48,20 @@ Options:
   --ports-file FILE  the displays, one a line: a port, or a name and a port, then tags
                      ("hall-1 rfc2217://10.0.0.5:4001 hall ground-floor"); # begins a
                      comment. A regular file of at most 16 MiB, lines of at most 4096
-                     bytes. The same port twice is refused before anything is sent
+                     bytes. The same display twice is refused before anything is sent
+                     (a host name in any case, by either mode)
   --only TAG         only the displays of the ports file that carry TAG; give it again
-                     for more tags (a display carrying any of them is served)
-  --jobs N           serve at most N displays at once (default: all of them, as many as
-                     the system's limit of open files allows, which kv58 raises first)
+                     for more tags (a display carrying any of them is served); needs
+                     --ports-file
+  --jobs N           serve at most N displays at once (default: all of them), within
+                     the system's limit of open files, which kv58 raises first
   --retries N        try a display whose connection could not be made or was lost (or
                      whose port was in use) up to N more times, 0 to 10 (default 0),
                      after 1 s, 2 s, 4 s ... and a random part; each try sends all its
-                     commands again from the first (a text whole). A wrong mode or a
-                     refused setting is not tried again
+                     commands again from the first (a text whole). A display that an
+                     attempt left inside a text (the connection lost mid-text) first gets
+                     that text's end (00), so the texts never run into each other. Only
+                     the kinds marked "retried" below are tried again
   --json             the report as JSON Lines on standard output, one object a display
                      in the order given (see "Many displays"); "kv58 ports --json" lists
                      the ports as {"port":...,"device":...}
@@ -79,39 +91,46 @@ Ports:
 
 Many displays:
   With several displays, one line on a terminal shows how many are done, failed or in
-  progress, and at the end a line per display says "done", "failed: ..." with how far it
-  got, "not reachable: ..." with the reason, or "not started" when Ctrl+C came first. A
-  display that fails never stops the others. A note that several displays share (a tcp://
-  port's line settings) is said once, after the lines.
+  progress, and at the end a line per display says "done", "partial: ..." when it holds
+  part of a text (and whether the text has its end), "failed: ..." with how far it got,
+  "not reachable: ..." with the reason, "interrupted: ..." or "not started" when Ctrl+C
+  came first. A display that fails never stops the others. A note that several displays
+  share (a tcp:// port's line settings) is said once, after the lines.
   With --json, each display is one object with these fields, kept stable for scripts:
     name       the name from the ports file, or the port
     port       the port as kv58 writes it (COM5, rfc2217://10.0.0.5:4001)
-    status     done, failed, not-reachable, not-started or interrupted
-    kind       what failed: refused, no-answer, wrong-mode, in-use, name-not-found, lost,
-               timeout, too-many-open-files, unsupported, no-such-port, missing,
-               access-denied, not-serial, line-settings, other (absent when done)
-    message    the words of the text report
-    pages_sent the pages of the last text the display holds, and pages, the text's pages
+    status     )" +
+         OutcomeWordsText() + R"(
+    kind       what failed (absent when done or stopped), one of:
+)" + KindsHelpText(6, 89) +
+         R"(    message    the words of the text report
+    pages_sent the pages of the last text the display holds, pages, the text's pages,
+               and text_ended, false when the display was left inside the text
                (only with send)
+    earlier    what the display showed between attempts, when one left it inside a
+               text that a later one ended (only then)
     attempts   how many times the display's commands were begun
     seconds    from the first attempt to the end
     notes      what the port could not do as asked, as a list of texts
+  Each line is valid UTF-8: )" +
+         std::string(kJsonInvalidBytesRule) + R"(
 
 Exit status:
   0  every command was sent (to every display)
-  1  device or port error: the port does not exist, another program holds it, it
+  1  device or port error (partial, failed or not reachable): the port does not exist, another program holds it, it
      refused the line settings, or it stopped taking bytes (for example, the device was
      unplugged); the commands before the failing one were sent, none after it
   2  usage error: a wrong command line, no port given, or a text that cannot be read, is
      longer than 1983 bytes or holds a 00 byte (the display would end the text there and
      take what follows as commands); nothing was sent
   130, 143
-     interrupted by Ctrl+C (SIGINT) or SIGTERM: the command being sent ends whole (a text
-     after the page being written, with its end, so the display keeps the pages so far),
-     nothing after it is sent and no further port is opened; kv58 ends within about a
-     second whatever a device server does. A second Ctrl+C stops every wait at once (the
-     text still gets its end if the line takes it) and prints the report; a third ends
-     kv58 as the signal would
+     interrupted by Ctrl+C (SIGINT) or SIGTERM, whatever kv58 was doing (a look-up, a
+     connection, a wait before a retry, monitor): the command being sent ends whole (a
+     text after the page being written and its pause, with its end, so the display keeps
+     the pages so far), nothing after it is sent and no further port is opened; kv58 ends
+     within about a second whatever a device server does. A second Ctrl+C stops every
+     wait at once (the text still gets its end if the line takes it) and prints the
+     report; a third ends kv58 as the signal would
 
 Environment:
   KV58_PORT          the port to use when --port is not given, e.g. COM5

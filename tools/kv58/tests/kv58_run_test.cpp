@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/stop_request.h"
 #include "common/testing/scratch_dir.h"
 #include "protocol/device_command.h"
 #include "protocol/tests/protocol_test_support.h"
@@ -26,16 +27,32 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
+// A driver through which the user asks kv58 to stop as soon as the first byte is written.
+class StoppingDriver : public kv58::testing::ScriptedWriteDriver {
+public:
+  int stopAtFirstWrite = 0; // the signal; 0: nobody asks
+
+  bool WriteFile(PortHandle handle, const void* buffer, std::uint32_t count,
+                 std::uint32_t& written) override {
+    if (stopAtFirstWrite != 0) {
+      RequestStop(StopLevel::Finish, stopAtFirstWrite);
+    }
+    return ScriptedWriteDriver::WriteFile(handle, buffer, count, written);
+  }
+};
+
 class Kv58RunTest : public ::testing::Test {
 protected:
-  kv58::testing::ScriptedWriteDriver driver;
+  void SetUp() override { ClearStopRequest(); }
+  void TearDown() override { ClearStopRequest(); }
+
+  StoppingDriver driver;
   kv58::testing::FakePortSource ports;
   std::ostringstream out;
   std::ostringstream err;
   std::istringstream in;
   std::optional<std::string> portVariable;
   bool errIsTerminal = false;
-  std::function<int()> stopSignal;         // none: nobody interrupts
   std::chrono::milliseconds pauseTakes{0}; // how long each recorded pause really waits
 
   int Run(std::vector<std::string_view> args) {
@@ -46,9 +63,7 @@ protected:
                     [this](const char* name) {
                       return std::string_view(name) == kPortVariable ? portVariable : std::nullopt;
                     },
-                    [] {},
-                    [] { return true; },
-                    stopSignal};
+                    [](bool) {}};
     Machine machine{driver, [this] { return std::make_unique<ForwardingSource>(ports); },
                     [this, record = driver.RecordingPause()](std::uint32_t milliseconds) {
                       record(milliseconds);
@@ -274,7 +289,7 @@ class Kv58InterruptTest : public Kv58RunTest, public ::testing::WithParamInterfa
 TEST_P(Kv58InterruptTest, EndsWhatIsBeingSentWholeAndSendsNothingAfter) {
   const auto& c = GetParam();
   in.str(std::string(c.inputBytes, 'x'));
-  stopSignal = [this, &c] { return driver.CountOf("WriteFile") > 0 ? c.signal : 0; };
+  driver.stopAtFirstWrite = c.signal;
   std::vector<std::string_view> args{"--port", "COM5"};
   args.insert(args.end(), c.args.begin(), c.args.end());
 
@@ -317,7 +332,7 @@ INSTANTIATE_TEST_SUITE_P(
 // Asked to stop before anything started: no port is opened, nothing is sent, and a fleet
 // starts none of its displays.
 TEST_F(Kv58RunTest, AStopBeforeTheFirstCommandSendsNothing) {
-  stopSignal = [] { return SIGINT; };
+  RequestStop(StopLevel::Finish, SIGINT);
   EXPECT_EQ(Run({"--port", "COM5", "store"}), 130);
   EXPECT_TRUE(driver.calls.empty());
   EXPECT_THAT(err.str(), HasSubstr("kv58: COM5: interrupted before the port was opened: nothing was sent"));

@@ -21,6 +21,7 @@
 #include "tools/kv58/command_line.h"
 #include "tools/kv58/run.h"
 #include "tools/kv58/tests/program_run.h"
+#include "tools/kv58/tests/stop_when_driver.h"
 #include "tools/kv58_sim/testing/sim_process.h"
 
 namespace kv58::cli {
@@ -60,14 +61,15 @@ protected:
   }
 
   // kv58 in this process, on the simulator's link; never on a device node of the machine.
-  Finished Run(
-      std::vector<std::string_view> args, std::function<bool()> interrupted = [] { return true; }) {
+  // `stopWhen`, asked at each look at the line, plays the user's Ctrl+C.
+  Finished Run(std::vector<std::string_view> args, std::function<bool()> stopWhen = nullptr) {
     out.str("");
     err.str("");
+    ClearStopRequest();
     std::istringstream in;
-    Console console{
-        out, err, in, false, [](const char*) { return std::nullopt; }, [] {}, std::move(interrupted)};
-    PosixSerialDriver driver(Locations());
+    Console console{out, err, in, false, [](const char*) { return std::nullopt; }, [](bool) {}};
+    PosixSerialDriver system(Locations());
+    test_support::StopWhenDriver driver(system, std::move(stopWhen));
     const PortLocations locations = Locations();
     Machine machine{driver,
                     [locations] {
@@ -76,6 +78,7 @@ protected:
                     },
                     SleepingPause(), std::chrono::milliseconds(20)};
     const int status = RunKv58(args, console, machine);
+    ClearStopRequest();
     return Finished{status, out.str(), err.str()};
   }
 
@@ -178,10 +181,10 @@ TEST_F(Kv58SimTest, UnpluggedInTheMiddleOfATextEndsWithStatusOneNamingThePage) {
   unplug.join();
 
   EXPECT_EQ(run.status, kExitDeviceError);
-  EXPECT_THAT(run.err,
-              ::testing::MatchesRegex("kv58: COM7: text from .*: page [2-8] of 8 was not sent: the port "
-                                      "is gone \\(the device was unplugged, or the other end of the line "
-                                      "closed\\)\n"));
+  EXPECT_THAT(run.err, ::testing::MatchesRegex(
+                           "kv58: COM7: text from .*: page [2-8] of 8 was not sent: the port "
+                           "is gone \\(the device was unplugged, or the other end of the line "
+                           "closed\\); the display holds the first [1-7] of 8 pages and no end\n"));
   EXPECT_EQ(run.out, "") << "neither the text nor the store is reported sent";
 }
 
@@ -205,7 +208,7 @@ TEST_F(Kv58SimTest, MonitorPrintsWhatTheDeviceSendsUntilInterrupted) {
     return out.str().find('\n') != std::string::npos || std::chrono::steady_clock::now() > giveUp;
   });
 
-  EXPECT_EQ(run.status, kExitDone) << run.err;
+  EXPECT_EQ(run.status, 128 + SIGINT) << run.err; // as Ctrl+C ends it
   EXPECT_EQ(run.out, "4F 4B 0D 0A 01\n");
 }
 

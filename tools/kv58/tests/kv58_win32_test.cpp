@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <csignal>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -16,6 +17,7 @@
 #include "tools/kv58/command_line.h"
 #include "tools/kv58/hex_text.h"
 #include "tools/kv58/run.h"
+#include "tools/kv58/tests/stop_when_driver.h"
 
 namespace kv58::cli {
 namespace {
@@ -27,12 +29,15 @@ constexpr auto kPatience = std::chrono::seconds(10);
 
 class Kv58Win32Test : public ::testing::Test {
 protected:
-  int Run(
-      std::vector<std::string_view> args, std::function<bool()> interrupted = [] { return true; }) {
-    Console console{
-        out, err, in, false, [](const char*) { return std::nullopt; }, [] {}, std::move(interrupted)};
-    Machine machine{SystemSerialDriver(), SystemPortSource, SleepingPause(), std::chrono::milliseconds(20)};
-    return RunKv58(args, console, machine);
+  // `stopWhen`, asked at each look at the line, plays the user's Ctrl+C.
+  int Run(std::vector<std::string_view> args, std::function<bool()> stopWhen = nullptr) {
+    ClearStopRequest();
+    Console console{out, err, in, false, [](const char*) { return std::nullopt; }, [](bool) {}};
+    test_support::StopWhenDriver driver(SystemSerialDriver(), std::move(stopWhen));
+    Machine machine{driver, SystemPortSource, SleepingPause(), std::chrono::milliseconds(20)};
+    const int status = RunKv58(args, console, machine);
+    ClearStopRequest();
+    return status;
   }
 
   std::ostringstream out; // also read while monitor runs, on its own thread
@@ -83,7 +88,7 @@ TEST_F(Kv58Win32Test, TheSimulatorAnswersWhatKv58Sent) {
     return heard.size() >= sentLine.size() + reply.size() + 1 || std::chrono::steady_clock::now() > giveUp;
   };
 
-  ASSERT_EQ(Run({"--port", *name, "--baud", "115200", "store", "monitor", "--hex"}, allHeard), kExitDone)
+  ASSERT_EQ(Run({"--port", *name, "--baud", "115200", "store", "monitor", "--hex"}, allHeard), 128 + SIGINT)
       << err.str();
   std::string heard = out.str();
   ASSERT_TRUE(heard.starts_with(sentLine)) << heard;
