@@ -15,6 +15,12 @@ std::optional<nlohmann::ordered_json> ParseJson(std::string_view text, std::stri
       *error = "not JSON at byte " + std::to_string(failure.byte) + ": " + reason;
     }
     return std::nullopt;
+  } catch (const nlohmann::ordered_json::exception&) {
+    // A number past what a double holds (1e999) is the one other way strict JSON is refused.
+    if (error != nullptr) {
+      *error = "not JSON that can be read: a number is too large";
+    }
+    return std::nullopt;
   }
 }
 
