@@ -1,7 +1,8 @@
 #pragma once
 // One JSON object on one line (JSON Lines), for what the tools print for scripts to read:
 // kv58's reports and the simulator's events. Keys come in the order they are added, and a
-// line is valid JSON whatever bytes a text holds.
+// line is valid JSON, and valid UTF-8, whatever bytes a text holds: every string is written
+// by nlohmann/json's serializer (strict), after JsonText has made its bytes valid UTF-8.
 
 #include <concepts>
 #include <string>
@@ -16,7 +17,20 @@ enum class HighBytes {
   AsCodePoints, // byte n as the code point U+00nn (\u00nn): line data, whose bytes must come back
 };
 
-// The inside of a JSON string holding `bytes`: \" \\ \n \r \t, other control bytes as \u00nn.
+// What HighBytes::AsText does with bytes that are not UTF-8, in words for a program's help.
+inline constexpr std::string_view kJsonTextRule =
+    "In JSON, a name, path or message is written as it is when it is valid UTF-8; each byte that "
+    "is not part of valid UTF-8 is written as \\u00nn, the character with the same number "
+    "(byte E9 as \\u00e9), so every line is valid UTF-8 and no byte is lost.";
+
+// `bytes` as valid UTF-8 for a JSON string. AsText: well-formed UTF-8 sequences as they are
+// (no overlong forms, no surrogates, nothing past U+10FFFF), each other byte n as U+00nn.
+// AsCodePoints: every byte n as U+00nn.
+[[nodiscard]] std::string JsonText(std::string_view bytes, HighBytes high);
+
+// The inside of a JSON string holding `bytes`: \" \\ and control bytes escaped; AsText keeps
+// valid UTF-8 as it is and writes each other byte as \u00nn; AsCodePoints is plain ASCII, every
+// byte past 7E as \u00nn.
 [[nodiscard]] std::string JsonEscape(std::string_view bytes, HighBytes high);
 
 class JsonLine {
@@ -28,7 +42,7 @@ public:
     return *this;
   }
   JsonLine& Add(std::string_view key, bool value);
-  JsonLine& Add(std::string_view key, double number); // three decimals
+  JsonLine& Add(std::string_view key, double number); // three decimals; null when not finite
   JsonLine& Add(std::string_view key, std::string_view text, HighBytes high = HighBytes::AsText);
   JsonLine& Add(std::string_view key, const char* text) { return Add(key, std::string_view(text)); }
   JsonLine& Add(std::string_view key, const std::vector<std::string>& texts);

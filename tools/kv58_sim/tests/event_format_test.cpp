@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "tools/common/json_line.h"
+#include "tools/common/json_read.h"
 
 namespace kv58::sim {
 namespace {
@@ -57,35 +58,6 @@ TEST(EscapeJsonTest, TextsKeepTheirUtf8AndNothingElse) {
   EXPECT_EQ(JsonEscape("cut \xc3( stray \xff \x1b", HighBytes::AsText), R"(cut \u00c3( stray \u00ff \u001b)");
 }
 
-std::string BytesFromJsonString(std::string_view json) {
-  std::string bytes;
-  for (std::size_t i = 0; i < json.size(); ++i) {
-    if (json[i] != '\\') {
-      bytes.push_back(json[i]);
-      continue;
-    }
-    const char kind = json[++i];
-    switch (kind) {
-    case 'n':
-      bytes.push_back('\n');
-      break;
-    case 'r':
-      bytes.push_back('\r');
-      break;
-    case 't':
-      bytes.push_back('\t');
-      break;
-    case 'u':
-      bytes.push_back(static_cast<char>(std::stoi(std::string(json.substr(i + 1, 4)), nullptr, 16)));
-      i += 4;
-      break;
-    default:
-      bytes.push_back(kind);
-    }
-  }
-  return bytes;
-}
-
 TEST(EscapeJsonTest, EveryByteComesBackFromTheJsonText) {
   std::string everyByte;
   for (int value = 0; value < 256; ++value) {
@@ -95,7 +67,9 @@ TEST(EscapeJsonTest, EveryByteComesBackFromTheJsonText) {
   for (const char c : json) {
     EXPECT_TRUE(c >= 0x20 && c < 0x7F) << "JSON text is plain ASCII, found byte " << int{c};
   }
-  EXPECT_EQ(BytesFromJsonString(json), everyByte);
+  const auto parsed = ParseJson('"' + json + '"');
+  ASSERT_TRUE(parsed.has_value()) << json;
+  EXPECT_EQ(BytesFromCodePoints(parsed->get<std::string>()), everyByte);
 }
 
 TEST(HexBytesTest, WritesTwoLowercaseDigitsPerByteWithTheSeparator) {
