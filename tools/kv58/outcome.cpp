@@ -57,7 +57,8 @@ std::string OutcomeWordsText() {
 
 std::string HeldText(const TextAccount& account) {
   const std::size_t pages = account.open ? account.pagesWritten : account.pagesShown;
-  return "the first " + std::to_string(pages) + " of " + PagesText(account.pageCount) +
+  const std::string perhaps = account.partOfNext ? " (perhaps part of the next)" : "";
+  return "the first " + std::to_string(pages) + " of " + PagesText(account.pageCount) + perhaps +
          (account.open ? " and no end" : "");
 }
 

@@ -39,6 +39,7 @@ struct TextAccount {
   // so it takes whatever comes next as more text. `pagesWritten` of its pages were written.
   bool open = false;
   std::size_t pagesWritten = 0;
+  bool partOfNext = false; // the page after them was taken in part, or not known to have arrived
 };
 
 // "the first 3 of 8 pages and no end", "the first 2 of 3 pages".

@@ -88,8 +88,13 @@ StepResult StepRunner::SendText(const Step& step, const std::string& text) {
   const UploadResult result =
       UploadText(c_.port, text, c_.pause, log, observe, [] { return StopRequested(); });
   bar.Clear();
-  const TextAccount account{result.leadingPagesSent, result.pageCount, !result.terminatorSent,
-                            result.leadingPagesSent};
+  TextAccount account{result.leadingPagesSent, result.pageCount, !result.terminatorSent,
+                      result.leadingPagesSent};
+  if (lost && (lost->bytesTaken > 0 || lost->sent)) {
+    // Taken by the port, but not known to have reached the display.
+    account.pagesWritten = lost->page;
+    account.partOfNext = true;
+  }
   if (result.Complete()) {
     ReportSent("text of " + std::to_string(text.size()) + " bytes in " + PagesText(result.pageCount));
     return {StepEnd::Done, {}, account, {}};

@@ -1,12 +1,32 @@
 #include "tools/kv58/usage_text.h"
 
+#include "tools/common/json_line.h"
 #include "tools/kv58/failure_kind.h"
 #include "tools/kv58/outcome.h"
 
 namespace kv58::cli {
 namespace {
 
-constexpr std::string_view kJsonInvalidBytesRule = "PLACEHOLDER";
+// `text` in lines of at most `width` columns, each indented by `indent`.
+std::string WrappedText(std::string_view text, std::size_t indent, std::size_t width) {
+  std::string wrapped;
+  std::string line;
+  const auto endLine = [&] {
+    wrapped += std::string(indent, ' ') + line + '\n';
+    line.clear();
+  };
+  while (!text.empty()) {
+    const std::size_t space = text.find(' ');
+    const std::string_view word = text.substr(0, space);
+    if (!line.empty() && indent + line.size() + 1 + word.size() > width) {
+      endLine();
+    }
+    line += (line.empty() ? "" : " ") + std::string(word);
+    text.remove_prefix(space == std::string_view::npos ? text.size() : space + 1);
+  }
+  endLine();
+  return wrapped;
+}
 
 } // namespace
 
@@ -112,14 +132,14 @@ Many displays:
     attempts   how many times the display's commands were begun
     seconds    from the first attempt to the end
     notes      what the port could not do as asked, as a list of texts
-  Each line is valid UTF-8: )" +
-         std::string(kJsonInvalidBytesRule) + R"(
-
+)" + WrappedText(kJsonTextRule, 2, 89) +
+         R"(
 Exit status:
   0  every command was sent (to every display)
-  1  device or port error (partial, failed or not reachable): the port does not exist, another program holds it, it
-     refused the line settings, or it stopped taking bytes (for example, the device was
-     unplugged); the commands before the failing one were sent, none after it
+  1  device or port error (partial, failed, not reachable): the port does not exist,
+     another program holds it, it refused the line settings, or it stopped taking bytes
+     (for example, the device was unplugged); the commands before the failing one were
+     sent, none after it
   2  usage error: a wrong command line, no port given, or a text that cannot be read, is
      longer than 1983 bytes or holds a 00 byte (the display would end the text there and
      take what follows as commands); nothing was sent

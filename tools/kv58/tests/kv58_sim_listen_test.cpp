@@ -6,11 +6,13 @@
 #include <sys/socket.h>
 
 #include <arpa/inet.h>
+#include <fstream>
 #include <future>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <map>
 #include <netinet/in.h>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <unistd.h>
@@ -18,7 +20,9 @@
 
 #include "common/testing/loopback.h"
 #include "common/testing/scratch_dir.h"
+#include "protocol/text_upload.h"
 #include "tools/kv58/command_line.h"
+#include "tools/kv58/tests/cutting_proxy.h"
 #include "tools/kv58/tests/program_run.h"
 #include "tools/kv58_sim/event_format.h"
 #include "tools/kv58_sim/testing/awkward_text.h"
@@ -115,6 +119,68 @@ TEST(Kv58SimListenTest, ASecondClientIsTurnedAwayWhileTheFirstIsServed) {
     EXPECT_THAT(sim.ReadLine().value_or(""), HasSubstr("\"event\":\"store\""));
     ::close(holder);
     EXPECT_THAT(sim.ReadLine().value_or(""), HasSubstr("\"event\":\"hangup\""));
+  }
+}
+
+// The texts the display showed, by their sizes, from the simulator's events up to its hangup
+// after `attempts` connections.
+std::vector<std::size_t> TextsShown(SimProcess& sim, int attempts) {
+  std::vector<std::size_t> sizes;
+  for (int hangups = 0; hangups < attempts;) {
+    const std::string event = sim.NextEvent();
+    if (event == "(no line)") {
+      break;
+    }
+    hangups += event.starts_with("hangup") ? 1 : 0;
+    if (event.starts_with("text ")) {
+      sizes.push_back(std::stoul(event.substr(5)));
+    }
+  }
+  return sizes;
+}
+
+// A link lost in the middle of a text leaves the display behind the device server inside
+// it. The next attempt ends that text before it sends anything, so the display shows part of
+// the text, then the whole text, never one text running into the next; when no attempt
+// gets through again, the report says what the display holds.
+TEST(Kv58SimListenTest, ARetryEndsTheTextALostLinkLeftOpenBeforeSendingItWhole) {
+  constexpr std::size_t kCutAfter = 700; // a few Telnet bytes, FF 07, then into the third page
+  for (const auto later :
+       {test_support::CuttingProxy::Later::PassWhole, test_support::CuttingProxy::Later::Refused}) {
+    const bool passes = later == test_support::CuttingProxy::Later::PassWhole;
+    SCOPED_TRACE(passes ? "the next attempt gets through" : "the next attempts are refused");
+    ScratchDir config;
+    SimProcess sim;
+    ASSERT_TRUE(sim.Start({"--listen", "rfc2217://127.0.0.1:0"}, config.Path()));
+    const std::string url = sim.ReadListeningUrl();
+    const test_support::CuttingProxy proxy(std::stoi(url.substr(url.rfind(':') + 1)), kCutAfter, later);
+    ASSERT_NE(proxy.Port(), 0);
+    const auto file = config.Write("text.txt", std::string(kMaxTextBytes, 'x'));
+
+    const auto run = RunProgram({"--port", "rfc2217://127.0.0.1:" + std::to_string(proxy.Port()), "--retries",
+                                 "1", "--json", "send", file.string()},
+                                config.Path(), test_support::OutputTo(config.Path() / "report.jsonl"));
+    ASSERT_TRUE(run.has_value());
+    std::ifstream reportFile(config.Path() / "report.jsonl");
+    const nlohmann::json report = nlohmann::json::parse(reportFile);
+    EXPECT_EQ(report["attempts"], 2);
+    if (passes) {
+      EXPECT_EQ(run->status, kExitDone) << run->err;
+      EXPECT_EQ(report["status"], "done");
+      EXPECT_THAT(report["earlier"].get<std::string>(),
+                  HasSubstr("it showed the first 2 of 8 pages (perhaps part of the next)"));
+      const std::vector<std::size_t> texts = TextsShown(sim, 2);
+      ASSERT_EQ(texts.size(), 2U) << "part of the text, ended; then the whole text";
+      EXPECT_LT(texts[0], 3 * kPageBytes);
+      EXPECT_EQ(texts[1], kMaxTextBytes);
+    } else {
+      EXPECT_EQ(run->status, kExitDeviceError);
+      EXPECT_EQ(report["status"], "partial");
+      EXPECT_EQ(report["kind"], "refused");
+      EXPECT_EQ(report["text_ended"], false);
+      EXPECT_THAT(report["message"].get<std::string>(), StartsWith("the display holds the first "));
+      EXPECT_THAT(report["message"].get<std::string>(), HasSubstr(" of 8 pages and no end"));
+    }
   }
 }
 

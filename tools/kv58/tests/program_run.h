@@ -37,6 +37,16 @@ struct Launch {
   std::function<void(pid_t)> whileRunning = [](pid_t) {};
 };
 
+// Standard output into `file`, for a report read back after the run.
+inline Launch OutputTo(const fs::path& file) {
+  Launch launch;
+  launch.files = [file](posix_spawn_file_actions_t& actions) {
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+  };
+  return launch;
+}
+
 // Runs the real kv58 program with its standard error in a pipe; none if it does not end.
 inline std::optional<Finished> RunProgram(const std::vector<std::string>& args, const fs::path& configHome,
                                           const Launch& launch = {}) {
