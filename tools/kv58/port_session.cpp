@@ -24,6 +24,12 @@ std::string OpenFailureReason(const OpenFailure& failure) {
     return "it is not a serial port";
   case Kind::NameNotFound:
     return detailOr("the device server's name is not known");
+  case Kind::LookUpTimedOut:
+    return detailOr("the look-up of the device server's name did not end in time");
+  case Kind::NoThread:
+    return detailOr("the system would not start a thread for the name look-up");
+  case Kind::Interrupted:
+    return detailOr("interrupted");
   case Kind::Refused:
     return detailOr("the device server refused the connection");
   case Kind::NoAnswer:
@@ -59,6 +65,12 @@ std::string OpenFailureKind(const OpenFailure& failure) {
     return "not-serial";
   case Kind::NameNotFound:
     return "name-not-found";
+  case Kind::LookUpTimedOut:
+    return "look-up-timed-out";
+  case Kind::NoThread:
+    return "no-thread";
+  case Kind::Interrupted:
+    return "interrupted";
   case Kind::Refused:
     return "refused";
   case Kind::NoAnswer:
