@@ -37,10 +37,15 @@ bool CutShortByStop(SteadyClock::time_point deadline) {
   return StopRequested() && SteadyClock::now() < deadline;
 }
 
-// "3 s", "1.7 s": how long a wait that began at `start` went on, to `deadline` at most.
+// "3 s", "1.7 s", "50 ms": how long a wait that began at `start` went on, to `deadline` at most.
 std::string WaitedText(SteadyClock::time_point start, SteadyClock::time_point deadline) {
   const auto end = std::min(SteadyClock::now(), deadline);
-  const auto tenths = (std::chrono::duration_cast<std::chrono::milliseconds>(end - start).count() + 50) / 100;
+  const auto millis =
+      (std::chrono::duration_cast<std::chrono::microseconds>(end - start).count() + 500) / 1000;
+  if (millis < 1000) {
+    return std::to_string(millis) + " ms";
+  }
+  const auto tenths = (millis + 50) / 100;
   return std::to_string(tenths / 10) + (tenths % 10 == 0 ? "" : "." + std::to_string(tenths % 10)) + " s";
 }
 
@@ -83,6 +88,10 @@ std::unique_ptr<NetworkLine> NetworkLine::Open(const NetworkPort& port, const St
 }
 
 std::string NetworkLine::Where() const { return HostAndPort(port_); }
+
+OpenFailure NetworkLine::Gone() const {
+  return gone_.kind != OpenFailure::Kind::None ? gone_ : InUseOrClosed();
+}
 
 OpenFailure NetworkLine::Interrupted(const std::string& during) const {
   return {OpenFailure::Kind::Interrupted, "interrupted " + during + " " + Where()};
@@ -229,13 +238,14 @@ bool NetworkLine::ApplyLineSettings(std::uint32_t baudRate, std::string& note) {
   }
   if (!baudAnswer_) {
     if (!alive_) {
-      stepFailure_ = InUseOrClosed();
+      stepFailure_ = Gone();
     } else if (StopRequested()) {
       stepFailure_ = Interrupted("while setting the line of");
     } else {
       stepFailure_ = {OpenFailure::Kind::NoAnswer,
                       "no answer to SET-BAUDRATE from " + Where() + " within " + SecondsText(kStepTimeout)};
       alive_ = false; // as after a drain without an answer: nothing more is waited for from it
+      gone_ = stepFailure_;
     }
     note = stepFailure_.detail;
     return false;
@@ -263,7 +273,7 @@ std::uint32_t NetworkLine::Write(std::string_view bytes, SteadyClock::time_point
   }
   if (!sent) {
     stepFailure_ =
-        !alive_ ? InUseOrClosed()
+        !alive_ ? Gone()
         : CutShortByStop(deadline)
             ? Interrupted("while sending to")
             : OpenFailure{OpenFailure::Kind::NoAnswer,
@@ -276,7 +286,7 @@ std::uint32_t NetworkLine::Write(std::string_view bytes, SteadyClock::time_point
 bool NetworkLine::Drain(SteadyClock::time_point deadline) {
   stepFailure_ = {};
   if (!alive_) {
-    stepFailure_ = InUseOrClosed();
+    stepFailure_ = Gone();
     return false;
   }
   const auto start = SteadyClock::now();
@@ -289,7 +299,7 @@ bool NetworkLine::Drain(SteadyClock::time_point deadline) {
     return true;
   }
   if (!alive_) {
-    stepFailure_ = InUseOrClosed();
+    stepFailure_ = Gone();
   } else if (CutShortByStop(deadline)) {
     stepFailure_ = Interrupted("while waiting for an acknowledgement from");
   } else {
@@ -302,6 +312,9 @@ bool NetworkLine::Drain(SteadyClock::time_point deadline) {
     // waited for a second full step.
     alive_ = flowSuspended_;
     unanswered_ = true;
+    if (!alive_) {
+      gone_ = stepFailure_;
+    }
   }
   return false;
 }

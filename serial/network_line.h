@@ -90,6 +90,9 @@ private:
   [[nodiscard]] std::string Where() const;
   [[nodiscard]] bool ServerSaidInUse() const;
   [[nodiscard]] OpenFailure InUseOrClosed() const;
+  // Why the line is gone: the step left unanswered when this side gave up on the server,
+  // otherwise what the server did.
+  [[nodiscard]] OpenFailure Gone() const;
   // "interrupted `during` HOST:PORT".
   [[nodiscard]] OpenFailure Interrupted(const std::string& during) const;
 
@@ -109,7 +112,8 @@ private:
   bool overflowed_ = false;
   bool unanswered_ = false; // the last drain's bound ran out with the line still standing
   OpenFailure stepFailure_;
-  bool serverSpoke_ = false;                             // a Telnet command of the server's has come
+  OpenFailure gone_;         // the unanswered step after which the line counts as gone
+  bool serverSpoke_ = false; // a Telnet command of the server's has come
   std::set<std::pair<std::uint8_t, std::uint8_t>> said_; // (verb, option) we have sent
   std::optional<std::uint32_t> baudAnswer_;
 };
