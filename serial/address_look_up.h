@@ -1,14 +1,15 @@
 #pragma once
 // The addresses of a device server's host, looked up within a deadline on every system.
 // getaddrinfo has no time-out of its own, and a resolver that does not answer would hold the
-// caller for as long as it likes: a name is looked up on a thread of its own (CallWithin); an
-// address needs no resolver, and no thread. Include after the system's socket headers.
+// caller for as long as it likes: a name is looked up on the process's bounded pool of look-up
+// threads (NameLookUpPool); an address needs no resolver, and no thread. Include after the
+// system's socket headers.
 
 #include <cerrno>
-#include <optional>
 #include <string>
 
 #include "serial/bounded_call.h"
+#include "serial/byte_stream.h"
 
 namespace kv58 {
 
@@ -18,19 +19,19 @@ struct AddressLookUp {
   addrinfo* found = nullptr;
 };
 
-// The look-up's result, `found` for the caller to free; none when the deadline or a stop
-// request came first.
-[[nodiscard]] inline std::optional<AddressLookUp>
+// The look-up's result, `found` for the caller to free, with Done; otherwise how it ended: the
+// deadline, a stop request, or no thread for it.
+[[nodiscard]] inline BoundedCallPool::Outcome<AddressLookUp>
 LookUpAddresses(const std::string& host, const std::string& service, const addrinfo& hints,
-                std::chrono::steady_clock::time_point deadline) {
+                std::chrono::steady_clock::time_point deadline, BoundedCallPool& pool = NameLookUpPool()) {
   addrinfo numeric = hints;
   numeric.ai_flags |= AI_NUMERICHOST;
   AddressLookUp asAddress;
   asAddress.error = ::getaddrinfo(host.c_str(), service.c_str(), &numeric, &asAddress.found);
   if (asAddress.error == 0) {
-    return asAddress;
+    return {BoundedCallPool::End::Done, asAddress};
   }
-  return CallWithin<AddressLookUp>(
+  return pool.Call<AddressLookUp>(
       [host, service, hints] {
         AddressLookUp result;
         result.error = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &result.found);
@@ -43,6 +44,23 @@ LookUpAddresses(const std::string& host, const std::string& service, const addri
         }
       },
       deadline);
+}
+
+// Why a look-up that did not end with the resolver's answer failed, in the words of a message.
+[[nodiscard]] inline OpenFailure LookUpFailure(const NetworkPort& port, BoundedCallPool::End end,
+                                               std::chrono::milliseconds bound) {
+  using Kind = OpenFailure::Kind;
+  switch (end) {
+  case BoundedCallPool::End::Stopped:
+    return {Kind::Interrupted, "interrupted while looking up " + port.host};
+  case BoundedCallPool::End::NoThread:
+    return {Kind::NoThread, "the system would not start a thread to look up " + port.host};
+  case BoundedCallPool::End::TimedOut:
+  case BoundedCallPool::End::Done:
+    break;
+  }
+  return {Kind::LookUpTimedOut,
+          "the name look-up of " + port.host + " did not end within " + SecondsText(bound)};
 }
 
 } // namespace kv58

@@ -59,6 +59,12 @@ public:
   [[nodiscard]] std::string LineSettingsNote() const {
     return IsOpen() ? driver_.LineSettingsNote(Handle) : "";
   }
+  // Why the last WriteSettings, Write or Drain failed, where the driver can tell (a device
+  // server's line): NoAnswer, Interrupted (a request to stop cut it short), Lost; Kind::None
+  // when closed, after a success, and for a local port.
+  [[nodiscard]] OpenFailure LastStepFailure() const {
+    return IsOpen() ? driver_.LastStepFailure(Handle) : OpenFailure{};
+  }
 
   [[nodiscard]] PortHandle GetHandle() const { return Handle; }
   [[nodiscard]] std::int32_t GetPortNumber() const { return PortNumber; }

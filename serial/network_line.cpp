@@ -1,5 +1,6 @@
 #include "serial/network_line.h"
 
+#include <algorithm>
 #include <array>
 #include <thread>
 #include <utility>
@@ -20,9 +21,37 @@ constexpr auto kRawGreetingWait = 300ms;
 constexpr auto kAfterNegotiationWait = 50ms;
 // How long the connection stays open after the last bytes, for the server to pass them on.
 constexpr auto kLingerBeforeClose = 100ms;
+// The most a drain waits once the server has left one unanswered: the same answer is not
+// waited for a second full step (when closing, say).
+constexpr auto kAfterUnansweredWait = 500ms;
 
 // Whether `deadline`, as a request of the user's to stop brings it forward, is still to come.
 bool Before(SteadyClock::time_point deadline) { return SteadyClock::now() < StopBoundDeadline(deadline); }
+
+// The steps of an open give up at the first request to stop (StopRequested): no byte of the
+// display's has been sent yet, so there is nothing to end whole.
+
+// Whether a wait for `deadline` ended before it because the user asked to stop.
+bool CutShortByStop(SteadyClock::time_point deadline) {
+  return StopRequested() && SteadyClock::now() < deadline;
+}
+
+// "3 s", "1.7 s", "50 ms": how long a wait that began at `start` went on, to `deadline` at most.
+std::string WaitedText(SteadyClock::time_point start, SteadyClock::time_point deadline) {
+  const auto end = std::min(SteadyClock::now(), deadline);
+  const auto millis =
+      (std::chrono::duration_cast<std::chrono::microseconds>(end - start).count() + 500) / 1000;
+  if (millis < 1000) {
+    return std::to_string(millis) + " ms";
+  }
+  const auto tenths = (millis + 50) / 100;
+  return std::to_string(tenths / 10) + (tenths % 10 == 0 ? "" : "." + std::to_string(tenths % 10)) + " s";
+}
+
+// A slice of an open's wait, so that a request to stop is seen within kStopPollInterval.
+SteadyClock::time_point OpenSlice(SteadyClock::time_point deadline) {
+  return std::min(deadline, SteadyClock::now() + kStopPollInterval);
+}
 
 // What we ask of an RFC 2217 server: COM-PORT-OPTION, BINARY both ways, and no go-aheads.
 constexpr std::array<std::pair<std::uint8_t, std::uint8_t>, 4> kOurOffer{{
@@ -46,7 +75,9 @@ std::unique_ptr<NetworkLine> NetworkLine::Open(const NetworkPort& port, const St
                                                OpenFailure& failure) {
   auto stream = connect(port, kStepTimeout, failure);
   if (!stream) {
-    failure.detail = "cannot connect to " + HostAndPort(port) + ": " + failure.detail;
+    if (failure.kind != OpenFailure::Kind::Interrupted) { // that one names the step and the host
+      failure.detail = "cannot connect to " + HostAndPort(port) + ": " + failure.detail;
+    }
     return nullptr;
   }
   std::unique_ptr<NetworkLine> line(new NetworkLine(port, std::move(stream)));
@@ -57,8 +88,19 @@ std::unique_ptr<NetworkLine> NetworkLine::Open(const NetworkPort& port, const St
 
 std::string NetworkLine::Where() const { return HostAndPort(port_); }
 
+OpenFailure NetworkLine::Gone() const {
+  return gone_.kind != OpenFailure::Kind::None ? gone_ : InUseOrClosed();
+}
+
+OpenFailure NetworkLine::Interrupted(const std::string& during) const {
+  return {OpenFailure::Kind::Interrupted, "interrupted " + during + " " + Where()};
+}
+
 bool NetworkLine::CheckRawServer(OpenFailure& failure) {
-  (void)Pump(SteadyClock::now() + kRawGreetingWait);
+  const auto deadline = SteadyClock::now() + kRawGreetingWait;
+  while (alive_ && !StopRequested() && SteadyClock::now() < deadline) {
+    (void)Pump(OpenSlice(deadline));
+  }
   if (LooksLikeTelnet(received_)) {
     failure = {OpenFailure::Kind::WrongMode,
                Where() + " speaks Telnet: it is an RFC 2217 port, so use rfc2217://" + Where()};
@@ -68,13 +110,17 @@ bool NetworkLine::CheckRawServer(OpenFailure& failure) {
     failure = InUseOrClosed();
     return false;
   }
+  if (CutShortByStop(deadline)) {
+    failure = Interrupted("while watching for the greeting of");
+    return false;
+  }
   return true;
 }
 
 bool NetworkLine::WaitForStep(const std::function<bool()>& done) {
   const auto deadline = SteadyClock::now() + kStepTimeout;
-  while (!done() && alive_ && !sawRawData_ && Before(deadline)) {
-    (void)Pump(deadline);
+  while (!done() && alive_ && !sawRawData_ && !StopRequested() && SteadyClock::now() < deadline) {
+    (void)Pump(OpenSlice(deadline));
   }
   return done();
 }
@@ -84,6 +130,7 @@ bool NetworkLine::Negotiate(OpenFailure& failure) {
   // RFC 2217 servers speak first. Offering our options before they have spoken would put
   // Telnet bytes on the display's line if this is a raw port after all.
   const bool serverSpoke = WaitForStep([this] { return serverSpoke_; });
+  const OpenFailure interrupted = Interrupted("during the Telnet negotiation with");
   if (sawRawData_) {
     failure = ServerSaidInUse()
                   ? InUseOrClosed()
@@ -94,11 +141,15 @@ bool NetworkLine::Negotiate(OpenFailure& failure) {
     return false;
   }
   if (!serverSpoke) {
-    failure = alive_
-                  ? OpenFailure{Kind::WrongMode, "no Telnet negotiation from " + Where() + " within " +
-                                                     SecondsText(kStepTimeout) +
-                                                     ": a raw TCP port? then use tcp://" + Where()}
-                  : OpenFailure{Kind::Lost, Where() + " closed the connection during the Telnet negotiation"};
+    // Silence is no proof of a raw port: a slow or busy server is silent too, and may answer
+    // when asked again.
+    failure =
+        !alive_ ? OpenFailure{Kind::Lost, Where() + " closed the connection during the Telnet negotiation"}
+        : StopRequested()
+            ? interrupted
+            : OpenFailure{Kind::NoAnswer,
+                          "no Telnet negotiation from " + Where() + " within " + SecondsText(kStepTimeout) +
+                              " (a raw TCP port stays silent: then use tcp://" + Where() + ")"};
     return false;
   }
   std::string offer;
@@ -119,12 +170,13 @@ bool NetworkLine::Negotiate(OpenFailure& failure) {
     return false;
   }
   if (!comPortAnswered) {
-    failure = alive_
-                  ? OpenFailure{Kind::NoAnswer, "no answer to WILL COM-PORT-OPTION from " + Where() +
-                                                    " within " + SecondsText(kStepTimeout) +
-                                                    " (a raw TCP port stays silent: then use tcp://" +
-                                                    Where() + ")"}
-                  : OpenFailure{Kind::Lost, Where() + " closed the connection during the Telnet negotiation"};
+    failure =
+        !alive_ ? OpenFailure{Kind::Lost, Where() + " closed the connection during the Telnet negotiation"}
+        : StopRequested() ? interrupted
+                          : OpenFailure{Kind::NoAnswer, "no answer to WILL COM-PORT-OPTION from " + Where() +
+                                                            " within " + SecondsText(kStepTimeout) +
+                                                            " (a raw TCP port stays silent: then use tcp://" +
+                                                            Where() + ")"};
     return false;
   }
   if (comPortRefused_) {
@@ -132,8 +184,13 @@ bool NetworkLine::Negotiate(OpenFailure& failure) {
                Where() + " refuses COM-PORT-OPTION (RFC 2217): it cannot take the line settings"};
     return false;
   }
-  if (!WaitForStep([this] { return (binaryToServer_ && binaryFromServer_) || binaryRefused_; }) ||
-      binaryRefused_) {
+  const bool binaryAnswered =
+      WaitForStep([this] { return (binaryToServer_ && binaryFromServer_) || binaryRefused_; });
+  if (!binaryAnswered && StopRequested()) {
+    failure = interrupted;
+    return false;
+  }
+  if (!binaryAnswered || binaryRefused_) {
     failure = {Kind::Unsupported, Where() + " does not agree to BINARY both ways, which the display's bytes "
                                             "need (0x0D would lose the 0x00 after it)"};
     return false;
@@ -165,18 +222,31 @@ bool NetworkLine::ApplyLineSettings(std::uint32_t baudRate, std::string& note) {
     return true;
   }
   baudAnswer_.reset();
+  stepFailure_ = {};
   const std::string settings = rfc2217::DisplayLineSettings(baudRate);
   const auto deadline = SteadyClock::now() + kStepTimeout;
   if (!stream_->SendAll(settings, deadline)) {
     alive_ = false;
     note = "cannot send SET-BAUDRATE to " + Where();
+    stepFailure_ = {OpenFailure::Kind::Lost, note};
     return false;
   }
-  while (!baudAnswer_ && alive_ && Before(deadline)) {
-    (void)Pump(deadline);
+  // A step of the open: it gives up at the first request to stop.
+  while (!baudAnswer_ && alive_ && !StopRequested() && SteadyClock::now() < deadline) {
+    (void)Pump(OpenSlice(deadline));
   }
   if (!baudAnswer_) {
-    note = "no answer to SET-BAUDRATE from " + Where() + " within " + SecondsText(kStepTimeout);
+    if (!alive_) {
+      stepFailure_ = Gone();
+    } else if (StopRequested()) {
+      stepFailure_ = Interrupted("while setting the line of");
+    } else {
+      stepFailure_ = {OpenFailure::Kind::NoAnswer,
+                      "no answer to SET-BAUDRATE from " + Where() + " within " + SecondsText(kStepTimeout)};
+      alive_ = false; // as after a drain without an answer: nothing more is waited for from it
+      gone_ = stepFailure_;
+    }
+    note = stepFailure_.detail;
     return false;
   }
   if (*baudAnswer_ != baudRate) {
@@ -187,33 +257,65 @@ bool NetworkLine::ApplyLineSettings(std::uint32_t baudRate, std::string& note) {
 }
 
 std::uint32_t NetworkLine::Write(std::string_view bytes, SteadyClock::time_point deadline) {
+  const auto start = SteadyClock::now();
+  stepFailure_ = {};
   (void)Pump(SteadyClock::now()); // a FLOWCONTROL-SUSPEND may be waiting unread
   while (flowSuspended_ && alive_ && Before(deadline)) {
-    (void)Pump(deadline); // the server asked for a pause in sending
+    (void)Pump(NextWaitSlice(deadline)); // the server asked for a pause in sending
   }
   const std::string wire =
       port_.mode == NetworkPort::Mode::Rfc2217 ? telnet::EscapeData(bytes) : std::string(bytes);
-  if (!alive_ || flowSuspended_) {
-    return 0; // gone, or still held back by the server at the deadline: a time-out, not a loss
-  }
-  if (!stream_->SendAll(wire, deadline)) {
+  bool sent = alive_ && !flowSuspended_; // gone, or still held back by the server at the deadline
+  if (sent && !stream_->SendAll(wire, deadline)) {
     alive_ = !Before(deadline); // failing before the deadline, the connection is gone
+    sent = false;
+  }
+  if (!sent) {
+    stepFailure_ =
+        !alive_ ? Gone()
+        : CutShortByStop(deadline)
+            ? Interrupted("while sending to")
+            : OpenFailure{OpenFailure::Kind::NoAnswer,
+                          Where() + " did not take the bytes within " + WaitedText(start, deadline)};
     return 0;
   }
   return static_cast<std::uint32_t>(bytes.size());
 }
 
 bool NetworkLine::Drain(SteadyClock::time_point deadline) {
+  stepFailure_ = {};
   if (!alive_) {
+    stepFailure_ = Gone();
     return false;
   }
-  const bool drained = ServerTookEverything(deadline);
-  // A server that no longer acknowledges counts as gone, so what follows fails at once instead
-  // of waiting out a step each; held back by flow control or cut short by the user, it does not.
-  if (!drained && alive_ && !flowSuspended_ && CurrentStop() == StopLevel::None) {
-    alive_ = false;
+  const auto start = SteadyClock::now();
+  if (unanswered_) {
+    deadline = std::min(deadline, start + kAfterUnansweredWait);
   }
-  return drained;
+  const bool drained = ServerTookEverything(deadline);
+  if (drained) {
+    unanswered_ = false;
+    return true;
+  }
+  if (!alive_) {
+    stepFailure_ = Gone();
+  } else if (CutShortByStop(deadline)) {
+    stepFailure_ = Interrupted("while waiting for an acknowledgement from");
+  } else {
+    stepFailure_ = {OpenFailure::Kind::NoAnswer,
+                    (flowSuspended_ ? Where() + " held the bytes back for "
+                                    : "no acknowledgement from " + Where() + " within ") +
+                        WaitedText(start, deadline)};
+    // A server that no longer acknowledges counts as gone, so what follows fails at once
+    // instead of waiting out a step each; held back by flow control, it does not, but is not
+    // waited for a second full step.
+    alive_ = flowSuspended_;
+    unanswered_ = true;
+    if (!alive_) {
+      gone_ = stepFailure_;
+    }
+  }
+  return false;
 }
 
 bool NetworkLine::ServerTookEverything(SteadyClock::time_point deadline) {
@@ -227,7 +329,7 @@ bool NetworkLine::ServerTookEverything(SteadyClock::time_point deadline) {
   if (!stream_->SendAll(rfc2217::SetBaudRate(0), deadline)) {
     return false;
   }
-  while (!baudAnswer_ && Pump(deadline) && Before(deadline)) {
+  while (!baudAnswer_ && Pump(NextWaitSlice(deadline)) && Before(deadline)) {
   }
   return baudAnswer_.has_value();
 }
@@ -250,7 +352,7 @@ void NetworkLine::Finish() {
   if (!alive_) {
     return;
   }
-  (void)Drain(SteadyClock::now() + kStepTimeout);
+  (void)Drain(SteadyClock::now() + kStepTimeout); // a short bound after an unanswered one
   // Then a moment for the server to write them to the device before it is closed.
   std::this_thread::sleep_for(kLingerBeforeClose);
 }

@@ -5,9 +5,11 @@
 // Telnet bytes come from serial/telnet_codec.h, the RFC 2217 payloads from com_port_option.h.
 //
 // Every wait is bounded: each negotiation step by kStepTimeout, a write and a drain by their
-// deadlines. A write returns once the connection has the bytes, so a frame's bytes travel
-// together; Drain waits until the server has taken them, so the device's pauses start when
-// the bytes have left for the display, not when the kernel queued them.
+// deadlines. A request of the user's to stop ends the steps of the open (negotiation, line
+// settings) at once, kind Interrupted; a write and a drain keep the grace it leaves
+// (StopBoundDeadline) so that a text can end whole. A write returns once the connection has the bytes, so a
+// frame's bytes travel together; Drain waits until the server has taken them, so the device's pauses start
+// when the bytes have left for the display, not when the kernel queued them.
 
 #include <chrono>
 #include <cstdint>
@@ -48,7 +50,8 @@ public:
   // Sends `bytes` to the display by `deadline`: the count sent, all or nothing.
   [[nodiscard]] std::uint32_t Write(std::string_view bytes, SteadyClock::time_point deadline);
   // Waits until the server has taken every byte written, by `deadline`. A server that does
-  // not acknowledge in time counts as gone from then on.
+  // not acknowledge in time counts as gone from then on; one that holds the bytes back by flow
+  // control does not, but a drain after it waits half a second at most.
   [[nodiscard]] bool Drain(SteadyClock::time_point deadline);
   // The display's bytes received and not yet read; takes in what has arrived without waiting.
   [[nodiscard]] std::uint32_t Available();
@@ -61,6 +64,11 @@ public:
   // Before closing: waits, bounded, until the server has passed on what it was sent. A server
   // closes the device when its client goes, and may drop what it has not yet written to it.
   void Finish();
+
+  // Why the last ApplyLineSettings, Write or Drain failed: NoAnswer (its bound ran out, the
+  // time in the detail), Interrupted (a request to stop cut it short), Lost or InUse (the
+  // connection is gone); None after one that succeeded.
+  [[nodiscard]] const OpenFailure& StepFailure() const { return stepFailure_; }
 
   [[nodiscard]] const NetworkPort& Port() const { return port_; }
 
@@ -82,6 +90,11 @@ private:
   [[nodiscard]] std::string Where() const;
   [[nodiscard]] bool ServerSaidInUse() const;
   [[nodiscard]] OpenFailure InUseOrClosed() const;
+  // Why the line is gone: the step left unanswered when this side gave up on the server,
+  // otherwise what the server did.
+  [[nodiscard]] OpenFailure Gone() const;
+  // "interrupted `during` HOST:PORT".
+  [[nodiscard]] OpenFailure Interrupted(const std::string& during) const;
 
   NetworkPort port_;
   std::unique_ptr<ByteStream> stream_;
@@ -97,7 +110,10 @@ private:
   bool binaryRefused_ = false;
   bool sawRawData_ = false; // bytes that are no Telnet before COM-PORT-OPTION was agreed
   bool overflowed_ = false;
-  bool serverSpoke_ = false;                             // a Telnet command of the server's has come
+  bool unanswered_ = false; // the last drain's bound ran out with the line still standing
+  OpenFailure stepFailure_;
+  OpenFailure gone_;         // the unanswered step after which the line counts as gone
+  bool serverSpoke_ = false; // a Telnet command of the server's has come
   std::set<std::pair<std::uint8_t, std::uint8_t>> said_; // (verb, option) we have sent
   std::optional<std::uint32_t> baudAnswer_;
 };

@@ -149,4 +149,9 @@ std::string NetworkSerialDriver::LineSettingsNote(PortHandle handle) const {
   return found == lines_.end() ? std::string() : found->second.lineSettingsNote;
 }
 
+OpenFailure NetworkSerialDriver::LastStepFailure(PortHandle handle) const {
+  const auto found = lines_.find(handle);
+  return found == lines_.end() ? OpenFailure{} : found->second.line->StepFailure();
+}
+
 } // namespace kv58

@@ -29,6 +29,7 @@ public:
   bool FlushFileBuffers(PortHandle handle) override;
 
   std::string LineSettingsNote(PortHandle handle) const override;
+  OpenFailure LastStepFailure(PortHandle handle) const override;
 
 private:
   struct OpenLine {

@@ -16,13 +16,16 @@ struct OpenFailure {
     AccessDenied, // the user may not open it
     NotSerial,    // it is no serial port
     // A display behind a device server:
-    NameNotFound,     // the host's name is not known
+    NameNotFound,     // the resolver says the host's name is not known
+    LookUpTimedOut,   // the name look-up gave no answer within its bound (or only "try again")
+    NoThread,         // the system would not start a thread for the name look-up
     Refused,          // nothing accepts connections at the host and port
     NoAnswer,         // the connection or a Telnet step went unanswered within its bound
     WrongMode,        // the server speaks the other mode: Telnet at tcp://, raw bytes at rfc2217://
     Unsupported,      // the server refuses what the display's line needs (COM-PORT-OPTION, BINARY)
     Lost,             // the server closed the connection while it was being set up
     TooManyOpenFiles, // the process or the system is out of file handles
+    Interrupted,      // the user's request to stop cut the step short
     Other,            // see detail
   };
   Kind kind = Kind::None;

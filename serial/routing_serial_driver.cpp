@@ -77,4 +77,9 @@ std::string RoutingSerialDriver::LineSettingsNote(PortHandle handle) const {
   return route == nullptr ? std::string() : route->driver->LineSettingsNote(route->inner);
 }
 
+OpenFailure RoutingSerialDriver::LastStepFailure(PortHandle handle) const {
+  const Route* route = Find(handle);
+  return route == nullptr ? OpenFailure{} : route->driver->LastStepFailure(route->inner);
+}
+
 } // namespace kv58

@@ -29,6 +29,7 @@ public:
   bool WriteFile(PortHandle handle, const void* buffer, std::uint32_t count, std::uint32_t& written) override;
   bool FlushFileBuffers(PortHandle handle) override;
   std::string LineSettingsNote(PortHandle handle) const override;
+  OpenFailure LastStepFailure(PortHandle handle) const override;
 
 private:
   struct Route {

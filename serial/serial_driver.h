@@ -44,6 +44,11 @@ public:
   // that holds another rate, a raw TCP port that carries no settings); empty when all went as
   // asked, as it always does on a local port.
   [[nodiscard]] virtual std::string LineSettingsNote(PortHandle /*handle*/) const { return {}; }
+  // Why this port's last SetCommState, WriteFile or FlushFileBuffers failed, where the driver
+  // can tell: NoAnswer (its bound ran out), Interrupted (the user's request to stop cut it
+  // short), Lost (the line is gone). Kind::None after one that succeeded, and from a driver
+  // that cannot tell (a local port's).
+  [[nodiscard]] virtual OpenFailure LastStepFailure(PortHandle /*handle*/) const { return {}; }
 
 protected:
   SerialDriver() = default;

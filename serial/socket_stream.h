@@ -2,10 +2,12 @@
 // The TCP connection to a device server, one implementation per platform (POSIX sockets,
 // Winsock) with the same helpers in the same order. Set up so that a dead link becomes an
 // error rather than a silent success: TCP_NODELAY, and kDeadLinkTimeout for unacknowledged data.
+// A request of the user's to stop ends the look-up and the connection at once: kind Interrupted.
 
 #include <chrono>
 #include <memory>
 
+#include "serial/bounded_call.h"
 #include "serial/byte_stream.h"
 
 namespace kv58 {
@@ -14,5 +16,8 @@ namespace kv58 {
 // the kind of failure and the system's words in `failure`.
 [[nodiscard]] std::unique_ptr<ByteStream>
 ConnectSocket(const NetworkPort& port, std::chrono::milliseconds timeout, OpenFailure& failure);
+// ConnectSocket with the name looked up on `lookUps` rather than the process's NameLookUpPool;
+// the pool must outlast the connector.
+[[nodiscard]] StreamConnector SocketConnector(BoundedCallPool& lookUps);
 
 } // namespace kv58

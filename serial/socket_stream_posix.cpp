@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "common/stop_request.h"
+#include "serial/display_endpoint.h"
 #include "serial/socket_stream.h"
 
 namespace kv58 {
@@ -33,12 +34,19 @@ int MillisUntil(SteadyClock::time_point deadline) {
   return static_cast<int>(std::clamp<std::int64_t>(left, 0, INT_MAX));
 }
 
-enum class Wait { Ready, Failed, TimedOut };
+enum class Wait { Ready, Failed, TimedOut, Stopped };
+// How a request of the user's to stop ends a wait: at once (an open, before any byte of the
+// display's is sent), or once the grace it leaves for what is being sent has run out.
+enum class OnStop { EndAtOnce, AllowGrace };
 
 // Waits until `fd` can be read (or written, when `forWriting`) or has failed, by the deadline
-// or the user's request to stop, whichever comes first.
-Wait WaitFor(int fd, bool forWriting, SteadyClock::time_point deadline) {
+// or the user's request to stop, whichever comes first. `onStop` says how a request to stop
+// ends the wait: at once, or when the grace it leaves to end what is being sent has run out.
+Wait WaitFor(int fd, bool forWriting, SteadyClock::time_point deadline, OnStop onStop = OnStop::AllowGrace) {
   for (;;) {
+    if (onStop == OnStop::EndAtOnce && StopRequested()) {
+      return Wait::Stopped;
+    }
     const auto slice = NextWaitSlice(deadline);
     pollfd watch{fd, static_cast<short>(forWriting ? POLLOUT : POLLIN), 0};
     const int ready = ::poll(&watch, 1, MillisUntil(slice));
@@ -49,7 +57,7 @@ Wait WaitFor(int fd, bool forWriting, SteadyClock::time_point deadline) {
       continue;
     }
     if (ready == 0) {
-      return Wait::TimedOut;
+      return SteadyClock::now() < deadline ? Wait::Stopped : Wait::TimedOut;
     }
     // A peer that closed is readable: recv tells it. POLLERR alone is a failure.
     const bool failed = ready < 0 || (watch.revents & (POLLIN | POLLOUT)) == 0;
@@ -85,6 +93,7 @@ public:
   bool Receive(std::string& into, SteadyClock::time_point deadline) override {
     switch (WaitFor(fd_, false, deadline)) {
     case Wait::TimedOut:
+    case Wait::Stopped:
       return true; // nothing came: still open as far as anyone can tell
     case Wait::Failed:
       return false;
@@ -146,12 +155,13 @@ OpenFailure::Kind KindOfConnectError(int error) {
 OpenFailure::Kind KindOfLookUpError(int error) {
   switch (error) {
   case EAI_NONAME:
-  case EAI_AGAIN:
   case EAI_FAIL:
 #if defined(EAI_NODATA)
   case EAI_NODATA:
 #endif
     return OpenFailure::Kind::NameNotFound;
+  case EAI_AGAIN: // the resolver gave no answer in its own time: no verdict on the name
+    return OpenFailure::Kind::LookUpTimedOut;
   case EAI_SYSTEM:
     return KindOfConnectError(errno);
   default:
@@ -173,8 +183,16 @@ int ConnectedWithin(const addrinfo& address, SteadyClock::time_point deadline, i
   }
   int result = ETIMEDOUT;
   socklen_t length = sizeof result;
-  if (WaitFor(fd, true, deadline) != Wait::TimedOut) {
+  switch (WaitFor(fd, true, deadline, OnStop::EndAtOnce)) {
+  case Wait::TimedOut:
+    break;
+  case Wait::Stopped:
+    result = EINTR; // the user's request, not the network
+    break;
+  case Wait::Ready:
+  case Wait::Failed:
     (void)::getsockopt(fd, SOL_SOCKET, SO_ERROR, &result, &length);
+    break;
   }
   if (result != 0) {
     error = result;
@@ -196,35 +214,39 @@ int ConnectedWithin(const addrinfo& address, SteadyClock::time_point deadline, i
   return fd;
 }
 
-} // namespace
-
-std::unique_ptr<ByteStream> ConnectSocket(const NetworkPort& port, std::chrono::milliseconds timeout,
-                                          OpenFailure& failure) {
+// The look-up on `lookUps`, then the connection to the first address that answers.
+std::unique_ptr<ByteStream> ConnectedVia(BoundedCallPool& lookUps, const NetworkPort& port,
+                                         std::chrono::milliseconds timeout, OpenFailure& failure) {
   const auto deadline = SteadyClock::now() + timeout;
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_flags = AI_NUMERICSERV;
   const std::string service = std::to_string(port.port);
-  const auto lookUp = LookUpAddresses(port.host, service, hints, deadline);
-  if (!lookUp) {
-    failure = OpenFailure{OpenFailure::Kind::NameNotFound,
-                          "the name look-up of " + port.host + " did not end within " + SecondsText(timeout)};
+  const auto lookUp = LookUpAddresses(port.host, service, hints, deadline, lookUps);
+  if (lookUp.end != BoundedCallPool::End::Done) {
+    failure = LookUpFailure(port, lookUp.end, timeout);
     return nullptr;
   }
-  if (lookUp->error != 0) {
-    failure = OpenFailure{KindOfLookUpError(lookUp->error), lookUp->error == EAI_SYSTEM
-                                                                ? std::strerror(lookUp->systemError)
-                                                                : ::gai_strerror(lookUp->error)};
+  if (lookUp.value->error != 0) {
+    failure = OpenFailure{KindOfLookUpError(lookUp.value->error),
+                          lookUp.value->error == EAI_SYSTEM ? std::strerror(lookUp.value->systemError)
+                                                            : ::gai_strerror(lookUp.value->error)};
     return nullptr;
   }
-  addrinfo* found = lookUp->found;
+  addrinfo* found = lookUp.value->found;
   int lastError = ECONNREFUSED;
   int fd = -1;
-  for (const addrinfo* address = found; address != nullptr && fd < 0; address = address->ai_next) {
+  for (const addrinfo* address = found; address != nullptr && fd < 0 && lastError != EINTR;
+       address = address->ai_next) {
     fd = ConnectedWithin(*address, deadline, lastError);
   }
   ::freeaddrinfo(found);
+  if (fd < 0 && lastError == EINTR) {
+    failure =
+        OpenFailure{OpenFailure::Kind::Interrupted, "interrupted while connecting to " + HostAndPort(port)};
+    return nullptr;
+  }
   if (fd < 0) {
     failure = OpenFailure{KindOfConnectError(lastError), lastError == ETIMEDOUT
                                                              ? "no answer within " + SecondsText(timeout)
@@ -232,6 +254,43 @@ std::unique_ptr<ByteStream> ConnectSocket(const NetworkPort& port, std::chrono::
     return nullptr;
   }
   return std::make_unique<PosixSocketStream>(fd);
+}
+
+} // namespace
+
+std::unique_ptr<ByteStream> ConnectSocket(const NetworkPort& port, std::chrono::milliseconds timeout,
+                                          OpenFailure& failure) {
+  return ConnectedVia(NameLookUpPool(), port, timeout, failure);
+}
+
+StreamConnector SocketConnector(BoundedCallPool& lookUps) {
+  return [&lookUps](const NetworkPort& port, std::chrono::milliseconds timeout, OpenFailure& failure) {
+    return ConnectedVia(lookUps, port, timeout, failure);
+  };
+}
+
+std::optional<std::vector<std::string>> ResolvedEndpoints(const NetworkPort& port,
+                                                          SteadyClock::time_point deadline) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV;
+  const auto lookUp = LookUpAddresses(port.host, std::to_string(port.port), hints, deadline);
+  if (lookUp.end != BoundedCallPool::End::Done || lookUp.value->error != 0) {
+    return std::nullopt;
+  }
+  std::vector<std::string> endpoints;
+  for (const addrinfo* address = lookUp.value->found; address != nullptr; address = address->ai_next) {
+    std::array<char, 1025> host{}; // NI_MAXHOST
+    if (::getnameinfo(address->ai_addr, address->ai_addrlen, host.data(), host.size(), nullptr, 0,
+                      NI_NUMERICHOST) == 0) {
+      endpoints.push_back(HostAndPort(NetworkPort{NetworkPort::Mode::Raw, host.data(), port.port}));
+    }
+  }
+  ::freeaddrinfo(lookUp.value->found);
+  std::sort(endpoints.begin(), endpoints.end());
+  endpoints.erase(std::unique(endpoints.begin(), endpoints.end()), endpoints.end());
+  return endpoints;
 }
 
 } // namespace kv58

@@ -1,6 +1,7 @@
 #include "serial/socket_stream.h"
 
 #include "common/stop_request.h"
+#include "serial/display_endpoint.h"
 #include "serial/system_message_win32.h"
 
 // After our own headers, as everywhere <windows.h> comes in.
@@ -43,12 +44,20 @@ timeval TimeLeft(SteadyClock::time_point deadline) {
   return timeval{static_cast<long>(micros / 1'000'000), static_cast<long>(micros % 1'000'000)};
 }
 
-enum class Wait { Ready, Failed, TimedOut };
+enum class Wait { Ready, Failed, TimedOut, Stopped };
+// How a request of the user's to stop ends a wait: at once (an open, before any byte of the
+// display's is sent), or once the grace it leaves for what is being sent has run out.
+enum class OnStop { EndAtOnce, AllowGrace };
 
 // Waits until `socket` can be read (or written, when `forWriting`) or has failed, by the
-// deadline. A connection that failed to come up is reported in the exception set.
-Wait WaitFor(SOCKET socket, bool forWriting, SteadyClock::time_point deadline) {
+// deadline or the user's request to stop, as `onStop` says. A connection that failed to come
+// up is reported in the exception set.
+Wait WaitFor(SOCKET socket, bool forWriting, SteadyClock::time_point deadline,
+             OnStop onStop = OnStop::AllowGrace) {
   for (;;) {
+    if (onStop == OnStop::EndAtOnce && StopRequested()) {
+      return Wait::Stopped;
+    }
     fd_set ready;
     fd_set failed;
     FD_ZERO(&ready);
@@ -62,7 +71,7 @@ Wait WaitFor(SOCKET socket, bool forWriting, SteadyClock::time_point deadline) {
       continue;
     }
     if (count == 0) {
-      return Wait::TimedOut;
+      return SteadyClock::now() < deadline ? Wait::Stopped : Wait::TimedOut;
     }
     return count < 0 || FD_ISSET(socket, &failed) ? Wait::Failed : Wait::Ready;
   }
@@ -95,6 +104,7 @@ public:
   bool Receive(std::string& into, SteadyClock::time_point deadline) override {
     switch (WaitFor(socket_, false, deadline)) {
     case Wait::TimedOut:
+    case Wait::Stopped:
       return true; // nothing came: still open as far as anyone can tell
     case Wait::Failed:
       return false;
@@ -137,10 +147,11 @@ OpenFailure::Kind KindOfConnectError(int error) {
 OpenFailure::Kind KindOfLookUpError(int error) {
   switch (error) {
   case WSAHOST_NOT_FOUND:
-  case WSATRY_AGAIN:
   case WSANO_RECOVERY:
   case WSANO_DATA:
     return OpenFailure::Kind::NameNotFound;
+  case WSATRY_AGAIN: // the resolver gave no answer in its own time: no verdict on the name
+    return OpenFailure::Kind::LookUpTimedOut;
   default:
     return KindOfConnectError(error);
   }
@@ -156,12 +167,15 @@ SOCKET ConnectedWithin(const addrinfo& address, SteadyClock::time_point deadline
   (void)::ioctlsocket(socket, static_cast<long>(FIONBIO), &nonBlocking);
   if (::connect(socket, address.ai_addr, static_cast<int>(address.ai_addrlen)) == 0 ||
       ::WSAGetLastError() == WSAEWOULDBLOCK) {
-    switch (WaitFor(socket, true, deadline)) {
+    switch (WaitFor(socket, true, deadline, OnStop::EndAtOnce)) {
     case Wait::Ready:
       error = 0;
       break;
     case Wait::TimedOut:
       error = WSAETIMEDOUT;
+      break;
+    case Wait::Stopped:
+      error = WSAEINTR; // the user's request, not the network
       break;
     case Wait::Failed: {
       int result = WSAECONNREFUSED;
@@ -193,10 +207,9 @@ SOCKET ConnectedWithin(const addrinfo& address, SteadyClock::time_point deadline
   return socket;
 }
 
-} // namespace
-
-std::unique_ptr<ByteStream> ConnectSocket(const NetworkPort& port, std::chrono::milliseconds timeout,
-                                          OpenFailure& failure) {
+// The look-up on `lookUps`, then the connection to the first address that answers.
+std::unique_ptr<ByteStream> ConnectedVia(BoundedCallPool& lookUps, const NetworkPort& port,
+                                         std::chrono::milliseconds timeout, OpenFailure& failure) {
   if (!WinsockStarted(failure)) {
     return nullptr;
   }
@@ -207,25 +220,29 @@ std::unique_ptr<ByteStream> ConnectSocket(const NetworkPort& port, std::chrono::
   hints.ai_protocol = IPPROTO_TCP;
   hints.ai_flags = AI_NUMERICSERV;
   const std::string service = std::to_string(port.port);
-  const auto lookUp = LookUpAddresses(port.host, service, hints, deadline);
-  if (!lookUp) {
-    failure = OpenFailure{OpenFailure::Kind::NameNotFound,
-                          "the name look-up of " + port.host + " did not end within " + SecondsText(timeout)};
+  const auto lookUp = LookUpAddresses(port.host, service, hints, deadline, lookUps);
+  if (lookUp.end != BoundedCallPool::End::Done) {
+    failure = LookUpFailure(port, lookUp.end, timeout);
     return nullptr;
   }
-  if (lookUp->error != 0) {
-    failure = OpenFailure{KindOfLookUpError(lookUp->error),
-                          SystemMessage(static_cast<std::uint32_t>(lookUp->error))};
+  if (lookUp.value->error != 0) {
+    failure = OpenFailure{KindOfLookUpError(lookUp.value->error),
+                          SystemMessage(static_cast<std::uint32_t>(lookUp.value->error))};
     return nullptr;
   }
-  addrinfo* found = lookUp->found;
+  addrinfo* found = lookUp.value->found;
   int lastError = WSAECONNREFUSED;
   SOCKET socket = INVALID_SOCKET;
-  for (const addrinfo* address = found; address != nullptr && socket == INVALID_SOCKET;
-       address = address->ai_next) {
+  for (const addrinfo* address = found;
+       address != nullptr && socket == INVALID_SOCKET && lastError != WSAEINTR; address = address->ai_next) {
     socket = ConnectedWithin(*address, deadline, lastError);
   }
   ::freeaddrinfo(found);
+  if (socket == INVALID_SOCKET && lastError == WSAEINTR) {
+    failure =
+        OpenFailure{OpenFailure::Kind::Interrupted, "interrupted while connecting to " + HostAndPort(port)};
+    return nullptr;
+  }
   if (socket == INVALID_SOCKET) {
     failure = OpenFailure{KindOfConnectError(lastError),
                           lastError == WSAETIMEDOUT ? "no answer within " + SecondsText(timeout)
@@ -233,6 +250,47 @@ std::unique_ptr<ByteStream> ConnectSocket(const NetworkPort& port, std::chrono::
     return nullptr;
   }
   return std::make_unique<WinsockStream>(socket);
+}
+
+} // namespace
+
+std::unique_ptr<ByteStream> ConnectSocket(const NetworkPort& port, std::chrono::milliseconds timeout,
+                                          OpenFailure& failure) {
+  return ConnectedVia(NameLookUpPool(), port, timeout, failure);
+}
+
+StreamConnector SocketConnector(BoundedCallPool& lookUps) {
+  return [&lookUps](const NetworkPort& port, std::chrono::milliseconds timeout, OpenFailure& failure) {
+    return ConnectedVia(lookUps, port, timeout, failure);
+  };
+}
+
+std::optional<std::vector<std::string>> ResolvedEndpoints(const NetworkPort& port,
+                                                          SteadyClock::time_point deadline) {
+  OpenFailure failure;
+  if (!WinsockStarted(failure)) {
+    return std::nullopt;
+  }
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV;
+  const auto lookUp = LookUpAddresses(port.host, std::to_string(port.port), hints, deadline);
+  if (lookUp.end != BoundedCallPool::End::Done || lookUp.value->error != 0) {
+    return std::nullopt;
+  }
+  std::vector<std::string> endpoints;
+  for (const addrinfo* address = lookUp.value->found; address != nullptr; address = address->ai_next) {
+    std::array<char, 1025> host{}; // NI_MAXHOST
+    if (::getnameinfo(address->ai_addr, static_cast<socklen_t>(address->ai_addrlen), host.data(),
+                      static_cast<DWORD>(host.size()), nullptr, 0, NI_NUMERICHOST) == 0) {
+      endpoints.push_back(HostAndPort(NetworkPort{NetworkPort::Mode::Raw, host.data(), port.port}));
+    }
+  }
+  ::freeaddrinfo(lookUp.value->found);
+  std::sort(endpoints.begin(), endpoints.end());
+  endpoints.erase(std::unique(endpoints.begin(), endpoints.end()), endpoints.end());
+  return endpoints;
 }
 
 } // namespace kv58

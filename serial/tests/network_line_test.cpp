@@ -7,6 +7,9 @@
 #include <memory>
 #include <thread>
 
+#include "common/stop_request.h"
+#include "serial/network_serial_driver.h"
+
 namespace kv58 {
 namespace {
 
@@ -97,7 +100,8 @@ TEST(NetworkLineTest, EachKindOfServerIsToldApartWhenTheLineOpens) {
       {"BINARY refused", Mode::Rfc2217, "\xFF\xFD\x2C\xFF\xFC\x00"s, false, Kind::Unsupported,
        "BINARY both ways"},
       {"closes at once", Mode::Rfc2217, "", true, Kind::Lost, "closed the connection"},
-      {"silent at rfc2217", Mode::Rfc2217, "", false, Kind::WrongMode, "no Telnet negotiation"},
+      // Silence proves no raw port: a slow server is silent too, and a retry may find it ready.
+      {"silent at rfc2217", Mode::Rfc2217, "", false, Kind::NoAnswer, "no Telnet negotiation"},
       {"silent after speaking", Mode::Rfc2217, "\xFF\xFB\x03"s, false, Kind::NoAnswer,
        "no answer to WILL COM-PORT-OPTION"},
       {"silent raw", Mode::Raw, "", false, Kind::None, ""},
@@ -157,6 +161,8 @@ TEST(NetworkLineTest, AServerThatStopsAcknowledgingCountsAsGone) {
   EXPECT_FALSE(opened.line->Drain(SteadyClock::now() + 50ms));
   EXPECT_FALSE(opened.line->Alive()) << "the rest of an upload fails at once";
   EXPECT_EQ(opened.line->Write("next", SteadyClock::now() + 1s), 0u);
+  EXPECT_EQ(opened.line->StepFailure().kind, Kind::NoAnswer) << "the server closed nothing";
+  EXPECT_EQ(opened.line->StepFailure().detail, "no acknowledgement from device-server:4001 within 50 ms");
 }
 
 TEST(NetworkLineTest, AServerHoldingBackTheBytesTimesTheWriteOutButKeepsTheLine) {
@@ -174,6 +180,122 @@ TEST(NetworkLineTest, AServerHoldingBackTheBytesTimesTheWriteOutButKeepsTheLine)
   EXPECT_TRUE(opened.line->Drain(SteadyClock::now() + 1s));
   EXPECT_NE(server.fromClient->find("x" + kRateQueryStart), std::string::npos)
       << "the byte, then the query whose answer says the server has it";
+}
+
+// Asks the user's stop of the process after `delay`, and clears it when the test is done.
+class StopAfter {
+public:
+  explicit StopAfter(std::chrono::milliseconds delay)
+      : asker_([delay] {
+          std::this_thread::sleep_for(delay);
+          RequestStop(StopLevel::Finish);
+        }) {}
+  ~StopAfter() {
+    asker_.join();
+    ClearStopRequest();
+  }
+  StopAfter(const StopAfter&) = delete;
+  StopAfter& operator=(const StopAfter&) = delete;
+
+private:
+  std::thread asker_;
+};
+
+struct StoppedOpeningCase {
+  const char* label;
+  NetworkPort::Mode mode;
+  std::string greeting;
+  const char* says;
+};
+
+TEST(NetworkLineTest, AStopDuringTheOpenIsAnInterruptionAndClaimsNoTimeOut) {
+  using Mode = NetworkPort::Mode;
+  const StoppedOpeningCase cases[] = {
+      {"before the server spoke", Mode::Rfc2217, "",
+       "interrupted during the Telnet negotiation with device-server:4001"},
+      {"waiting for COM-PORT-OPTION", Mode::Rfc2217, "\xFF\xFB\x03"s,
+       "interrupted during the Telnet negotiation"},
+      {"waiting for BINARY", Mode::Rfc2217, "\xFF\xFD\x2C"s, "interrupted during the Telnet negotiation"},
+      {"watching a raw port", Mode::Raw, "",
+       "interrupted while watching for the greeting of device-server:4001"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    const auto start = SteadyClock::now();
+    Opened opened;
+    {
+      const StopAfter stop(c.mode == Mode::Raw ? 100ms : 300ms);
+      opened = OpenAgainst(c.mode, c.greeting);
+    }
+    EXPECT_EQ(opened.line, nullptr);
+    EXPECT_EQ(opened.failure.kind, Kind::Interrupted);
+    EXPECT_EQ(opened.failure.detail.find(c.says), 0u) << opened.failure.detail;
+    EXPECT_EQ(opened.failure.detail.find("within"), std::string::npos) << opened.failure.detail;
+    EXPECT_LT(SteadyClock::now() - start, 1500ms) << "the open ends on the first request, without its grace";
+  }
+}
+
+TEST(NetworkLineTest, AStopDuringTheLineSettingsIsAnInterruption) {
+  const Opened opened = OpenAgainst(NetworkPort::Mode::Rfc2217, kAgreed);
+  ASSERT_NE(opened.line, nullptr);
+  opened.server->answersRate = false;
+  std::string note;
+  const auto start = SteadyClock::now();
+  {
+    const StopAfter stop(200ms);
+    EXPECT_FALSE(opened.line->ApplyLineSettings(9600, note));
+  }
+  EXPECT_LT(SteadyClock::now() - start, 1500ms);
+  EXPECT_EQ(opened.line->StepFailure().kind, Kind::Interrupted);
+  EXPECT_EQ(note, "interrupted while setting the line of device-server:4001");
+}
+
+TEST(NetworkLineTest, ADrainCutShortByAStopSaysSoAndKeepsTheLine) {
+  const Opened opened = OpenAgainst(NetworkPort::Mode::Rfc2217, kAgreed);
+  ASSERT_NE(opened.line, nullptr);
+  opened.server->answersRate = false;
+  ASSERT_EQ(opened.line->Write("page", SteadyClock::now() + 1s), 4u);
+  {
+    const StopAfter stop(100ms);
+    EXPECT_FALSE(opened.line->Drain(SteadyClock::now() + 3s)) << "the grace after the stop ran out first";
+  }
+  EXPECT_EQ(opened.line->StepFailure().kind, Kind::Interrupted);
+  EXPECT_EQ(opened.line->StepFailure().detail,
+            "interrupted while waiting for an acknowledgement from device-server:4001");
+  EXPECT_TRUE(opened.line->Alive()) << "a stop says nothing of the server";
+}
+
+TEST(NetworkLineTest, ADrainWithoutAnAnswerNamesTheTimeItWaited) {
+  const Opened opened = OpenAgainst(NetworkPort::Mode::Rfc2217, kAgreed);
+  ASSERT_NE(opened.line, nullptr);
+  opened.server->answersRate = false;
+  ASSERT_EQ(opened.line->Write("page", SteadyClock::now() + 1s), 4u);
+  EXPECT_FALSE(opened.line->Drain(SteadyClock::now() + 700ms));
+  EXPECT_EQ(opened.line->StepFailure().kind, Kind::NoAnswer);
+  EXPECT_EQ(opened.line->StepFailure().detail, "no acknowledgement from device-server:4001 within 700 ms");
+}
+
+TEST(NetworkLineTest, ClosingAfterUnansweredLineSettingsDoesNotWaitForTheSameAnswerAgain) {
+  std::shared_ptr<std::string> fromClient;
+  NetworkSerialDriver driver([&](const NetworkPort&, std::chrono::milliseconds, OpenFailure&) {
+    auto stream = std::make_unique<ScriptedServer>();
+    stream->toClient = kAgreed;
+    stream->answersRate = false;
+    fromClient = stream->fromClient;
+    return std::unique_ptr<ByteStream>(std::move(stream));
+  });
+  const PortHandle handle = driver.CreateFileA("rfc2217://device-server:4001");
+  ASSERT_NE(handle, 0u) << driver.LastOpenFailure().detail;
+  DCB dcb;
+  dcb.BaudRate = 9600;
+  EXPECT_FALSE(driver.SetCommState(handle, dcb));
+  EXPECT_EQ(driver.LastStepFailure(handle).kind, Kind::NoAnswer);
+  EXPECT_EQ(driver.LastStepFailure(handle).detail,
+            "no answer to SET-BAUDRATE from device-server:4001 within 3 s");
+  const auto start = SteadyClock::now();
+  EXPECT_FALSE(driver.FlushFileBuffers(handle)) << "as closing a device port drains first";
+  EXPECT_TRUE(driver.CloseHandle(handle));
+  EXPECT_LT(SteadyClock::now() - start, 1500ms);
 }
 
 } // namespace

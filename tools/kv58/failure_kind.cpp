@@ -67,6 +67,10 @@ FailureKind KindOf(OpenFailure::Kind kind) {
     return FailureKind::NotSerial;
   case Open::NameNotFound:
     return FailureKind::NameNotFound;
+  case Open::LookUpTimedOut:
+    return FailureKind::LookUpTimedOut;
+  case Open::NoThread:
+    return FailureKind::NoThread;
   case Open::Refused:
     return FailureKind::Refused;
   case Open::NoAnswer:
@@ -79,6 +83,7 @@ FailureKind KindOf(OpenFailure::Kind kind) {
     return FailureKind::Lost;
   case Open::TooManyOpenFiles:
     return FailureKind::TooManyOpenFiles;
+  case Open::Interrupted: // a stop, which the caller tells apart before it asks for a kind
   case Open::Other:
     break;
   }

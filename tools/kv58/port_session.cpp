@@ -24,6 +24,12 @@ std::string OpenFailureReason(const OpenFailure& failure) {
     return "it is not a serial port";
   case Kind::NameNotFound:
     return detailOr("the device server's name is not known");
+  case Kind::LookUpTimedOut:
+    return detailOr("the look-up of the device server's name did not end in time");
+  case Kind::NoThread:
+    return detailOr("the system would not start a thread for the name look-up");
+  case Kind::Interrupted:
+    return detailOr("interrupted");
   case Kind::Refused:
     return detailOr("the device server refused the connection");
   case Kind::NoAnswer:
@@ -53,7 +59,9 @@ FailureKind OpenStepKind(OpenStep step, const TCOMSocket& port) {
   case OpenStep::ReadSettings:
     return FailureKind::NotSerial;
   case OpenStep::LineSettings:
-    return port.LineSettingsNote().empty() ? FailureKind::LineSettings : FailureKind::NoAnswer;
+    // A device server that did not answer is no refusal of the settings.
+    return port.LastStepFailure().kind == OpenFailure::Kind::NoAnswer ? FailureKind::NoAnswer
+                                                                      : FailureKind::LineSettings;
   case OpenStep::QueuesAndTimeouts:
     break;
   }
@@ -91,10 +99,18 @@ PortOpening OpenPortForDevice(TCOMSocket& port, const PortName& name, std::int32
 }
 
 FailureKind WriteFailureKind(TCOMSocket& port) {
+  if (port.LastStepFailure().kind == OpenFailure::Kind::NoAnswer) {
+    return FailureKind::NoAnswer;
+  }
   return port.LineIsAlive() ? FailureKind::Timeout : FailureKind::Lost;
 }
 
 std::string WriteFailureReason(TCOMSocket& port) {
+  // A device server's own account: the step it left unanswered, and for how long.
+  if (const OpenFailure step = port.LastStepFailure();
+      step.kind == OpenFailure::Kind::NoAnswer && !step.detail.empty()) {
+    return step.detail;
+  }
   return port.LineIsAlive() ? "the port did not take the bytes in time" : std::string(kLineGoneReason);
 }
 

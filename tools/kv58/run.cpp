@@ -19,6 +19,7 @@
 #include "tools/kv58/port_listing.h"
 #include "tools/kv58/port_session.h"
 #include "tools/kv58/ports_file.h"
+#include "tools/kv58/same_display.h"
 #include "tools/kv58/step_runner.h"
 #include "tools/kv58/text_input.h"
 #include "tools/kv58/usage_text.h"
@@ -74,30 +75,6 @@ std::vector<Display> OnlyTagged(std::vector<Display> displays, const std::vector
   return displays;
 }
 
-// One display, however it is named: a device server's host in any case, by either mode.
-std::string DisplayKey(const PortName& port) {
-  if (!port.IsNetwork()) {
-    return port.Canonical();
-  }
-  NetworkPort endpoint = port.Network();
-  std::transform(endpoint.host.begin(), endpoint.host.end(), endpoint.host.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return HostAndPort(endpoint);
-}
-
-// The same display twice would get two interleaved texts: refused before anything opens.
-std::optional<std::string> SameDisplayTwice(const std::vector<Display>& displays) {
-  std::map<std::string, const Display*> seen;
-  for (const Display& display : displays) {
-    const auto [first, isNew] = seen.emplace(DisplayKey(display.port), &display);
-    if (!isNew) {
-      return display.port.Canonical() + " is given twice (" + first->second->source + ", and " +
-             display.source + "): each display once";
-    }
-  }
-  return std::nullopt;
-}
-
 // --port and --ports-file, else KV58_PORT; none is an error unless nothing is to be opened.
 std::vector<Display> ChosenDisplays(const Request& request, Console& console, std::string& error) {
   std::vector<Display> displays;
@@ -119,7 +96,7 @@ std::vector<Display> ChosenDisplays(const Request& request, Console& console, st
   for (const PortName& port : request.ports) {
     displays.push_back(DisplayOf(port));
   }
-  if (const auto twice = SameDisplayTwice(displays)) {
+  if (const auto twice = SameDisplayTwice(displays, !request.dryRun)) {
     error = *twice;
     return {};
   }
