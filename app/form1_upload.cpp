@@ -54,13 +54,27 @@ void TForm1::Button5Click() {
     services_.prompts.ShowMessage(TerminatorMessage(*terminator));
     return;
   }
-  UploadSession session(*this, *Timer1, PageCount(file.bytes.size()));
-  // The progress moves on after each page's write, before its pause; the upload never stops early.
-  const PageObserver showProgress = [&session](const PageOutcome&) {
-    session.PageWritten();
+  UploadSession session(*this, *Timer1, PageCount(file.bytes.size()), [this] { DropInputOnClose(); });
+  // The pages go from the driver thread; their lines, the progress and the pauses come back
+  // to the window's. The progress moves on after each page's write, before its pause.
+  DebugLog lines;
+  lines.SetListener([this, &lines] { LogFromStep(lines.Lines().back()); });
+  const PageObserver showProgress = [this, &session](const PageOutcome&) {
+    driverThread_.OnCaller([&session] { session.PageWritten(); });
     return AfterPage::Continue;
   };
-  (void)UploadText(ComPort, file.bytes, services_.pause, DebugMemo, showProgress);
+  // A close ends the text after the page on its way and that page's pause: the display never
+  // keeps a text without its end, and the window does not wait for the pages still to come.
+  const EndRequest closeAsked = [this, &session] {
+    bool asked = false;
+    driverThread_.OnCaller([&] { asked = session.CloseRequested(); });
+    return asked;
+  };
+  (void)RunStep([&] {
+    (void)UploadText(
+        ComPort, file.bytes, [this](std::uint32_t milliseconds) { PauseFromStep(milliseconds); }, lines,
+        showProgress, closeAsked);
+  });
 }
 
 } // namespace kv58
