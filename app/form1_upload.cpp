@@ -59,21 +59,25 @@ void TForm1::Button5Click() {
   // to the window's. The progress moves on after each page's write, before its pause.
   DebugLog lines;
   lines.SetListener([this, &lines] { LogFromStep(lines.Lines().back()); });
-  const PageObserver showProgress = [this, &session](const PageOutcome&) {
-    driverThread_.OnCaller([&session] { session.PageWritten(); });
-    return AfterPage::Continue;
+  // A close lets a text that is going well go on to its end. Once a page did not leave whole
+  // (the device server stopped answering), the text ends after that page's pause: each page
+  // still to come would wait out its own time-out, and the display must not be left inside
+  // an open text.
+  bool lastPageWhole = true;
+  const auto endNow = [&] {
+    bool end = false;
+    driverThread_.OnCaller([&] { end = session.CloseRequested() && !lastPageWhole; });
+    return end;
   };
-  // A close ends the text after the page on its way and that page's pause: the display never
-  // keeps a text without its end, and the window does not wait for the pages still to come.
-  const EndRequest closeAsked = [this, &session] {
-    bool asked = false;
-    driverThread_.OnCaller([&] { asked = session.CloseRequested(); });
-    return asked;
+  const PageObserver showProgress = [&](const PageOutcome& page) {
+    lastPageWhole = page.sent && page.drained;
+    driverThread_.OnCaller([&session] { session.PageWritten(); });
+    return endNow() ? AfterPage::EndText : AfterPage::Continue;
   };
   (void)RunStep([&] {
     (void)UploadText(
         ComPort, file.bytes, [this](std::uint32_t milliseconds) { PauseFromStep(milliseconds); }, lines,
-        showProgress, closeAsked);
+        showProgress, endNow);
   });
 }
 

@@ -2,8 +2,8 @@
 // What the window shows and holds back while an upload runs: the wait cursor, a progress
 // display with the page and the seconds left, the receive timer held, and a request to
 // close the window put off until the upload has ended, so the device never keeps a text
-// without its terminator. The upload asks CloseRequested after each page's pause and then
-// ends the text. Input is held by the window meanwhile (DeferredInput).
+// without its terminator; the upload ends its text early once a page fails after a close
+// (CloseRequested). Input is held by the window meanwhile (DeferredInput).
 
 #include <QObject>
 #include <cstddef>
