@@ -24,6 +24,9 @@ void FormHarness::Create(const std::filesystem::path& languageFile, SerialDriver
   const Pause pause = [this](std::uint32_t milliseconds) {
     const bool receiving = form && form->Timer1->isActive();
     driver.calls.push_back({"Pause", 0, milliseconds, receiving ? "receive timer running" : ""});
+    if (duringPause) {
+      duringPause(milliseconds);
+    }
   };
   form = std::make_unique<TForm1>(FormServices{serialDriver != nullptr ? *serialDriver : driver, ports, prompts,
                                                pause, languageFile, startThread, stopDeviceWaits});

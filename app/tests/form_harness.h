@@ -40,6 +40,8 @@ public:
   // How the window's driver thread starts, and what a close asks of the device's waits.
   DriverThread::Starter startThread = DriverThread::StartSystemThread;
   std::function<void()> stopDeviceWaits = [] {};
+  // Called in each pause, after it is recorded (a close that comes in a pause).
+  std::function<void(std::uint32_t milliseconds)> duringPause;
   std::unique_ptr<TForm1> form;
 
   // Builds the window; without a language file, one that does not exist. On `serialDriver`
