@@ -67,7 +67,8 @@ DriverThread::Outcome DriverThread::Run(const std::function<void()>& step) {
       changed_.notify_all();
       continue;
     }
-    if (!changed_.wait_for(lock, kWaitSlice, [this] { return stepDone_ || (work_ != nullptr && !workDone_); })) {
+    if (!changed_.wait_for(lock, kWaitSlice,
+                           [this] { return stepDone_ || (work_ != nullptr && !workDone_); })) {
       lock.unlock();
       // The step goes on using what it was handed: nothing leaves here before it has ended.
       try {

@@ -4,10 +4,10 @@
 // handled after it, or dropped by a close, which no step keeps waiting.
 
 #include <QCheckBox>
-#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <QWindow>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -65,7 +65,8 @@ public:
     std::string bytes;
   };
 
-  bool WriteFile(PortHandle handle, const void* buffer, std::uint32_t count, std::uint32_t& written) override {
+  bool WriteFile(PortHandle handle, const void* buffer, std::uint32_t count,
+                 std::uint32_t& written) override {
     const bool taken = FakeSerialDriver::WriteFile(handle, buffer, count, written);
     const std::string bytes(static_cast<const char*>(buffer), count);
     std::unique_lock lock(mutex_);
@@ -115,7 +116,8 @@ struct SettingsRow {
   std::vector<std::string> frames; // as written, in order
 };
 
-TEST(DriverThreadWindowTest, EachFrameOfASettingsChangeLeavesWholeFromOneLongLivedThreadWhileTheWindowIsBusy) {
+TEST(DriverThreadWindowTest,
+     EachFrameOfASettingsChangeLeavesWholeFromOneLongLivedThreadWhileTheWindowIsBusy) {
   const std::vector<SettingsRow> rows{
       {"speed", [](TForm1& form) { form.TrackBar1->SetPosition(7); }, {"\xFF\x03\x07"}},
       {"first line past the last, which is dragged along",
@@ -124,7 +126,9 @@ TEST(DriverThreadWindowTest, EachFrameOfASettingsChangeLeavesWholeFromOneLongLiv
          form.TrackBar3->SetPosition(9);
        },
        {"\xFF\x05\x05", "\xFF\x05\x09", "\xFF\x04\x09"}},
-      {"scroll type and its reset", [](TForm1& form) { form.RadioGroup1->SetItemIndex(2); }, {"\xFF\x06\x02", "\xFF\x09"}},
+      {"scroll type and its reset",
+       [](TForm1& form) { form.RadioGroup1->SetItemIndex(2); },
+       {"\xFF\x06\x02", "\xFF\x09"}},
       {"store", [](TForm1& form) { form.Button1Click(); }, {"\xFF\x08"}},
       {"reset", [](TForm1& form) { form.Button2Click(); }, {"\xFF\x09"}},
   };
@@ -166,7 +170,8 @@ TEST(DriverThreadWindowTest, AThreadTheSystemWouldNotStartFailsThatConnectAloneA
   testing::FormHarness harness;
   harness.startThread = [&refuse](std::function<void()> body) {
     if (refuse) {
-      throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again), "thread limit");
+      throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again),
+                              "thread limit");
     }
     return std::thread(std::move(body));
   };
@@ -222,7 +227,8 @@ private:
   bool stopped_ = false;
 };
 
-TEST(DriverThreadWindowTest, ACloseAfterTwentyClicksHeldBehindAnOpenEndsWithinThreeSecondsOpensNothingMoreAndSaysSoOnce) {
+TEST(DriverThreadWindowTest,
+     ACloseAfterTwentyClicksHeldBehindAnOpenEndsWithinThreeSecondsOpensNothingMoreAndSaysSoOnce) {
   SilentServer server;
   testing::FormHarness harness;
   harness.stopDeviceWaits = [&server] { server.StopWaits(); };
@@ -278,7 +284,8 @@ TEST(DriverThreadWindowTest, AClickMadeDuringAStepIsHandledAfterItAsTheUserMadeI
       << "then it ticked the box again, and the window tried again";
 }
 
-TEST(DriverThreadWindowTest, ACloseDuringAnUploadToAServerThatStoppedAnsweringEndsTheTextAfterThePageOnItsWay) {
+TEST(DriverThreadWindowTest,
+     ACloseDuringAnUploadToAServerThatStoppedAnsweringEndsTheTextAfterThePageOnItsWay) {
   testing::ScratchDir scratch;
   const auto file = scratch.Path() / "eight-pages.txt";
   std::ofstream(file, std::ios::binary) << std::string(kMaxTextBytes, 'x');

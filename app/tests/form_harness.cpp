@@ -28,8 +28,8 @@ void FormHarness::Create(const std::filesystem::path& languageFile, SerialDriver
       duringPause(milliseconds);
     }
   };
-  form = std::make_unique<TForm1>(FormServices{serialDriver != nullptr ? *serialDriver : driver, ports, prompts,
-                                               pause, languageFile, startThread, stopDeviceWaits});
+  form = std::make_unique<TForm1>(FormServices{serialDriver != nullptr ? *serialDriver : driver, ports,
+                                               prompts, pause, languageFile, startThread, stopDeviceWaits});
 }
 
 void FormHarness::Connect(const QString& port, const QString& speed) {

@@ -60,7 +60,8 @@ TEST(DriverThreadTest, WorkHandedBackRunsOnTheCallersThreadInOrderAndWhatEitherS
   std::vector<std::string> order;
   ASSERT_EQ(thread.Run([&] {
     order.push_back("write");
-    thread.OnCaller([&] { order.push_back(ThreadSerial() == caller ? "pause on the caller" : "pause elsewhere"); });
+    thread.OnCaller(
+        [&] { order.push_back(ThreadSerial() == caller ? "pause on the caller" : "pause elsewhere"); });
     order.push_back("write");
   }),
             DriverThread::Outcome::Done);
@@ -85,13 +86,15 @@ TEST(DriverThreadTest, WorkHandedBackRunsOnTheCallersThreadInOrderAndWhatEitherS
 
 TEST(DriverThreadTest, AThreadTheSystemWouldNotStartIsSaidAndTheNextStepStartsOne) {
   int starts = 0;
-  DriverThread thread([] {}, [&](std::function<void()> body) {
-    if (++starts == 1) {
-      throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again),
+  DriverThread thread([] {},
+                      [&](std::function<void()> body) {
+                        if (++starts == 1) {
+                          throw std::system_error(
+                              std::make_error_code(std::errc::resource_unavailable_try_again),
                               "no thread for the port");
-    }
-    return std::thread(std::move(body));
-  });
+                        }
+                        return std::thread(std::move(body));
+                      });
   int ran = 0;
 
   EXPECT_EQ(thread.Run([&] { ++ran; }), DriverThread::Outcome::NoThread);
