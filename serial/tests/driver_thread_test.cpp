@@ -1,6 +1,6 @@
 // The window's driver thread: every step on one thread that lives on, the caller waiting its
-// own way meanwhile; work handed back to the caller; a step refused while another runs; a
-// thread the system would not start, then one it did.
+// own way meanwhile; work handed back to the caller; a step refused while another runs. A
+// thread the system would not start is tried through the window (app/tests).
 
 #include "serial/driver_thread.h"
 
@@ -10,7 +10,6 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -82,30 +81,6 @@ TEST(DriverThreadTest, WorkHandedBackRunsOnTheCallersThreadInOrderAndWhatEitherS
   int ran = 0;
   EXPECT_EQ(thread.Run([&] { ++ran; }), DriverThread::Outcome::Done) << "the thread lives on after a throw";
   EXPECT_EQ(ran, 1);
-}
-
-TEST(DriverThreadTest, AThreadTheSystemWouldNotStartIsSaidAndTheNextStepStartsOne) {
-  int starts = 0;
-  DriverThread thread([] {},
-                      [&](std::function<void()> body) {
-                        if (++starts == 1) {
-                          throw std::system_error(
-                              std::make_error_code(std::errc::resource_unavailable_try_again),
-                              "no thread for the port");
-                        }
-                        return std::thread(std::move(body));
-                      });
-  int ran = 0;
-
-  EXPECT_EQ(thread.Run([&] { ++ran; }), DriverThread::Outcome::NoThread);
-  EXPECT_NE(thread.StartFailure().find("no thread for the port"), std::string::npos) << thread.StartFailure();
-  EXPECT_FALSE(thread.Busy());
-  EXPECT_EQ(ran, 0);
-
-  EXPECT_EQ(thread.Run([&] { ++ran; }), DriverThread::Outcome::Done);
-  EXPECT_EQ(thread.Run([&] { ++ran; }), DriverThread::Outcome::Done);
-  EXPECT_EQ(ran, 2);
-  EXPECT_EQ(starts, 2) << "started again once, then kept";
 }
 
 } // namespace
