@@ -1,7 +1,6 @@
 #include "app/application.h"
 
 #include <QApplication>
-#include <QEventLoop>
 #include <QIcon>
 #include <QImageReader>
 #include <QPixmap>
@@ -14,7 +13,7 @@
 #include "app/event_pause.h"
 #include "app/form1.h"
 #include "app/prompts.h"
-#include "serial/off_thread_driver.h"
+#include "common/stop_request.h"
 #include "serial/port_discovery.h"
 #include "serial/serial_driver.h"
 
@@ -87,11 +86,10 @@ int RunController() {
   QtPrompts prompts;
   const auto ports = SystemPortSource();
   StartUp startUp;
-  // A device server may take seconds: the window keeps painting and answering the system
-  // meanwhile, and takes no input, as during the device's pauses.
-  OffThreadDriver driver(SystemSerialDriver(),
-                         [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
-  const FormServices services{driver, *ports, prompts, ShowWindowBeforeStartUpPause(startUp)};
+  // The window runs the driver on a thread of its own. A close asks every wait of a device
+  // server (a connect, a look-up, a drain) to end soon: the program is on its way out.
+  FormServices services{SystemSerialDriver(), *ports, prompts, ShowWindowBeforeStartUpPause(startUp)};
+  services.stopDeviceWaits = [] { RequestStop(StopLevel::Finish); };
   const auto window = CreateMainWindow(services, prompts);
   startUp.running = false;
   if (!window) {

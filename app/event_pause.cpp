@@ -9,11 +9,11 @@
 namespace kv58 {
 namespace {
 
-void WaitTakingNoInput(std::chrono::milliseconds duration) {
+void WaitTakingEvents(std::chrono::milliseconds duration) {
   const QDeadlineTimer deadline(duration, Qt::PreciseTimer);
   QEventLoop loop;
   QTimer::singleShot(duration, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-  loop.exec(QEventLoop::ExcludeUserInputEvents);
+  loop.exec();
   // An application on its way out ends every event loop at once; the device still gets the
   // whole pause, waited out plainly.
   const auto left = deadline.remainingTimeAsDuration();
@@ -25,7 +25,7 @@ void WaitTakingNoInput(std::chrono::milliseconds duration) {
 } // namespace
 
 Pause EventProcessingPause() {
-  return [](std::uint32_t milliseconds) { WaitTakingNoInput(std::chrono::milliseconds(milliseconds)); };
+  return [](std::uint32_t milliseconds) { WaitTakingEvents(std::chrono::milliseconds(milliseconds)); };
 }
 
 } // namespace kv58

@@ -3,6 +3,8 @@
 #include "app/form1.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QPushButton>
 #include <QScreen>
@@ -27,7 +29,8 @@ constexpr std::string_view kTitleKey = "GLOBAL APPLICATION TITLE";
 } // namespace
 
 TForm1::TForm1(const FormServices& services, QWidget* parent)
-    : QWidget(parent), ComPort(services.serialDriver), services_(services) {
+    : QWidget(parent), ComPort(services.serialDriver), services_(services),
+      driverThread_([] { QCoreApplication::processEvents(QEventLoop::AllEvents); }, services.startThread) {
   CreateControls();
   PlaceOnScreen();
   LanguageRows.LoadLanguageFile(services_.languageFile);
@@ -38,7 +41,8 @@ TForm1::TForm1(const FormServices& services, QWidget* parent)
 }
 
 TForm1::~TForm1() {
-  // Closes the port without a word to the device; no handler runs any more.
+  // Closes the port without a word to the device; no handler runs any more, and no step: the
+  // driver thread is idle, and the close is made here, without taking events.
   Timer1->stop();
   (void)CloseDevicePort(ComPort);
 }
@@ -93,6 +97,43 @@ template <typename Handler> void TForm1::Guarded(Handler handler) {
     services_.prompts.ShowError(error.what());
   } catch (...) {
     services_.prompts.ShowError(std::string());
+  }
+}
+
+bool TForm1::RunStep(const std::function<void()>& step) {
+  const DeferredInput::Waiting waiting(input_);
+  switch (driverThread_.Run(step)) {
+  case DriverThread::Outcome::Done:
+    return true;
+  case DriverThread::Outcome::Busy:
+    return false;
+  case DriverThread::Outcome::NoThread:
+    DebugMemo.Log(std::string(kNoDriverThreadText) + driverThread_.StartFailure());
+    return false;
+  }
+  return false;
+}
+
+void TForm1::PauseFromStep(std::uint32_t milliseconds) {
+  driverThread_.OnCaller([this, milliseconds] { PauseWithoutReceiving(milliseconds); });
+}
+
+void TForm1::LogFromStep(std::string_view line) {
+  driverThread_.OnCaller([this, line] { DebugMemo.Log(line); });
+}
+
+// Whatever is waiting, the window goes at once; a step still running ends soon after, asked
+// to by `stopDeviceWaits`. An upload ends its text first (UploadSession).
+void TForm1::closeEvent(QCloseEvent* event) {
+  DropInputOnClose();
+  services_.stopDeviceWaits();
+  QWidget::closeEvent(event);
+}
+
+void TForm1::DropInputOnClose() {
+  closing_ = true;
+  if (const std::size_t dropped = input_.Drop(); dropped > 0) {
+    DebugMemo.Log(std::string(kInputDroppedText) + std::to_string(dropped));
   }
 }
 

@@ -2,19 +2,25 @@
 // TForm1: the one window of the controller. It owns the serial port, builds the controls,
 // wires their events to the handlers and turns what the core reports into widget texts.
 // The handlers are named after their control and event; each runs inside a guard that
-// shows an escaping error in the error box and lets the program go on.
+// shows an escaping error in the error box and lets the program go on. Everything that
+// reaches the port runs as a step on the window's driver thread; what the user does meanwhile
+// waits, and a close drops it.
 
 #include <QWidget>
 #include <cstdint>
+#include <functional>
 #include <string>
 
+#include "app/deferred_input.h"
 #include "app/form_services.h"
 #include "common/debug_log.h"
 #include "lang/language_table.h"
+#include "protocol/device_command.h"
 #include "protocol/receive_monitor.h"
 #include "serial/com_socket.h"
 
 class QCheckBox;
+class QCloseEvent;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -70,6 +76,12 @@ public:
   static constexpr std::string_view kOpenFailedText = "BLAD_OTWARCIA_PORTU";
   static constexpr std::string_view kConnectionGoneText =
       "the connection to the device server is gone (no answer, or it closed)";
+  // The log line of a driver thread the system would not start, before the system's words.
+  static constexpr std::string_view kNoDriverThreadText = "Nie można uruchomić wątku portu: ";
+  // The log line of a close that dropped the user's input held during a device step, before
+  // how many clicks and key presses it dropped.
+  static constexpr std::string_view kInputDroppedText =
+      "Zamykanie okna: pominięto kliknięcia i klawisze czekające na koniec pracy z portem, liczba: ";
 
   TCOMSocket ComPort;
   LanguageTable LanguageRows;
@@ -97,6 +109,9 @@ public:
 
   [[nodiscard]] const ReceiveMonitor& Receiver() const { return receiver_; }
 
+protected:
+  void closeEvent(QCloseEvent* event) override;
+
 private:
   void CreateControls();
   void PlaceOnScreen();
@@ -104,10 +119,26 @@ private:
   void ApplyTitle();
   void PauseWithoutReceiving(std::uint32_t milliseconds);
   template <typename Handler> void Guarded(Handler handler);
+  // Runs `step` on the driver thread while the window takes its events other than input;
+  // false when it did not run: another step is running, or the thread could not be started
+  // (logged).
+  bool RunStep(const std::function<void()>& step);
+  // One command frame as a step of its own, then its log line.
+  void SendFrame(TDeviceCommand code, std::uint8_t parameter = 0);
+  // For a step: `pause` (the receive timer held) on the window's thread.
+  void PauseFromStep(std::uint32_t milliseconds);
+  // For a step: a log line, written on the window's thread.
+  void LogFromStep(std::string_view line);
+  // The close was asked for: what the user did before it and still waits is dropped, and
+  // no connection opens after it.
+  void DropInputOnClose();
 
   FormServices services_;
   ReceiveMonitor receiver_;
   bool inputOverflowSaid_ = false;
+  DeferredInput input_;
+  DriverThread driverThread_;
+  bool closing_ = false; // the window was asked to close
 };
 
 } // namespace kv58

@@ -1,6 +1,9 @@
 // The connect box: the only place where the port is opened and closed.
 
 #include <QCheckBox>
+#include <QSignalBlocker>
+#include <optional>
+#include <string>
 
 #include "app/form1.h"
 #include "app/widget_text.h"
@@ -18,9 +21,16 @@ constexpr std::string_view kDisconnected = "PORT_NIEPOLACZONY";
 
 void TForm1::CheckBoxConnectClick() {
   if (!CheckBoxConnect->isChecked()) {
-    (void)CloseDevicePort(ComPort);
+    if (ComPort.IsOpen()) {
+      (void)RunStep([this] { (void)CloseDevicePort(ComPort); });
+    }
     DebugMemo.Log(kDisconnected);
     ApplyConnectionState();
+    return;
+  }
+  if (closing_) { // a tick that was on its way when the window was closed
+    const QSignalBlocker quiet(CheckBoxConnect);
+    CheckBoxConnect->setChecked(false);
     return;
   }
 
@@ -28,20 +38,28 @@ void TForm1::CheckBoxConnectClick() {
   const std::string speedText = ToBytes(ComboBoxSpeed->currentText());
   // Whichever step failed, the log says that the port did not open. A device server's reason
   // (no answer, the wrong mode, in use) comes first; a local port's failure keeps its one line.
-  const OpenStep step = OpenDevicePort(ComPort, portText, ToIntOrDefault(speedText, kFallbackBaudRate));
-  const bool connected = step == OpenStep::Ready;
-  const auto& portName = ComPort.GetPortName();
-  if (step == OpenStep::Open && portName && portName->IsNetwork()) {
-    DebugMemo.Log(ComPort.LastOpenFailure().detail);
+  OpenStep step = OpenStep::Open;
+  std::optional<std::string> failure;
+  std::string note;
+  const bool ran = RunStep([&] {
+    step = OpenDevicePort(ComPort, portText, ToIntOrDefault(speedText, kFallbackBaudRate));
+    const auto& portName = ComPort.GetPortName();
+    if (step == OpenStep::Open && portName && portName->IsNetwork()) {
+      failure = ComPort.LastOpenFailure().detail;
+    }
+    // A device server that holds another rate, or a raw TCP port that carries none, says so.
+    note = step == OpenStep::Ready ? ComPort.LineSettingsNote() : std::string();
+  });
+  if (failure) {
+    DebugMemo.Log(*failure);
   }
-  if (connected) {
+  if (ran && step == OpenStep::Ready) {
     inputOverflowSaid_ = false;
     DebugMemo.Clear();
     DebugMemo.Log(PortConnectedText);
     DebugMemo.Log(portText);
     DebugMemo.Log("Baudrate->" + speedText);
-    // A device server that holds another rate, or a raw TCP port that carries none, says so.
-    if (const std::string note = ComPort.LineSettingsNote(); !note.empty()) {
+    if (!note.empty()) {
       DebugMemo.Log(note);
     }
   } else {

@@ -54,13 +54,31 @@ void TForm1::Button5Click() {
     services_.prompts.ShowMessage(TerminatorMessage(*terminator));
     return;
   }
-  UploadSession session(*this, *Timer1, PageCount(file.bytes.size()));
-  // The progress moves on after each page's write, before its pause; the upload never stops early.
-  const PageObserver showProgress = [&session](const PageOutcome&) {
-    session.PageWritten();
-    return AfterPage::Continue;
+  UploadSession session(*this, *Timer1, PageCount(file.bytes.size()), [this] { DropInputOnClose(); });
+  // The pages go from the driver thread; their lines, the progress and the pauses come back
+  // to the window's. The progress moves on after each page's write, before its pause.
+  DebugLog lines;
+  lines.SetListener([this, &lines] { LogFromStep(lines.Lines().back()); });
+  // A close lets a text that is going well go on to its end. Once a page did not leave whole
+  // (the device server stopped answering), the text ends after that page's pause: each page
+  // still to come would wait out its own time-out, and the display must not be left inside
+  // an open text.
+  bool lastPageWhole = true;
+  const auto endNow = [&] {
+    bool end = false;
+    driverThread_.OnCaller([&] { end = session.CloseRequested() && !lastPageWhole; });
+    return end;
   };
-  (void)UploadText(ComPort, file.bytes, services_.pause, DebugMemo, showProgress);
+  const PageObserver showProgress = [&](const PageOutcome& page) {
+    lastPageWhole = page.sent && page.drained;
+    driverThread_.OnCaller([&session] { session.PageWritten(); });
+    return endNow() ? AfterPage::EndText : AfterPage::Continue;
+  };
+  (void)RunStep([&] {
+    (void)UploadText(
+        ComPort, file.bytes, [this](std::uint32_t milliseconds) { PauseFromStep(milliseconds); }, lines,
+        showProgress, endNow);
+  });
 }
 
 } // namespace kv58

@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <algorithm>
+#include <utility>
 
 #include "protocol/text_upload.h"
 
@@ -21,9 +22,10 @@ QString ProgressText(std::size_t pagesWritten, std::size_t pageCount) {
 
 } // namespace
 
-UploadSession::UploadSession(QWidget& window, QTimer& receiveTimer, std::size_t pageCount)
+UploadSession::UploadSession(QWidget& window, QTimer& receiveTimer, std::size_t pageCount,
+                             std::function<void()> closeRequested)
     : window_(window), receiveTimer_(receiveTimer), progress_(new QProgressDialog(&window)),
-      pageCount_(pageCount) {
+      pageCount_(pageCount), onCloseRequest_(std::move(closeRequested)) {
   QApplication::setOverrideCursor(Qt::WaitCursor);
   window_.installEventFilter(this);
 
@@ -68,7 +70,12 @@ bool UploadSession::eventFilter(QObject* watched, QEvent* event) {
     return QObject::eventFilter(watched, event);
   }
   // Closing the main window waits for the end; the progress display goes only with it.
-  closeRequested_ = closeRequested_ || watched == &window_;
+  if (watched == &window_ && !closeRequested_) {
+    closeRequested_ = true;
+    if (onCloseRequest_) {
+      onCloseRequest_();
+    }
+  }
   event->ignore();
   return true;
 }

@@ -1,11 +1,9 @@
 // The real window on the drivers the program itself builds (the router, the network driver,
-// each call off the window's thread), talking to kv58-sim standing in for a display behind a
+// each step on the window's driver thread), talking to kv58-sim standing in for a display behind a
 // device server (--listen): the PORT box holds the simulator's address, rfc2217:// or tcp://.
 // What arrives at the display, byte for byte, and what the display sends back.
 
 #include <QCheckBox>
-#include <QCoreApplication>
-#include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -27,7 +25,6 @@
 #include "app/widgets/track_bar.h"
 #include "common/testing/scratch_dir.h"
 #include "protocol/text_upload.h"
-#include "serial/off_thread_driver.h"
 #include "serial/serial_driver.h"
 #include "tools/kv58_sim/testing/awkward_text.h"
 #include "tools/kv58_sim/testing/sim_process.h"
@@ -100,8 +97,7 @@ protected:
   SimProcess simulator;
   std::string url;
   std::unique_ptr<SerialDriver> systemDriver = NewSystemSerialDriver();
-  OffThreadDriver driver{*systemDriver,
-                         [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); }};
+  SerialDriver& driver = *systemDriver;
   testing::FakePortSource ports;
   testing::ScriptedPrompts prompts;
   std::unique_ptr<TForm1> form;

@@ -19,13 +19,17 @@ std::optional<std::filesystem::path> ScriptedPrompts::AskFileToOpen() {
   return answer;
 }
 
-void FormHarness::Create(const std::filesystem::path& languageFile) {
+void FormHarness::Create(const std::filesystem::path& languageFile, SerialDriver* serialDriver) {
   // Each pause notes whether the receive timer could have ticked during it.
   const Pause pause = [this](std::uint32_t milliseconds) {
     const bool receiving = form && form->Timer1->isActive();
     driver.calls.push_back({"Pause", 0, milliseconds, receiving ? "receive timer running" : ""});
+    if (duringPause) {
+      duringPause(milliseconds);
+    }
   };
-  form = std::make_unique<TForm1>(FormServices{driver, ports, prompts, pause, languageFile});
+  form = std::make_unique<TForm1>(FormServices{serialDriver != nullptr ? *serialDriver : driver, ports,
+                                               prompts, pause, languageFile, startThread, stopDeviceWaits});
 }
 
 void FormHarness::Connect(const QString& port, const QString& speed) {

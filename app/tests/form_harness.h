@@ -5,6 +5,7 @@
 
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -36,10 +37,17 @@ public:
   FakeSerialDriver driver;
   FakePortSource ports;
   ScriptedPrompts prompts;
+  // How the window's driver thread starts, and what a close asks of the device's waits.
+  DriverThread::Starter startThread = DriverThread::StartSystemThread;
+  std::function<void()> stopDeviceWaits = [] {};
+  // Called in each pause, after it is recorded (a close that comes in a pause).
+  std::function<void(std::uint32_t milliseconds)> duringPause;
   std::unique_ptr<TForm1> form;
 
-  // Builds the window; without a language file, one that does not exist.
-  void Create(const std::filesystem::path& languageFile = "no-such-dir/lang.txt");
+  // Builds the window; without a language file, one that does not exist. On `serialDriver`
+  // instead of `driver` when given one.
+  void Create(const std::filesystem::path& languageFile = "no-such-dir/lang.txt",
+              SerialDriver* serialDriver = nullptr);
   // Ticks the connect box with the given port and speed texts.
   void Connect(const QString& port = QStringLiteral("COM3"), const QString& speed = QStringLiteral("115200"));
   [[nodiscard]] const std::vector<std::string>& Log() const { return form->DebugMemo.Lines(); }
