@@ -12,12 +12,12 @@ namespace kv58::sim {
 namespace {
 
 // Reads per round while a client keeps sending, so signals and other clients are still seen.
-constexpr int kReadsPerRound = 64;
+constexpr int kReadsPerRound = 16;
 // A round serves addresses until this much time has gone, then looks at signals again; the
 // next round goes on with the next address.
 constexpr Millis kLongestRoundMs = 100;
 // After an ending signal, what clients sent before it is read and shown for at most this long.
-constexpr Millis kLongestDrainMs = 300;
+constexpr Millis kLongestDrainMs = 200;
 // Connections taken from one listener per round: a crowd of second clients waits its turn.
 constexpr int kAcceptsPerRound = 16;
 // A listener whose accept failed (out of open files, say) is left alone this long.
@@ -373,7 +373,7 @@ void NetworkSimulator::PrintSpending(Station& station, const std::string& line) 
 void NetworkSimulator::SayHeldBack(Station& station) {
   const OutputBudget::HeldBack held = station.budget.TakeHeldBack();
   if (held.lines != 0) {
-    Print(&station, FormatNotShown(held.lines, held.bytes, output_.Now(), options_.format));
+    PrintSpending(station, FormatNotShown(held.lines, held.bytes, output_.Now(), options_.format));
   }
 }
 

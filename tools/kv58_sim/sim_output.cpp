@@ -51,9 +51,13 @@ bool OutputBudget::Admit(Millis nowMs, std::size_t receivedBytes) {
     room_ = std::min(kBurstBytes, room_ + (nowMs - refilledMs_) * kBytesPerSecond / 1000);
     refilledMs_ = nowMs;
   }
-  if (room_ > 0) {
+  if (ranOut_ && room_ >= kResumeBytes) {
+    ranOut_ = false;
+  }
+  if (room_ > 0 && !ranOut_) {
     return true;
   }
+  ranOut_ = true;
   ++held_.lines;
   held_.bytes += receivedBytes;
   return false;

@@ -45,6 +45,9 @@ class OutputBudget {
 public:
   static constexpr std::int64_t kBurstBytes = std::int64_t{256} * 1024;
   static constexpr std::int64_t kBytesPerSecond = std::int64_t{32} * 1024;
+  // Once the room has run out, lines wait until this much is back: a flood then shows as a
+  // summary and a handful of lines a few times a second, not as a summary between every two.
+  static constexpr std::int64_t kResumeBytes = std::int64_t{4} * 1024;
 
   struct HeldBack {
     std::size_t lines = 0;
@@ -61,6 +64,7 @@ public:
 
 private:
   std::int64_t room_ = kBurstBytes;
+  bool ranOut_ = false;
   Millis refilledMs_ = 0;
   HeldBack held_;
 };

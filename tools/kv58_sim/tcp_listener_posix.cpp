@@ -166,8 +166,8 @@ bool MakeRoomForSockets(std::size_t sockets, std::string& error) {
   if (files.rlim_cur == RLIM_INFINITY || files.rlim_cur >= needed) {
     return true;
   }
-  error = "needs about " + std::to_string(needed) + " open files for its sockets, but the limit is " +
-          std::to_string(files.rlim_cur) + " (ulimit -n; the system allows no more): listen on fewer addresses";
+  error = "they need about " + std::to_string(needed) + " open files, and the limit is " +
+          std::to_string(files.rlim_cur) + ", as far as the system lets it be raised (ulimit -Hn)";
   return false;
 }
 

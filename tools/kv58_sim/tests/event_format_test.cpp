@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "tools/common/json_line.h"
+#include "tools/kv58_sim/sim_output.h"
 
 namespace kv58::sim {
 namespace {
@@ -139,6 +140,20 @@ SimEvent CappedUpload() {
   return event;
 }
 
+SimEvent UploadOverTwoConnections() {
+  SimEvent event = Upload();
+  event.connections = 2;
+  return event;
+}
+
+SimEvent ClosedMidText() {
+  SimEvent event;
+  event.kind = EventKind::ClosedMidText;
+  event.timeMs = 5000;
+  event.byteCount = 1200;
+  return event;
+}
+
 SimEvent EmptyUpload() {
   SimEvent event;
   event.kind = EventKind::Text;
@@ -206,6 +221,15 @@ INSTANTIATE_TEST_SUITE_P(
             R"([   2000 ms] text 5000 bytes (first 2 shown), page at 3 ms (5000 bytes), end at 2004 ms: "Hi")",
             R"({"t_ms":2000,"event":"text","bytes":5000,"text":"Hi","truncated":true,)"
             R"("pages_ms":[3],"page_bytes":[5000],"end_ms":2004})"},
+        FormatCase{"UploadOverTwoConnections", UploadOverTwoConnections(),
+                   R"([   2000 ms] text 8 bytes over 2 connections, pages at 0, 1003 ms (5 + 3 bytes), )"
+                   R"(end at 2004 ms: "Hi \"x\"\n\xb9")",
+                   R"({"t_ms":2000,"event":"text","bytes":8,"text":"Hi \"x\"\n\u00b9","truncated":false,)"
+                   R"("pages_ms":[0,1003],"page_bytes":[5,3],"end_ms":2004,"connections":2})"},
+        FormatCase{"ClosedMidText", ClosedMidText(),
+                   "[   5000 ms] connection closed mid-text (1200 bytes of it so far): the display waits for "
+                   "the rest and its 00",
+                   R"({"t_ms":5000,"event":"closed-mid-text","bytes":1200})"},
         FormatCase{"EmptyUpload", EmptyUpload(), R"([      5 ms] text 0 bytes, no pages, end at 0 ms: "")",
                    R"({"t_ms":5,"event":"text","bytes":0,"text":"","truncated":false,)"
                    R"("pages_ms":[],"page_bytes":[],"end_ms":0})"},
@@ -235,6 +259,30 @@ TEST(FormatStartTest, PtyAndLinkLines) {
             "link /h/.config/kv58/ports/COM7 -> /dev/pts/3");
   EXPECT_EQ(FormatLink("/h/\"q\"/COM7", "/dev/pts/3", OutputFormat::Json),
             R"({"t_ms":0,"event":"link","path":"/h/\"q\"/COM7","target":"/dev/pts/3"})");
+}
+
+TEST(FormatStartTest, NotShownLine) {
+  EXPECT_EQ(FormatNotShown(52000, 104000, 9000, OutputFormat::Text),
+            "[   9000 ms] not shown: 52000 events from 104000 bytes received, more than the output takes "
+            "(it keeps to 32 KiB a second)");
+  EXPECT_EQ(FormatNotShown(1, 1, 9000, OutputFormat::Json),
+            R"({"t_ms":9000,"event":"not-shown","events":1,"bytes":1})");
+}
+
+// A burst is printed whole; beyond it lines are counted until a few KiB of room are back.
+TEST(OutputBudgetTest, HoldsLinesBackBeyondItsBurstUntilRoomReturns) {
+  OutputBudget budget;
+  ASSERT_TRUE(budget.Admit(0, 3));
+  budget.Spend(OutputBudget::kBurstBytes - 1);
+  ASSERT_TRUE(budget.Admit(0, 3)) << "a line fits while any room is left";
+  budget.Spend(100);
+  EXPECT_FALSE(budget.Admit(0, 3));
+  EXPECT_FALSE(budget.Admit(10, 7)) << "a few hundred bytes back are not enough to go on";
+  EXPECT_TRUE(budget.Admit(200, 3));
+  const OutputBudget::HeldBack held = budget.TakeHeldBack();
+  EXPECT_EQ(held.lines, 2U);
+  EXPECT_EQ(held.bytes, 10U);
+  EXPECT_EQ(budget.TakeHeldBack().lines, 0U);
 }
 
 TEST(FormatStartTest, ExitLine) {
