@@ -34,7 +34,8 @@ namespace kv58::sim {
   const auto* bytes = reinterpret_cast<const sockaddr_in6&>(local).sin6_addr.s6_addr;
   constexpr std::array<unsigned char, 12> kMappedPrefix{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
   const bool zeros = std::all_of(bytes, bytes + 15, [](unsigned char byte) { return byte == 0; });
-  return (zeros && bytes[15] == 1) || (std::equal(kMappedPrefix.begin(), kMappedPrefix.end(), bytes) && bytes[12] == 127);
+  return (zeros && bytes[15] == 1) ||
+         (std::equal(kMappedPrefix.begin(), kMappedPrefix.end(), bytes) && bytes[12] == 127);
 }
 
 } // namespace kv58::sim

@@ -320,7 +320,8 @@ void NetworkSimulator::TakeBytes(Station& station, std::string_view bytes) {
     std::string answers;
     station.telnet->Feed(bytes, data, answers);
     station.toClient += answers;
-    if (const std::optional<SerialLine> line = station.telnet->TakeLineSettings(); line && Admit(station, 0)) {
+    if (const std::optional<SerialLine> line = station.telnet->TakeLineSettings();
+        line && Admit(station, 0)) {
       PrintSpending(station, FormatSerialLine(*line, output_.Now(), options_.format));
     }
   } else {

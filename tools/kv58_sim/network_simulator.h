@@ -69,7 +69,7 @@ private:
   EndSignals signals_;
   std::vector<std::unique_ptr<Station>> stations_;
   std::size_t firstServed_ = 0; // where the next round starts, after a round cut short
-  std::string pushBytes_; // --send-file and --send-hex, for each address's first client
+  std::string pushBytes_;       // --send-file and --send-hex, for each address's first client
   std::optional<std::string> endReason_;
 };
 

@@ -69,7 +69,8 @@ void KeepAlive(SOCKET socket) {
   values.keepalivetime = kKeepaliveIdleMs;
   values.keepaliveinterval = kKeepaliveIntervalMs;
   DWORD returned = 0;
-  (void)::WSAIoctl(socket, SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned, nullptr, nullptr);
+  (void)::WSAIoctl(socket, SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned, nullptr,
+                   nullptr);
 }
 
 bool MakeNonBlocking(SOCKET socket) {

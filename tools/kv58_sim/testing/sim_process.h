@@ -13,8 +13,8 @@
 #include <optional>
 #include <poll.h>
 #include <spawn.h>
-#include <string_view>
 #include <string>
+#include <string_view>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <utility>

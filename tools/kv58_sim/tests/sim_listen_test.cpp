@@ -342,15 +342,15 @@ TEST_P(SimFileLimitTest, ManyAddressesAreServedOrRefusedWithTheReason) {
   testing::ScratchDir config;
   SimProcess sim("/usr/bin/prlimit");
   sim.ReadErrorsToo();
-  std::vector<std::string> args{"--nofile=" + std::to_string(row.softLimit) + ":" + std::to_string(row.hardLimit),
-                                KV58_SIM_PATH};
+  std::vector<std::string> args{
+      "--nofile=" + std::to_string(row.softLimit) + ":" + std::to_string(row.hardLimit), KV58_SIM_PATH};
   for (int i = 0; i < row.addresses; ++i) {
     args.insert(args.end(), {"--listen", "tcp://127.0.0.1:0"});
   }
   ASSERT_TRUE(sim.Start(args, config.Path()));
   if (!row.served) {
-    EXPECT_THAT(sim.ReadLine().value_or(""),
-                HasSubstr("cannot listen on " + std::to_string(row.addresses) + " addresses: they need about "));
+    EXPECT_THAT(sim.ReadLine().value_or(""), HasSubstr("cannot listen on " + std::to_string(row.addresses) +
+                                                       " addresses: they need about "));
     EXPECT_EQ(sim.WaitForExit(), 1);
     return;
   }
