@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include "tools/common/json_line.h"
-#include "tools/kv58_sim/sim_output.h"
 
 namespace kv58::sim {
 namespace {
@@ -259,30 +258,6 @@ TEST(FormatStartTest, PtyAndLinkLines) {
             "link /h/.config/kv58/ports/COM7 -> /dev/pts/3");
   EXPECT_EQ(FormatLink("/h/\"q\"/COM7", "/dev/pts/3", OutputFormat::Json),
             R"({"t_ms":0,"event":"link","path":"/h/\"q\"/COM7","target":"/dev/pts/3"})");
-}
-
-TEST(FormatStartTest, NotShownLine) {
-  EXPECT_EQ(FormatNotShown(52000, 104000, 9000, OutputFormat::Text),
-            "[   9000 ms] not shown: 52000 events from 104000 bytes received, more than the output takes "
-            "(it keeps to 32 KiB a second)");
-  EXPECT_EQ(FormatNotShown(1, 1, 9000, OutputFormat::Json),
-            R"({"t_ms":9000,"event":"not-shown","events":1,"bytes":1})");
-}
-
-// A burst is printed whole; beyond it lines are counted until a few KiB of room are back.
-TEST(OutputBudgetTest, HoldsLinesBackBeyondItsBurstUntilRoomReturns) {
-  OutputBudget budget;
-  ASSERT_TRUE(budget.Admit(0, 3));
-  budget.Spend(OutputBudget::kBurstBytes - 1);
-  ASSERT_TRUE(budget.Admit(0, 3)) << "a line fits while any room is left";
-  budget.Spend(100);
-  EXPECT_FALSE(budget.Admit(0, 3));
-  EXPECT_FALSE(budget.Admit(10, 7)) << "a few hundred bytes back are not enough to go on";
-  EXPECT_TRUE(budget.Admit(200, 3));
-  const OutputBudget::HeldBack held = budget.TakeHeldBack();
-  EXPECT_EQ(held.lines, 2U);
-  EXPECT_EQ(held.bytes, 10U);
-  EXPECT_EQ(budget.TakeHeldBack().lines, 0U);
 }
 
 TEST(FormatStartTest, ExitLine) {
