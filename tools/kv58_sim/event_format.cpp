@@ -5,6 +5,7 @@
 
 #include "tools/common/byte_escape.h"
 #include "tools/common/json_line.h"
+#include "tools/kv58_sim/sim_output.h"
 
 namespace kv58::sim {
 namespace {
@@ -67,6 +68,9 @@ std::string UploadText(const SimEvent& event) {
   if (event.IsCapped()) {
     line += " (first " + std::to_string(event.bytes.size()) + " shown)";
   }
+  if (event.connections > 1) {
+    line += " over " + std::to_string(event.connections) + " connections";
+  }
   return line + ", " + PagesText(event.pages) + ", end at " + std::to_string(event.endMs) + " ms: \"" +
          EscapeC(event.bytes) + "\"";
 }
@@ -93,6 +97,9 @@ std::string EventText(const SimEvent& event) {
     return UploadText(event);
   case EventKind::Undecoded:
     return UndecodedText(event);
+  case EventKind::ClosedMidText:
+    return "connection closed mid-text (" + ByteCount(event.byteCount) +
+           " of it so far): the display waits for the rest and its 00";
   case EventKind::Store:
   case EventKind::Reset:
   case EventKind::Open:
@@ -126,6 +133,9 @@ std::string EventJson(const SimEvent& event) {
         .Add("pages_ms", starts)
         .Add("page_bytes", sizes)
         .Add("end_ms", event.endMs);
+    if (event.connections > 1) {
+      object.Add("connections", event.connections);
+    }
     break;
   }
   case EventKind::Undecoded:
@@ -133,6 +143,9 @@ std::string EventJson(const SimEvent& event) {
         .Add("hex", HexBytes(event.bytes, ""))
         .Add("truncated", event.IsCapped())
         .Add("reason", ReasonName(event.reason));
+    break;
+  case EventKind::ClosedMidText:
+    object.Add("bytes", event.byteCount);
     break;
   case EventKind::Store:
   case EventKind::Reset:
@@ -205,6 +218,8 @@ std::string_view EventName(EventKind kind) {
     return "open";
   case EventKind::Hangup:
     return "hangup";
+  case EventKind::ClosedMidText:
+    return "closed-mid-text";
   }
   return "?";
 }
@@ -266,6 +281,15 @@ std::string FormatSerialLine(const SerialLine& line, Millis timeMs, OutputFormat
   }
   return TimePrefix(timeMs) + "line " + std::to_string(line.baudRate) + " " + std::to_string(line.dataBits) +
          kParityLetters[parity] + stop;
+}
+
+std::string FormatNotShown(std::size_t lines, std::size_t bytes, Millis timeMs, OutputFormat format) {
+  if (format == OutputFormat::Json) {
+    return JsonEvent("not-shown", timeMs).Add("events", lines).Add("bytes", bytes).Close();
+  }
+  return TimePrefix(timeMs) + "not shown: " + std::to_string(lines) + (lines == 1 ? " event" : " events") +
+         " from " + ByteCount(bytes) + " received, more than the output takes (it keeps to " +
+         std::to_string(OutputBudget::kBytesPerSecond / 1024) + " KiB a second)";
 }
 
 std::string FormatExit(std::string_view reason, Millis timeMs, OutputFormat format) {

@@ -36,6 +36,9 @@ enum class OutputFormat { Text, Json };
 // ("line 9600 8N1").
 [[nodiscard]] std::string FormatListening(std::string_view url, OutputFormat format);
 [[nodiscard]] std::string FormatSerialLine(const SerialLine& line, Millis timeMs, OutputFormat format);
+// Lines left unprinted to keep the output bounded, and the bytes received that made them.
+[[nodiscard]] std::string FormatNotShown(std::size_t lines, std::size_t bytes, Millis timeMs,
+                                         OutputFormat format);
 [[nodiscard]] std::string FormatExit(std::string_view reason, Millis timeMs, OutputFormat format);
 
 } // namespace kv58::sim

@@ -64,6 +64,24 @@ void FrameDecoder::Hangup(Millis nowMs) {
   events_.push_back(std::move(hangup));
 }
 
+void FrameDecoder::ConnectionClosed(Millis nowMs) {
+  if (state_ == State::Idle) {
+    FlushStray();
+  }
+  if (state_ == State::InUpload) {
+    SimEvent note;
+    note.kind = EventKind::ClosedMidText;
+    note.timeMs = nowMs;
+    note.byteCount = upload_.byteCount;
+    events_.push_back(std::move(note));
+    ++upload_.connections;
+  }
+  SimEvent hangup;
+  hangup.kind = EventKind::Hangup;
+  hangup.timeMs = nowMs;
+  events_.push_back(std::move(hangup));
+}
+
 std::optional<Millis> FrameDecoder::Deadline() const {
   switch (state_) {
   case State::AwaitCode:

@@ -39,6 +39,11 @@ public:
   void Flush();
   // The port closed: whatever is pending is reported as it stands, then the hang-up.
   void Hangup(Millis nowMs);
+  // A client's connection to the device server closed, which the display never sees: its line
+  // stays as it was. An open text stays open (said by a ClosedMidText event) and takes the next
+  // client's bytes; a frame still waits for its time-out. Only a run of stray bytes is reported
+  // now, as the run before the hang-up. Then the hang-up.
+  void ConnectionClosed(Millis nowMs);
 
   // When Expire next has something to do; none while nothing is pending.
   [[nodiscard]] std::optional<Millis> Deadline() const;

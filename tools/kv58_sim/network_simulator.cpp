@@ -12,7 +12,16 @@ namespace kv58::sim {
 namespace {
 
 // Reads per round while a client keeps sending, so signals and other clients are still seen.
-constexpr int kReadsPerRound = 64;
+constexpr int kReadsPerRound = 16;
+// A round serves addresses until this much time has gone, then looks at signals again; the
+// next round goes on with the next address.
+constexpr Millis kLongestRoundMs = 100;
+// After an ending signal, what clients sent before it is read and shown for at most this long.
+constexpr Millis kLongestDrainMs = 200;
+// Connections taken from one listener per round: a crowd of second clients waits its turn.
+constexpr int kAcceptsPerRound = 16;
+// A listener whose accept failed (out of open files, say) is left alone this long.
+constexpr Millis kAcceptPauseMs = 250;
 // What waits for a client is bounded: beyond it replies are dropped, and a client's bytes are
 // left unread until it takes the answers to its Telnet commands.
 constexpr std::size_t kMostQueuedBytes = std::size_t{64} * 1024;
@@ -40,6 +49,34 @@ std::string ConnectHint(const std::string& firstUrl, std::size_t addresses) {
          ")  Ctrl+C ends the simulator.";
 }
 
+// The bytes received that an event stands for, as a flood's summary counts them.
+std::size_t ReceivedBytes(const SimEvent& event) {
+  switch (event.kind) {
+  case EventKind::Text:
+    return event.byteCount + 3;
+  case EventKind::Undecoded:
+    return event.byteCount;
+  case EventKind::Store:
+  case EventKind::Reset:
+    return 2;
+  case EventKind::Open:
+  case EventKind::Hangup:
+  case EventKind::ClosedMidText:
+    return 0;
+  case EventKind::Speed:
+  case EventKind::FirstLine:
+  case EventKind::LastLine:
+  case EventKind::ScrollType:
+    break;
+  }
+  return 3;
+}
+
+// What the connection itself did: said whatever the budget holds.
+bool IsConnectionEvent(EventKind kind) {
+  return kind == EventKind::Open || kind == EventKind::Hangup || kind == EventKind::ClosedMidText;
+}
+
 } // namespace
 
 struct NetworkSimulator::Station {
@@ -60,6 +97,9 @@ struct NetworkSimulator::Station {
   std::string forClient;           // the display's bytes, held while the client suspends them
   std::string toClient;            // as they go on the wire, Telnet answers among them
   bool warnedAboutFullQueue = false;
+  OutputBudget budget;
+  std::optional<Millis> acceptPausedUntilMs; // after a failed accept
+  bool acceptFailing = false;                // said once until a client is taken again
 };
 
 NetworkSimulator::NetworkSimulator(SimOptions options, int outputFd, int errorFd)
@@ -92,6 +132,11 @@ bool NetworkSimulator::Start() {
     output_.Complain(error);
     return false;
   }
+  // Each address holds its listener and a client, and one more socket turns a second away.
+  if (!MakeRoomForSockets(2 * options_.listen.size() + 1, error)) {
+    output_.Complain("cannot listen on " + std::to_string(options_.listen.size()) + " addresses: " + error);
+    return false;
+  }
   for (const ListenAddress& address : options_.listen) {
     auto station = std::make_unique<Station>(address, options_.limits);
     if (!station->listener.Open(address, error)) {
@@ -105,16 +150,32 @@ bool NetworkSimulator::Start() {
   for (const auto& station : stations_) {
     Print(nullptr, FormatListening(station->url, options_.format));
   }
+  WarnIfReachable();
   if (options_.format == OutputFormat::Text && output_.IsTerminal()) {
     Print(nullptr, ConnectHint(stations_.front()->url, stations_.size()));
   }
   return !output_.Failed();
 }
 
+void NetworkSimulator::WarnIfReachable() const {
+  for (const auto& station : stations_) {
+    if (!station->listener.Loopback()) {
+      output_.Complain("warning: " + station->url +
+                       " is open to other computers: anyone who can reach it can drive the display "
+                       "(no password, no encryption)");
+    }
+  }
+}
+
 void NetworkSimulator::RunRound() {
+  const Millis now = output_.Now();
   std::vector<SocketWatch> watched{{.handle = signals_.WakeHandle(), .read = true}};
   for (const auto& station : stations_) {
-    watched.push_back({.handle = station->listener.Handle(), .read = true});
+    if (station->acceptPausedUntilMs && *station->acceptPausedUntilMs <= now) {
+      station->acceptPausedUntilMs.reset();
+    }
+    watched.push_back(
+        {.handle = station->acceptPausedUntilMs ? kNoSocket : station->listener.Handle(), .read = true});
     watched.push_back({.handle = station->client.IsOpen() ? station->client.Handle() : kNoSocket,
                        .read = station->toClient.size() < kMostQueuedBytes,
                        .write = !station->toClient.empty()});
@@ -125,28 +186,44 @@ void NetworkSimulator::RunRound() {
     return;
   }
   if (const int signal = signals_.Take(); signal != 0) {
-    endReason_ = SignalName(signal);
-    for (const auto& station : stations_) {
-      if (station->client.IsOpen()) {
-        ReadFromClient(*station, true);
-      }
-      station->decoder.Flush();
-      PrintEvents(*station);
-    }
+    End(signal);
     return;
   }
-  for (std::size_t i = 0; i < stations_.size() && !endReason_; ++i) {
-    Station& station = *stations_[i];
-    if (watched[2 + 2 * i].ready && station.client.IsOpen()) {
-      ReadFromClient(station, false);
-      FlushToClient(station);
+  const Millis roundEnds = output_.Now() + kLongestRoundMs;
+  for (std::size_t served = 0; served < stations_.size() && !endReason_; ++served) {
+    const std::size_t i = (firstServed_ + served) % stations_.size();
+    ServeStation(*stations_[i], watched[2 + 2 * i].ready, watched[1 + 2 * i].ready);
+    if (output_.Now() >= roundEnds) {
+      firstServed_ = (i + 1) % stations_.size();
+      return;
     }
-    if (watched[1 + 2 * i].ready) {
-      TakeClients(station);
+  }
+}
+
+void NetworkSimulator::ServeStation(Station& station, bool clientReady, bool listenerReady) {
+  if (clientReady && station.client.IsOpen()) {
+    (void)ReadFromClient(station);
+    FlushToClient(station);
+  }
+  if (listenerReady) {
+    TakeClients(station);
+  }
+  station.decoder.Expire(output_.Now());
+  PrintEvents(station);
+  PushWhenDue(station);
+}
+
+// What each client sent before the signal is shown, as far as a short while allows: a client
+// that keeps sending holds up the end no longer.
+void NetworkSimulator::End(int signal) {
+  endReason_ = SignalName(signal);
+  const Millis drainEnds = output_.Now() + kLongestDrainMs;
+  for (const auto& station : stations_) {
+    while (station->client.IsOpen() && output_.Now() < drainEnds && ReadFromClient(*station)) {
     }
-    station.decoder.Expire(output_.Now());
-    PrintEvents(station);
-    PushWhenDue(station);
+    station->decoder.Flush();
+    PrintEvents(*station);
+    SayHeldBack(*station);
   }
 }
 
@@ -160,6 +237,7 @@ int NetworkSimulator::PollTimeout() const {
   };
   for (const auto& station : stations_) {
     wakeBy(station->decoder.Deadline());
+    wakeBy(station->acceptPausedUntilMs);
     if (station->client.IsOpen()) {
       wakeBy(station->pushDueMs);
     }
@@ -171,7 +249,20 @@ int NetworkSimulator::PollTimeout() const {
 }
 
 void NetworkSimulator::TakeClients(Station& station) {
-  for (Socket client = station.listener.Accept(); client.IsOpen(); client = station.listener.Accept()) {
+  for (int taken = 0; taken < kAcceptsPerRound; ++taken) {
+    std::string error;
+    Socket client = station.listener.Accept(error);
+    if (!client.IsOpen()) {
+      if (!error.empty()) {
+        station.acceptPausedUntilMs = output_.Now() + kAcceptPauseMs;
+        if (!station.acceptFailing) {
+          output_.Complain(error + "; trying again every " + std::to_string(kAcceptPauseMs) + " ms");
+        }
+        station.acceptFailing = true;
+      }
+      return;
+    }
+    station.acceptFailing = false;
     if (!station.client.IsOpen()) {
       Connect(station, std::move(client));
       continue;
@@ -199,23 +290,28 @@ void NetworkSimulator::Connect(Station& station, Socket client) {
   FlushToClient(station);
 }
 
-void NetworkSimulator::ReadFromClient(Station& station, bool untilEmpty) {
-  for (int reads = 0; station.client.IsOpen() && (untilEmpty || reads < kReadsPerRound); ++reads) {
+bool NetworkSimulator::ReadFromClient(Station& station) {
+  for (int reads = 0; station.client.IsOpen() && reads < kReadsPerRound; ++reads) {
     std::string chunk;
     switch (station.client.ReadChunk(chunk)) {
     case Socket::ReadOutcome::Data:
       TakeBytes(station, chunk);
       break;
     case Socket::ReadOutcome::Empty:
-      return;
+      return false;
+    case Socket::ReadOutcome::Lost:
+      output_.Complain("the client on " + station.url + " stopped answering; its connection is dropped");
+      Hangup(station);
+      return false;
     case Socket::ReadOutcome::Closed:
       Hangup(station);
-      return;
+      return false;
     }
-    if (!untilEmpty && station.toClient.size() >= kMostQueuedBytes) {
-      return; // the client reads its answers first
+    if (station.toClient.size() >= kMostQueuedBytes) {
+      return false; // the client reads its answers first
     }
   }
+  return station.client.IsOpen();
 }
 
 void NetworkSimulator::TakeBytes(Station& station, std::string_view bytes) {
@@ -224,8 +320,9 @@ void NetworkSimulator::TakeBytes(Station& station, std::string_view bytes) {
     std::string answers;
     station.telnet->Feed(bytes, data, answers);
     station.toClient += answers;
-    if (const std::optional<SerialLine> line = station.telnet->TakeLineSettings()) {
-      Print(&station, FormatSerialLine(*line, output_.Now(), options_.format));
+    if (const std::optional<SerialLine> line = station.telnet->TakeLineSettings();
+        line && Admit(station, 0)) {
+      PrintSpending(station, FormatSerialLine(*line, output_.Now(), options_.format));
     }
   } else {
     data.assign(bytes);
@@ -240,7 +337,7 @@ void NetworkSimulator::Hangup(Station& station) {
   station.client.Close();
   station.telnet.reset();
   DiscardUndelivered(station, "the program closed the connection");
-  station.decoder.Hangup(output_.Now());
+  station.decoder.ConnectionClosed(output_.Now());
   PrintEvents(station);
   if (options_.exitOnHangup) {
     endReason_ = "hangup";
@@ -249,10 +346,35 @@ void NetworkSimulator::Hangup(Station& station) {
 
 void NetworkSimulator::PrintEvents(Station& station) {
   for (const SimEvent& event : station.decoder.TakeEvents()) {
-    Print(&station, FormatEvent(event, options_.format));
+    if (IsConnectionEvent(event.kind)) {
+      SayHeldBack(station);
+      Print(&station, FormatEvent(event, options_.format));
+    } else if (Admit(station, ReceivedBytes(event))) {
+      PrintSpending(station, FormatEvent(event, options_.format));
+    }
     if (IsDecodedFrame(event.kind)) {
       QueueReply(station);
     }
+  }
+}
+
+bool NetworkSimulator::Admit(Station& station, std::size_t receivedBytes) {
+  if (!station.budget.Admit(output_.Now(), receivedBytes)) {
+    return false;
+  }
+  SayHeldBack(station);
+  return true;
+}
+
+void NetworkSimulator::PrintSpending(Station& station, const std::string& line) {
+  station.budget.Spend(line.size() + 1);
+  Print(&station, line);
+}
+
+void NetworkSimulator::SayHeldBack(Station& station) {
+  const OutputBudget::HeldBack held = station.budget.TakeHeldBack();
+  if (held.lines != 0) {
+    PrintSpending(station, FormatNotShown(held.lines, held.bytes, output_.Now(), options_.format));
   }
 }
 

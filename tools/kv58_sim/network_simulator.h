@@ -5,6 +5,10 @@
 // lines, answered and pushed at as on the terminal, and its close is the hang-up. A second
 // client while one is connected is told the port is in use and closed, as a busy device
 // server does.
+// The display sits behind the server on a serial line that never closes: its decoder, and a
+// text left open by a client that went away, survive from one client to the next. What one
+// address prints is held to a rate (OutputBudget), every round of the loop to a bounded
+// time, so a flooding client is summed up and a signal is seen within a second.
 
 #include <chrono>
 #include <memory>
@@ -38,13 +42,22 @@ private:
 
   [[nodiscard]] bool Start();
   void RunRound();
+  void ServeStation(Station& station, bool clientReady, bool listenerReady);
+  void End(int signal);
   [[nodiscard]] int PollTimeout() const;
   void TakeClients(Station& station);
   void Connect(Station& station, Socket client);
-  void ReadFromClient(Station& station, bool untilEmpty);
+  // Reads a bounded number of chunks; true when the client may have sent more.
+  [[nodiscard]] bool ReadFromClient(Station& station);
   void TakeBytes(Station& station, std::string_view bytes);
   void Hangup(Station& station);
   void PrintEvents(Station& station);
+  // Whether the station's budget has room for a line that stands for receivedBytes; when it
+  // has, what was held back before is said first.
+  [[nodiscard]] bool Admit(Station& station, std::size_t receivedBytes);
+  void PrintSpending(Station& station, const std::string& line);
+  void SayHeldBack(Station& station);
+  void WarnIfReachable() const;
   void QueueReply(Station& station);
   void PushWhenDue(Station& station);
   void FlushToClient(Station& station);
@@ -55,7 +68,8 @@ private:
   SimOutput output_;
   EndSignals signals_;
   std::vector<std::unique_ptr<Station>> stations_;
-  std::string pushBytes_; // --send-file and --send-hex, for each address's first client
+  std::size_t firstServed_ = 0; // where the next round starts, after a round cut short
+  std::string pushBytes_;       // --send-file and --send-hex, for each address's first client
   std::optional<std::string> endReason_;
 };
 

@@ -1,6 +1,7 @@
 #pragma once
 // What the simulated display saw on its line: one event per decoded command frame, per text
-// upload, per run of bytes it could not make sense of, and per open or hang-up of the port.
+// upload, per run of bytes it could not make sense of, and per open or hang-up of the port
+// (with a note when a client's connection closes in the middle of a text).
 // The decoder produces them; the formatter turns each into one output line.
 
 #include <cstddef>
@@ -24,6 +25,9 @@ enum class EventKind {
   Undecoded,  // bytes that form no frame
   Open,       // the program opened the port
   Hangup,     // the program closed the port (its last open handle went away)
+  // A client's connection closed while a text was open (FF 07 came, its 00 not yet): the
+  // display behind a device server never sees the close and goes on taking the text.
+  ClosedMidText,
 };
 
 enum class UndecodedReason {
@@ -48,6 +52,7 @@ struct SimEvent {
   std::size_t byteCount = 0;     // how many bytes there really were; more than bytes.size() when capped
   std::vector<UploadPage> pages; // Text only
   Millis endMs = 0;              // Text only: the 0x00's arrival, since the upload's 0xFF
+  std::size_t connections = 1;   // Text only: the client connections its bytes came over
   UndecodedReason reason = UndecodedReason::NoMarker;
 
   [[nodiscard]] bool IsCapped() const { return byteCount > bytes.size(); }
@@ -65,7 +70,8 @@ struct SerialLine {
 
 // True for the events that a well-formed frame or upload produces: the ones a reply answers.
 [[nodiscard]] constexpr bool IsDecodedFrame(EventKind kind) {
-  return kind != EventKind::Undecoded && kind != EventKind::Open && kind != EventKind::Hangup;
+  return kind != EventKind::Undecoded && kind != EventKind::Open && kind != EventKind::Hangup &&
+         kind != EventKind::ClosedMidText;
 }
 
 } // namespace kv58::sim

@@ -328,8 +328,29 @@ it then holds. Once the rate, data size, parity and stop size have come it says 
   {"t_ms":15,"event":"line","baud":9600,"data_bits":8,"parity":"none","stop_bits":"1"}
 With several addresses each event line carries its address after the time, e.g.
 "[   1234 ms] tcp://127.0.0.1:4001 speed 4"; in JSON a first key "listen".
+The display behind an address keeps its state when a client's connection closes, as a
+display behind a device server never sees that close: a frame or a text under way takes
+the next client's bytes as if nothing had happened. A close in the middle of a text (FF 07
+came, its 00 not yet) is said before the hang-up, and that text's line then counts its
+connections:
+  [   5000 ms] connection closed mid-text (1200 bytes of it so far): the display waits
+               for the rest and its 00
+  {"t_ms":5000,"event":"closed-mid-text","bytes":1200}
+  [   7000 ms] text 3185 bytes over 2 connections, pages at ...
+  {"t_ms":2000,"event":"text","bytes":3185,...,"connections":2}
+A client that vanishes without closing (its computer off, its cable pulled) is noticed by
+TCP keepalive: its address is free again within 30 s.
+What one address prints is bounded: after a first 256 KiB, 32 KiB a second. Events
+beyond that are counted and summed up in one line once there is room again:
+  [   9000 ms] not shown: 52000 events from 104000 bytes received, more than the output
+               takes (it keeps to 32 KiB a second)
+  {"t_ms":9000,"event":"not-shown","events":52000,"bytes":104000}
+Each address holds two open files; the simulator raises its limit of open files as far
+as the system allows and refuses to start when its addresses do not fit.
 RFC 2217 and raw TCP carry no authentication and no encryption: whoever reaches the
-address can drive the display. Keep to 127.0.0.1 unless the network is yours.
+address can drive the display. Keep to 127.0.0.1 unless the network is yours; an address
+other computers can reach (0.0.0.0, [::], a network card's address) is warned about at
+start.
 
 Every line is written as soon as its event happens, so a pipe sees it at once. Messages
 about problems go to standard error.)usage";

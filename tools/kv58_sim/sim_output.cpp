@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstring>
 #include <unistd.h>
+#include <utility>
 
 namespace kv58::sim {
 
@@ -44,5 +45,24 @@ Millis SimOutput::Now() const {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_)
       .count();
 }
+
+bool OutputBudget::Admit(Millis nowMs, std::size_t receivedBytes) {
+  if (nowMs > refilledMs_) {
+    room_ = std::min(kBurstBytes, room_ + (nowMs - refilledMs_) * kBytesPerSecond / 1000);
+    refilledMs_ = nowMs;
+  }
+  if (ranOut_ && room_ >= kResumeBytes) {
+    ranOut_ = false;
+  }
+  if (room_ > 0 && !ranOut_) {
+    return true;
+  }
+  ranOut_ = true;
+  ++held_.lines;
+  held_.bytes += receivedBytes;
+  return false;
+}
+
+OutputBudget::HeldBack OutputBudget::TakeHeldBack() { return std::exchange(held_, {}); }
 
 } // namespace kv58::sim

@@ -2,6 +2,9 @@
 // The simulator's end of a network line: a listening TCP socket, the connections it takes,
 // all non-blocking, and the one wait of its loop on several of them. POSIX sockets in
 // tcp_listener_posix.cpp, Winsock in tcp_listener_win32.cpp.
+// A client whose link dies without a close (its computer switched off, a cable pulled) is
+// found by TCP keepalive and a bound on unacknowledged data: its connection fails within
+// kDeadClientBoundMs and the address is free for the next client.
 
 #include <cstdint>
 #include <span>
@@ -12,6 +15,9 @@
 #include "tools/kv58_sim/listen_address.h"
 
 namespace kv58::sim {
+
+// How long a client that stopped answering can hold its connection, at most.
+inline constexpr int kDeadClientBoundMs = 30'000;
 
 #ifdef _WIN32
 using SocketHandle = std::uintptr_t; // Winsock's SOCKET
@@ -44,7 +50,8 @@ public:
   // Gives the socket up without closing it.
   [[nodiscard]] SocketHandle Release() { return std::exchange(handle_, kNoSocket); }
 
-  enum class ReadOutcome { Data, Empty, Closed };
+  // Lost: the client stopped answering (keepalive or retransmissions timed out).
+  enum class ReadOutcome { Data, Empty, Closed, Lost };
   // Appends what has arrived, one read's worth, without waiting. A reset counts as closed.
   [[nodiscard]] ReadOutcome ReadChunk(std::string& into) const;
   // Sends what the socket takes now, without waiting; -1 once the peer has gone.
@@ -62,15 +69,24 @@ public:
   // The address listened on, with the port the system picked for port 0.
   [[nodiscard]] const ListenAddress& Bound() const { return bound_; }
   [[nodiscard]] SocketHandle Handle() const { return socket_.Handle(); }
+  // Bound to a loopback address (127.0.0.0/8, ::1): only this computer can connect.
+  [[nodiscard]] bool Loopback() const { return loopback_; }
 
-  // The next waiting connection, non-blocking and without Nagle's delay; a closed Socket
-  // when none is waiting.
-  [[nodiscard]] Socket Accept() const;
+  // The next waiting connection, non-blocking, without Nagle's delay and with keepalive; a
+  // closed Socket when none is waiting. A closed Socket and the error in words when the
+  // system could not hand one over (out of open files, say): the connection stays waiting.
+  [[nodiscard]] Socket Accept(std::string& error) const;
 
 private:
   Socket socket_;
   ListenAddress bound_;
+  bool loopback_ = false;
 };
+
+// Makes room for `sockets` sockets at once beside the process's own files: the limit of open
+// files raised as far as the system allows. False, with the reason in words, when they cannot
+// all fit.
+[[nodiscard]] bool MakeRoomForSockets(std::size_t sockets, std::string& error);
 
 // One handle the loop waits on: for reading, for writing, or both. `ready` tells afterwards
 // that it can be served (readable, writable, closed or failed).

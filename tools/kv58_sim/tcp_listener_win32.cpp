@@ -6,6 +6,8 @@
 #define WIN32_LEAN_AND_MEAN
 #include <winsock2.h>
 #include <ws2tcpip.h>
+// After winsock2.h, which it needs.
+#include <mstcpip.h>
 
 #include <algorithm>
 #include <array>
@@ -22,6 +24,12 @@ namespace {
 // Connections waiting to be accepted; more than one at a time only when a second client comes.
 constexpr int kBacklog = 4;
 constexpr int kReadChunkBytes = 4096;
+// Keepalive: the first probe after 8 s of silence, then one every 2 s; Windows sends ten
+// before it ends the connection, 28 s after the client's last sign of life.
+constexpr u_long kKeepaliveIdleMs = 8000;
+constexpr u_long kKeepaliveIntervalMs = 2000;
+constexpr u_long kKeepaliveProbes = 10; // fixed by Windows
+static_assert(kKeepaliveIdleMs + kKeepaliveIntervalMs * kKeepaliveProbes <= kDeadClientBoundMs);
 
 SOCKET AsSocket(SocketHandle handle) { return static_cast<SOCKET>(handle); }
 
@@ -52,6 +60,19 @@ bool WinsockStarted(std::string& error) {
   return started == 0;
 }
 
+// Failures of accept that leave the connection waiting for a later try.
+bool IsShortage(int error) { return error == WSAEMFILE || error == WSAENOBUFS; }
+
+void KeepAlive(SOCKET socket) {
+  tcp_keepalive values{};
+  values.onoff = 1;
+  values.keepalivetime = kKeepaliveIdleMs;
+  values.keepaliveinterval = kKeepaliveIntervalMs;
+  DWORD returned = 0;
+  (void)::WSAIoctl(socket, SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned, nullptr,
+                   nullptr);
+}
+
 bool MakeNonBlocking(SOCKET socket) {
   u_long on = 1;
   return ::ioctlsocket(socket, static_cast<long>(FIONBIO), &on) == 0;
@@ -73,7 +94,10 @@ Socket::ReadOutcome Socket::ReadChunk(std::string& into) const {
     into.append(chunk.data(), static_cast<std::size_t>(count));
     return ReadOutcome::Data;
   }
-  return count < 0 && ::WSAGetLastError() == WSAEWOULDBLOCK ? ReadOutcome::Empty : ReadOutcome::Closed;
+  if (count < 0 && ::WSAGetLastError() == WSAEWOULDBLOCK) {
+    return ReadOutcome::Empty;
+  }
+  return count < 0 && ::WSAGetLastError() == WSAETIMEDOUT ? ReadOutcome::Lost : ReadOutcome::Closed;
 }
 
 long Socket::WriteSome(std::string_view bytes) const {
@@ -122,23 +146,29 @@ bool TcpListener::Open(const ListenAddress& address, std::string& error) {
       continue;
     }
     bound_ = BoundAddress(address, local, length);
+    loopback_ = IsLoopback(local);
     socket_ = std::move(socket);
     return true;
   }
   return false;
 }
 
-Socket TcpListener::Accept() const {
+Socket TcpListener::Accept(std::string& error) const {
   for (;;) {
     Socket client(::accept(AsSocket(socket_.Handle()), nullptr, nullptr));
     if (client.IsOpen()) {
       const BOOL on = TRUE;
       (void)::setsockopt(AsSocket(client.Handle()), IPPROTO_TCP, TCP_NODELAY,
                          reinterpret_cast<const char*>(&on), sizeof on);
+      KeepAlive(AsSocket(client.Handle()));
       if (MakeNonBlocking(AsSocket(client.Handle()))) {
         return client;
       }
       continue; // a connection the loop could not serve without blocking is let go
+    }
+    if (IsShortage(::WSAGetLastError())) {
+      error = WinsockError("cannot take a client on " + NetworkPortName(bound_));
+      return {};
     }
     // A client that gave up while waiting is skipped; anything else means none is waiting.
     if (::WSAGetLastError() != WSAECONNRESET) {
@@ -146,6 +176,9 @@ Socket TcpListener::Accept() const {
     }
   }
 }
+
+// Winsock has no limit of open files: its sockets are bounded by memory alone.
+bool MakeRoomForSockets(std::size_t /*sockets*/, std::string& /*error*/) { return true; }
 
 bool WaitForSockets(std::span<SocketWatch> watches, int timeoutMs, std::string& error) {
   // WSAPoll takes neither an invalid socket nor an entry that asks for nothing.

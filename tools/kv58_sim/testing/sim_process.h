@@ -13,8 +13,8 @@
 #include <optional>
 #include <poll.h>
 #include <spawn.h>
-#include <string_view>
 #include <string>
+#include <string_view>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <utility>
@@ -64,6 +64,9 @@ public:
   SimProcess(const SimProcess&) = delete;
   SimProcess& operator=(const SimProcess&) = delete;
 
+  // Its standard error, too, goes to the lines read (for the next Start).
+  void ReadErrorsToo() { errorsToo_ = true; }
+
   [[nodiscard]] bool Start(const std::vector<std::string>& args, const fs::path& configHome) {
     std::array<int, 2> pipeEnds{};
     if (pipe2(pipeEnds.data(), O_CLOEXEC) != 0) {
@@ -72,6 +75,9 @@ public:
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
+    if (errorsToo_) {
+      posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDERR_FILENO);
+    }
 
     std::vector<std::string> argStrings{program_};
     argStrings.insert(argStrings.end(), args.begin(), args.end());
@@ -109,8 +115,8 @@ public:
   }
 
   // The next whole line of output, or none when the deadline passes or the output ends.
-  [[nodiscard]] std::optional<std::string> ReadLine() {
-    const auto deadline = Clock::now() + kPatience;
+  [[nodiscard]] std::optional<std::string> ReadLine(Clock::duration patience = kPatience) {
+    const auto deadline = Clock::now() + patience;
     for (;;) {
       if (const std::size_t end = buffered_.find('\n'); end != std::string::npos) {
         std::string line = buffered_.substr(0, end);
@@ -180,6 +186,7 @@ private:
   }
 
   std::string program_;
+  bool errorsToo_ = false;
   pid_t pid_ = -1;
   int output_ = -1;
   std::string buffered_;

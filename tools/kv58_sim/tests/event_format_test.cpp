@@ -113,6 +113,20 @@ SimEvent CappedUpload() {
   return event;
 }
 
+SimEvent UploadOverTwoConnections() {
+  SimEvent event = Upload();
+  event.connections = 2;
+  return event;
+}
+
+SimEvent ClosedMidText() {
+  SimEvent event;
+  event.kind = EventKind::ClosedMidText;
+  event.timeMs = 5000;
+  event.byteCount = 1200;
+  return event;
+}
+
 SimEvent EmptyUpload() {
   SimEvent event;
   event.kind = EventKind::Text;
@@ -180,6 +194,15 @@ INSTANTIATE_TEST_SUITE_P(
             R"([   2000 ms] text 5000 bytes (first 2 shown), page at 3 ms (5000 bytes), end at 2004 ms: "Hi")",
             R"({"t_ms":2000,"event":"text","bytes":5000,"text":"Hi","truncated":true,)"
             R"("pages_ms":[3],"page_bytes":[5000],"end_ms":2004})"},
+        FormatCase{"UploadOverTwoConnections", UploadOverTwoConnections(),
+                   R"([   2000 ms] text 8 bytes over 2 connections, pages at 0, 1003 ms (5 + 3 bytes), )"
+                   R"(end at 2004 ms: "Hi \"x\"\n\xb9")",
+                   R"({"t_ms":2000,"event":"text","bytes":8,"text":"Hi \"x\"\n\u00b9","truncated":false,)"
+                   R"("pages_ms":[0,1003],"page_bytes":[5,3],"end_ms":2004,"connections":2})"},
+        FormatCase{"ClosedMidText", ClosedMidText(),
+                   "[   5000 ms] connection closed mid-text (1200 bytes of it so far): the display waits for "
+                   "the rest and its 00",
+                   R"({"t_ms":5000,"event":"closed-mid-text","bytes":1200})"},
         FormatCase{"EmptyUpload", EmptyUpload(), R"([      5 ms] text 0 bytes, no pages, end at 0 ms: "")",
                    R"({"t_ms":5,"event":"text","bytes":0,"text":"","truncated":false,)"
                    R"("pages_ms":[],"page_bytes":[],"end_ms":0})"},

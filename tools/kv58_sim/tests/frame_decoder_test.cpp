@@ -294,6 +294,27 @@ TEST(FrameDecoderTest, FlushReportsWhatIsPendingWithoutAHangup) {
   EXPECT_FALSE(decoder.HasEvents());
 }
 
+// A display behind a device server never sees a client's connection close: a text left open
+// takes the next client's bytes, marker and code among them, until its 00; a frame still
+// waits for its time-out; only a run of stray bytes is reported before the hang-up.
+TEST(FrameDecoderTest, AConnectionClosingLeavesTheDisplaysLineAsItWas) {
+  FrameDecoder decoder;
+  decoder.Feed(Bytes({'x', 0xFF, 0x07, 'a', 'b'}), 10);
+  decoder.ConnectionClosed(20);
+  SimEvent closedMidText;
+  closedMidText.kind = EventKind::ClosedMidText;
+  closedMidText.timeMs = 20;
+  closedMidText.byteCount = 2;
+  EXPECT_THAT(decoder.TakeEvents(),
+              ElementsAre(Undecoded("x", UndecodedReason::NoMarker, 10), closedMidText, Hangup(20)));
+  decoder.Feed(Bytes({0xFF, 0x07, 'c', 0x00, 0xFF, 0x03}), 1000);
+  decoder.ConnectionClosed(1010);
+  decoder.Feed(Bytes({0x04}), 1050);
+  SimEvent text = Text(Bytes({'a', 'b', 0xFF, 0x07, 'c'}), {{0, 2}, {990, 3}}, 990, 10);
+  text.connections = 2;
+  EXPECT_THAT(decoder.TakeEvents(), ElementsAre(text, Hangup(1010), Command(EventKind::Speed, 4, 1000)));
+}
+
 TEST(FrameDecoderTest, TakeEventsHandsEachEventOutOnce) {
   FrameDecoder decoder;
   decoder.Feed(Bytes({0xFF, 0x08}), 0);
