@@ -167,9 +167,10 @@ TEST(Kv58SimListenTest, ARetryEndsTheTextALostLinkLeftOpenBeforeSendingItWhole) 
     if (passes) {
       EXPECT_EQ(run->status, kExitDone) << run->err;
       EXPECT_EQ(report["status"], "done");
-      EXPECT_THAT(report["earlier"].get<std::string>(),
+      EXPECT_THAT(report.value("earlier", std::string()),
                   HasSubstr("it showed the first 2 of 8 pages (perhaps part of the next)"));
       const std::vector<std::size_t> texts = TextsShown(sim, 2);
+      EXPECT_THAT(texts, ::testing::Each(::testing::Le(kMaxTextBytes))) << "no text ran into another";
       ASSERT_EQ(texts.size(), 2U) << "part of the text, ended; then the whole text";
       EXPECT_LT(texts[0], 3 * kPageBytes);
       EXPECT_EQ(texts[1], kMaxTextBytes);
@@ -178,8 +179,9 @@ TEST(Kv58SimListenTest, ARetryEndsTheTextALostLinkLeftOpenBeforeSendingItWhole) 
       EXPECT_EQ(report["status"], "partial");
       EXPECT_EQ(report["kind"], "refused");
       EXPECT_EQ(report["text_ended"], false);
-      EXPECT_THAT(report["message"].get<std::string>(), StartsWith("the display holds the first "));
-      EXPECT_THAT(report["message"].get<std::string>(), HasSubstr(" of 8 pages and no end"));
+      EXPECT_THAT(report.value("message", std::string()), StartsWith("the display holds the first "));
+      EXPECT_THAT(report.value("message", std::string()),
+                  ::testing::ContainsRegex(" of 8 pages.* and no end"));
     }
   }
 }
