@@ -17,6 +17,7 @@
 #include <fstream>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -617,6 +618,77 @@ TEST(Kv58FleetTest, OneDisplayLostLeavesTheOtherSevenComplete) {
         << who << " got the whole text";
   }
 }
+
+} // namespace
+} // namespace kv58::cli
+
+namespace kv58::cli {
+namespace {
+
+struct StopCase {
+  const char* label;
+  std::vector<std::string> args; // after --port; "SILENT" and "REFUSED" stand for the ports
+  int signal;
+  std::chrono::milliseconds after;
+  std::vector<std::string> reportHas; // in the JSON report, or on standard error without --json
+};
+
+void PrintTo(const StopCase& row, std::ostream* os) { *os << row.label; }
+
+class Kv58StopTest : public ::testing::TestWithParam<StopCase> {};
+
+// A stop is a stop, whatever kv58 is waiting for: an RFC 2217 negotiation that a server never
+// answers, the wait before a retry. It ends with 128 + the signal, says the display was
+// interrupted or not started, and claims no time-out that did not run out.
+TEST_P(Kv58StopTest, EndsAsTheSignalAskedAndClaimsNoTimeOut) {
+  const StopCase& c = GetParam();
+  ScratchDir config;
+  const kv58::testing::Listener silent = kv58::testing::ListenOnLoopback(); // accepts, never answers
+  ASSERT_GE(silent.fd, 0);
+  const int refused = FreePort();
+  std::vector<std::string> args;
+  for (const std::string& arg : c.args) {
+    args.push_back(arg == "SILENT"    ? "rfc2217://127.0.0.1:" + std::to_string(silent.port)
+                   : arg == "REFUSED" ? "tcp://127.0.0.1:" + std::to_string(refused)
+                                      : arg);
+  }
+  test_support::Launch launch = test_support::OutputTo(config.Path() / "report.txt");
+  launch.whileRunning = [&c](pid_t pid) {
+    std::this_thread::sleep_for(c.after);
+    ::kill(pid, c.signal);
+  };
+  const auto run = RunProgram(args, config.Path(), launch);
+  ::close(silent.fd);
+  ASSERT_TRUE(run.has_value());
+  std::ifstream reportFile(config.Path() / "report.txt");
+  const std::string report((std::istreambuf_iterator<char>(reportFile)), std::istreambuf_iterator<char>());
+
+  EXPECT_EQ(run->status, 128 + c.signal) << run->err;
+  EXPECT_THAT(run->err + report, ::testing::Not(HasSubstr("within")));
+  for (const std::string& said : c.reportHas) {
+    EXPECT_THAT(run->err + report, HasSubstr(said));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Waits, Kv58StopTest,
+    ::testing::Values(StopCase{"NegotiationOfOneDisplay",
+                               {"--port", "SILENT", "store"},
+                               SIGINT,
+                               std::chrono::milliseconds(700),
+                               {"interrupted while the port was being opened: nothing was sent"}},
+                      StopCase{"NegotiationOfAFleet",
+                               {"--port", "SILENT", "--port", "REFUSED", "--json", "store"},
+                               SIGTERM,
+                               std::chrono::milliseconds(700),
+                               {R"("status":"not-started")", R"("status":"not-reachable","kind":"refused")"}},
+                      StopCase{
+                          "WaitBeforeARetry",
+                          {"--port", "REFUSED", "--retries", "3", "--json", "store"},
+                          SIGTERM,
+                          std::chrono::milliseconds(1500),
+                          {R"("status":"not-started")", "interrupted while waiting to try again, after: "}}),
+    [](const auto& row) { return std::string(row.param.label); });
 
 } // namespace
 } // namespace kv58::cli

@@ -401,7 +401,19 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"HexBeforeMonitor", {"--port", "COM5", "--hex", "monitor"}, "unknown option \"--hex\""},
         UsageCase{
             "MissingFile", {"--port", "COM5", "send", "no-such-file.txt"}, "no-such-file.txt: no such file"},
-        UsageCase{"DirectoryAsFile", {"--port", "COM5", "send", "."}, ".: it is a directory"}),
+        UsageCase{"DirectoryAsFile", {"--port", "COM5", "send", "."}, ".: it is a directory"},
+        UsageCase{
+            "OnlyWithoutAPortsFile", {"--port", "COM5", "--only", "hall", "store"}, "give --ports-file"},
+        // One display under two spellings would get both texts run into each other.
+        UsageCase{"HostInAnotherCase",
+                  {"--port", "rfc2217://LOCALHOST:4001", "--port", "rfc2217://localhost:4001", "store"},
+                  "rfc2217://LOCALHOST:4001 and rfc2217://localhost:4001 reach the same display"},
+        UsageCase{"HostByTheOtherMode",
+                  {"--port", "tcp://127.0.0.1:4001", "--port", "rfc2217://127.0.0.1:4001", "store"},
+                  "reach the same display (127.0.0.1:4001)"},
+        UsageCase{"TwoNamesOfOneAddress",
+                  {"--port", "rfc2217://localhost:4001", "--port", "rfc2217://127.0.0.1:4001", "store"},
+                  "reach the same display (127.0.0.1:4001)"}),
     [](const auto& row) { return std::string(row.param.label); });
 
 TEST_F(Kv58RunTest, TooLongTextsAreRefusedWholeWithoutReadingPastTheLimit) {
