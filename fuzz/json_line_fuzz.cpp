@@ -4,6 +4,7 @@
 // bytes (which writing again leaves as it is), and line data comes back byte for byte. The
 // reader of JSON takes the raw input too, and must only accept or refuse it.
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -17,6 +18,7 @@
 
 #include "tools/common/json_line.h"
 #include "tools/common/json_read.h"
+#include "tools/kv58/fleet_report.h"
 
 namespace {
 
@@ -45,6 +47,30 @@ void CheckText(const Json& value, const std::string& bytes) {
   Check(text == kv58::JsonText(bytes, kv58::HighBytes::AsText));
   Check(!IsValidUtf8(bytes) || text == bytes);
   Check(kv58::JsonText(text, kv58::HighBytes::AsText) == text);
+}
+
+// kv58's report of a display whose name (from a ports file) and message (a server's words)
+// are any bytes: a strict parser takes its JSON line, and its text line holds no control byte
+// that a name could move a terminal with.
+void CheckReport(const std::string& name, const std::string& message, long long number) {
+  const kv58::cli::Display display{name, kv58::PortName(1), {}, "--port"};
+  kv58::cli::DisplayResult result;
+  result.outcome = number % 2 == 0 ? kv58::cli::Outcome::Partial : kv58::cli::Outcome::NotReachable;
+  result.kind = kv58::cli::FailureKind::Lost;
+  result.message = message;
+  result.note = name;
+  result.text = kv58::cli::TextAccount{1, 8, true, 2, true};
+  const Json parsed = Json::parse(kv58::cli::JsonReportLine(display, result));
+  CheckText(parsed["name"], name);
+  CheckText(parsed["message"], message);
+  Check(parsed["text_ended"] == false);
+  if (name != "COM1") { // a display named as its port is named once
+    const std::string text = kv58::cli::ReportLine(display, result, false);
+    Check(text.starts_with(kv58::cli::PrintableName(name) + " (COM1): partial: ") ||
+          text.starts_with(kv58::cli::PrintableName(name) + " (COM1): not reachable: "));
+    const std::string who = kv58::cli::PrintableName(name);
+    Check(std::none_of(who.begin(), who.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }));
+  }
 }
 
 } // namespace
@@ -95,5 +121,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const Json keyed = Json::parse(kv58::JsonLine().Add(key, true).Close());
   Check(keyed.size() == 1 && keyed.begin().key() == kv58::JsonText(key, kv58::HighBytes::AsText));
+
+  CheckReport(name, message, number);
   return 0;
 }
