@@ -63,10 +63,10 @@ bool WaitToRetry(int attemptsMade) {
   return !StopRequested();
 }
 
-// A stop that came while waiting to try again: the display stays as the last attempt left it.
+// A stop that came while waiting to try again: the display stays as the last attempt left it,
+// and the run was interrupted (attempts were made: it is no display that never started).
 DisplayResult StoppedWhileWaiting(DisplayResult last) {
-  const bool reached = last.outcome != Outcome::NotReachable;
-  last.outcome = reached || last.text ? Outcome::Interrupted : Outcome::NotStarted;
+  last.outcome = Outcome::Interrupted;
   last.kind = FailureKind::None;
   last.message = "interrupted while waiting to try again, after: " + last.message;
   return last;

@@ -687,7 +687,7 @@ INSTANTIATE_TEST_SUITE_P(
                           {"--port", "REFUSED", "--retries", "3", "--json", "store"},
                           SIGTERM,
                           std::chrono::milliseconds(1500),
-                          {R"("status":"not-started")", "interrupted while waiting to try again, after: "}}),
+                          {R"("status":"interrupted")", "interrupted while waiting to try again, after: "}}),
     [](const auto& row) { return std::string(row.param.label); });
 
 } // namespace
