@@ -5,11 +5,16 @@
 // threads (NameLookUpPool); an address needs no resolver, and no thread. Include after the
 // system's socket headers.
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "serial/bounded_call.h"
 #include "serial/byte_stream.h"
+#include "serial/network_port.h"
 
 namespace kv58 {
 
@@ -61,6 +66,34 @@ LookUpAddresses(const std::string& host, const std::string& service, const addri
   }
   return {Kind::LookUpTimedOut,
           "the name look-up of " + port.host + " did not end within " + SecondsText(bound)};
+}
+
+// Every address `port`'s host reaches, "ADDRESS:PORT" (IPv6 in brackets), sorted and without
+// repeats; none when the look-up fails, runs out of time or a stop ends it. The sockets
+// (Winsock started) are the caller's.
+[[nodiscard]] inline std::optional<std::vector<std::string>>
+LookedUpEndpoints(const NetworkPort& port, std::chrono::steady_clock::time_point deadline) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV;
+  const auto lookUp = LookUpAddresses(port.host, std::to_string(port.port), hints, deadline);
+  if (lookUp.end != BoundedCallPool::End::Done || lookUp.value->error != 0) {
+    return std::nullopt;
+  }
+  constexpr int kHostBytes = 1025; // NI_MAXHOST
+  std::vector<std::string> endpoints;
+  for (const addrinfo* address = lookUp.value->found; address != nullptr; address = address->ai_next) {
+    std::array<char, kHostBytes> host{};
+    if (::getnameinfo(address->ai_addr, static_cast<socklen_t>(address->ai_addrlen), host.data(), kHostBytes,
+                      nullptr, 0, NI_NUMERICHOST) == 0) {
+      endpoints.push_back(HostAndPort(NetworkPort{NetworkPort::Mode::Raw, host.data(), port.port}));
+    }
+  }
+  ::freeaddrinfo(lookUp.value->found);
+  std::sort(endpoints.begin(), endpoints.end());
+  endpoints.erase(std::unique(endpoints.begin(), endpoints.end()), endpoints.end());
+  return endpoints;
 }
 
 } // namespace kv58

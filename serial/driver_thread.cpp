@@ -16,6 +16,16 @@ constexpr auto kWaitSlice = 10ms;
 // The DriverThread whose thread this is, if any: work it hands back goes to its caller.
 thread_local const DriverThread* tServing = nullptr;
 
+// Runs `call`; what it threw, to be thrown on the thread that waits for it.
+std::exception_ptr Captured(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (...) {
+    return std::current_exception();
+  }
+  return nullptr;
+}
+
 } // namespace
 
 DriverThread::DriverThread(std::function<void()> whileWaiting, Starter start)
@@ -55,12 +65,7 @@ DriverThread::Outcome DriverThread::Run(const std::function<void()>& step) {
     if (work_ != nullptr && !workDone_) {
       const auto* work = work_;
       lock.unlock();
-      std::exception_ptr error;
-      try {
-        (*work)();
-      } catch (...) {
-        error = std::current_exception();
-      }
+      const std::exception_ptr error = Captured(*work);
       lock.lock();
       workError_ = error;
       workDone_ = true;
@@ -71,10 +76,8 @@ DriverThread::Outcome DriverThread::Run(const std::function<void()>& step) {
                            [this] { return stepDone_ || (work_ != nullptr && !workDone_); })) {
       lock.unlock();
       // The step goes on using what it was handed: nothing leaves here before it has ended.
-      try {
-        whileWaiting_();
-      } catch (...) {
-        waitError = std::current_exception();
+      if (std::exception_ptr error = Captured(whileWaiting_)) {
+        waitError = error;
       }
       lock.lock();
     }
@@ -119,12 +122,7 @@ void DriverThread::Serve() {
     }
     const auto* step = std::exchange(step_, nullptr);
     lock.unlock();
-    std::exception_ptr error;
-    try {
-      (*step)();
-    } catch (...) {
-      error = std::current_exception();
-    }
+    const std::exception_ptr error = Captured(*step);
     lock.lock();
     stepError_ = error;
     stepDone_ = true;

@@ -271,26 +271,7 @@ StreamConnector SocketConnector(BoundedCallPool& lookUps) {
 
 std::optional<std::vector<std::string>> ResolvedEndpoints(const NetworkPort& port,
                                                           SteadyClock::time_point deadline) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_NUMERICSERV;
-  const auto lookUp = LookUpAddresses(port.host, std::to_string(port.port), hints, deadline);
-  if (lookUp.end != BoundedCallPool::End::Done || lookUp.value->error != 0) {
-    return std::nullopt;
-  }
-  std::vector<std::string> endpoints;
-  for (const addrinfo* address = lookUp.value->found; address != nullptr; address = address->ai_next) {
-    std::array<char, 1025> host{}; // NI_MAXHOST
-    if (::getnameinfo(address->ai_addr, address->ai_addrlen, host.data(), host.size(), nullptr, 0,
-                      NI_NUMERICHOST) == 0) {
-      endpoints.push_back(HostAndPort(NetworkPort{NetworkPort::Mode::Raw, host.data(), port.port}));
-    }
-  }
-  ::freeaddrinfo(lookUp.value->found);
-  std::sort(endpoints.begin(), endpoints.end());
-  endpoints.erase(std::unique(endpoints.begin(), endpoints.end()), endpoints.end());
-  return endpoints;
+  return LookedUpEndpoints(port, deadline);
 }
 
 } // namespace kv58

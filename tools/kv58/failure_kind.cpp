@@ -2,38 +2,50 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 
 namespace kv58::cli {
 namespace {
+
+using Open = OpenFailure::Kind;
 
 struct KindRow {
   FailureKind kind;
   std::string_view word;
   bool retried;
   std::string_view meaning;
+  std::optional<Open> open; // the driver's kind it stands for, if any
 };
 
 constexpr std::array kKinds{
-    KindRow{FailureKind::None, "", false, ""},
-    KindRow{FailureKind::NoSuchPort, "no-such-port", false, "the name maps to no device"},
-    KindRow{FailureKind::Missing, "missing", false, "the device it maps to is not there"},
-    KindRow{FailureKind::InUse, "in-use", true, "another program or client holds the port"},
-    KindRow{FailureKind::AccessDenied, "access-denied", false, "the user may not open the port"},
-    KindRow{FailureKind::NotSerial, "not-serial", false, "it is no serial port"},
-    KindRow{FailureKind::NameNotFound, "name-not-found", false, "the device server's name does not exist"},
+    KindRow{FailureKind::None, "", false, "", std::nullopt},
+    KindRow{FailureKind::NoSuchPort, "no-such-port", false, "the name maps to no device", Open::NoSuchPort},
+    KindRow{FailureKind::Missing, "missing", false, "the device it maps to is not there", Open::Missing},
+    KindRow{FailureKind::InUse, "in-use", true, "another program or client holds the port", Open::InUse},
+    KindRow{FailureKind::AccessDenied, "access-denied", false, "the user may not open the port",
+            Open::AccessDenied},
+    KindRow{FailureKind::NotSerial, "not-serial", false, "it is no serial port", Open::NotSerial},
+    KindRow{FailureKind::NameNotFound, "name-not-found", false, "the device server's name does not exist",
+            Open::NameNotFound},
     KindRow{FailureKind::LookUpTimedOut, "look-up-timed-out", true,
-            "the name's look-up got no answer in time"},
-    KindRow{FailureKind::Refused, "refused", true, "nothing accepts connections at the address"},
-    KindRow{FailureKind::NoAnswer, "no-answer", true, "the device server did not answer in time"},
-    KindRow{FailureKind::WrongMode, "wrong-mode", false, "the server speaks the other mode (rfc2217/tcp)"},
-    KindRow{FailureKind::Unsupported, "unsupported", false, "the server cannot carry the display's line"},
-    KindRow{FailureKind::Lost, "lost", true, "the line or connection went away"},
-    KindRow{FailureKind::TooManyOpenFiles, "too-many-open-files", true, "out of file handles"},
-    KindRow{FailureKind::NoThread, "no-thread", true, "the system would not start a thread"},
-    KindRow{FailureKind::LineSettings, "line-settings", false, "the port refused the line settings"},
-    KindRow{FailureKind::Timeout, "timeout", true, "the port did not take the bytes in time"},
-    KindRow{FailureKind::OutputClosed, "output-closed", false, "monitor's output was closed"},
-    KindRow{FailureKind::Other, "other", false, "see the message"},
+            "the name's look-up got no answer in time", Open::LookUpTimedOut},
+    KindRow{FailureKind::Refused, "refused", true, "nothing accepts connections at the address",
+            Open::Refused},
+    KindRow{FailureKind::NoAnswer, "no-answer", true, "the device server did not answer in time",
+            Open::NoAnswer},
+    KindRow{FailureKind::WrongMode, "wrong-mode", false, "the server speaks the other mode (rfc2217/tcp)",
+            Open::WrongMode},
+    KindRow{FailureKind::Unsupported, "unsupported", false, "the server cannot carry the display's line",
+            Open::Unsupported},
+    KindRow{FailureKind::Lost, "lost", true, "the line or connection went away", Open::Lost},
+    KindRow{FailureKind::TooManyOpenFiles, "too-many-open-files", true, "out of file handles",
+            Open::TooManyOpenFiles},
+    KindRow{FailureKind::NoThread, "no-thread", true, "the system would not start a thread", Open::NoThread},
+    KindRow{FailureKind::LineSettings, "line-settings", false, "the port refused the line settings",
+            std::nullopt},
+    KindRow{FailureKind::Timeout, "timeout", true, "the port did not take the bytes in time", std::nullopt},
+    KindRow{FailureKind::OutputClosed, "output-closed", false, "monitor's output was closed", std::nullopt},
+    KindRow{FailureKind::Other, "other", false, "see the message", Open::Other},
 };
 
 const KindRow& RowOf(FailureKind kind) {
@@ -52,42 +64,13 @@ std::string_view KindWord(FailureKind kind) { return RowOf(kind).word; }
 bool IsRetried(FailureKind kind) { return RowOf(kind).retried; }
 
 FailureKind KindOf(OpenFailure::Kind kind) {
-  using Open = OpenFailure::Kind;
-  switch (kind) {
-  case Open::None:
-  case Open::NoSuchPort:
-    return FailureKind::NoSuchPort;
-  case Open::Missing:
-    return FailureKind::Missing;
-  case Open::InUse:
-    return FailureKind::InUse;
-  case Open::AccessDenied:
-    return FailureKind::AccessDenied;
-  case Open::NotSerial:
-    return FailureKind::NotSerial;
-  case Open::NameNotFound:
-    return FailureKind::NameNotFound;
-  case Open::LookUpTimedOut:
-    return FailureKind::LookUpTimedOut;
-  case Open::NoThread:
-    return FailureKind::NoThread;
-  case Open::Refused:
-    return FailureKind::Refused;
-  case Open::NoAnswer:
-    return FailureKind::NoAnswer;
-  case Open::WrongMode:
-    return FailureKind::WrongMode;
-  case Open::Unsupported:
-    return FailureKind::Unsupported;
-  case Open::Lost:
-    return FailureKind::Lost;
-  case Open::TooManyOpenFiles:
-    return FailureKind::TooManyOpenFiles;
-  case Open::Interrupted: // a stop, which the caller tells apart before it asks for a kind
-  case Open::Other:
-    break;
+  if (kind == Open::None) {
+    return FailureKind::NoSuchPort; // a driver that gave no reason
   }
-  return FailureKind::Other;
+  // A stop (Interrupted) is told apart by the caller before it asks for a kind.
+  const auto row =
+      std::find_if(kKinds.begin(), kKinds.end(), [kind](const KindRow& each) { return each.open == kind; });
+  return row != kKinds.end() ? row->kind : FailureKind::Other;
 }
 
 std::string KindsHelpText(std::size_t indent, std::size_t width) {

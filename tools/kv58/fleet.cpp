@@ -79,15 +79,12 @@ DisplayResult WithEarlierAttempts(DisplayResult result, const DisplayState& stat
   if (!state.openText || (result.text && result.text->open)) {
     return result;
   }
-  if (result.outcome == Outcome::NotReachable || result.outcome == Outcome::NotStarted) {
-    result.outcome = result.outcome == Outcome::NotStarted ? Outcome::Interrupted : Outcome::Partial;
-    result.text = state.openText;
-    result.message = "the display holds " + HeldText(*state.openText) +
-                     ", left by an earlier attempt; then " +
-                     std::string(OutcomeText(result.outcome == Outcome::Partial ? Outcome::NotReachable
-                                                                                : Outcome::NotStarted)) +
-                     ": " + result.message;
-  }
+  // Only an attempt that never reached the port leaves an earlier one's text open.
+  const std::string then(OutcomeText(result.outcome));
+  result.outcome = IsStop(result.outcome) ? Outcome::Interrupted : Outcome::Partial;
+  result.text = state.openText;
+  result.message = "the display holds " + HeldText(*state.openText) + ", left by an earlier attempt; then " +
+                   then + ": " + result.message;
   return result;
 }
 

@@ -1,7 +1,10 @@
 #pragma once
 // A device server a round trip away, made on 127.0.0.1: a proxy that holds every chunk a set
-// time in each direction, order kept, between one client and a server. This kernel has no
-// netem; this is what the delay is made of instead.
+// time in each direction, order kept, between a client and a server, one client at a time.
+// This kernel has no netem; this is what the delay is made of instead. It can also drop the
+// first connection at the worst moment, as a lost link does: once `ProxyCut::firstAfter` of the
+// client's bytes have gone through, both ends are closed, and the display behind the server
+// keeps whatever it was in the middle of; later clients pass whole, or are refused.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -16,6 +19,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <limits>
 #include <string>
 #include <thread>
 #include <utility>
@@ -24,12 +28,19 @@
 
 namespace kv58::cli::test_support {
 
+// Where DelayProxy drops its first client: after so many of its bytes; later clients pass
+// whole, or are refused.
+struct ProxyCut {
+  std::size_t firstAfter = std::numeric_limits<std::size_t>::max();
+  bool laterRefused = false;
+};
+
 class DelayProxy {
 public:
   using Clock = std::chrono::steady_clock;
 
-  DelayProxy(int upstreamPort, std::chrono::milliseconds oneWay)
-      : upstreamPort_(upstreamPort), delay_(oneWay) {
+  DelayProxy(int upstreamPort, std::chrono::milliseconds oneWay, ProxyCut cut = {})
+      : upstreamPort_(upstreamPort), delay_(oneWay), cut_(cut) {
     const kv58::testing::Listener listener = kv58::testing::ListenOnLoopback(0, 1);
     listener_ = listener.fd;
     if (listener_ < 0) {
@@ -43,7 +54,9 @@ public:
     if (thread_.joinable()) {
       thread_.join();
     }
-    ::close(listener_);
+    if (listener_ >= 0) {
+      ::close(listener_);
+    }
   }
   DelayProxy(const DelayProxy&) = delete;
   DelayProxy& operator=(const DelayProxy&) = delete;
@@ -62,9 +75,23 @@ private:
     int to = -1;
     std::deque<Held> held;
     bool open = true;
+    std::size_t budget = std::numeric_limits<std::size_t>::max(); // bytes it passes before it closes
   };
 
   void Serve() {
+    for (bool first = true; !stop_ && Pass(first ? cut_.firstAfter : std::numeric_limits<std::size_t>::max());
+         first = false) {
+      if (first && cut_.laterRefused) {
+        ::close(listener_); // nothing listens any more: the next connect is refused
+        listener_ = -1;
+        return;
+      }
+    }
+  }
+
+  // One client, until either end closes or `budget` of its bytes have gone through; false when
+  // none came before the proxy ended.
+  bool Pass(std::size_t budget) {
     int client = -1;
     while (!stop_ && client < 0) {
       pollfd watch{listener_, POLLIN, 0};
@@ -73,7 +100,7 @@ private:
       }
     }
     if (client < 0) {
-      return;
+      return false;
     }
     const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const sockaddr_in address = kv58::testing::LoopbackAddress(upstreamPort_);
@@ -81,13 +108,15 @@ private:
     (void)::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     (void)::setsockopt(server, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     if (::connect(server, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
-      std::array<Direction, 2> ways{Direction{client, server, {}, true}, Direction{server, client, {}, true}};
+      std::array<Direction, 2> ways{Direction{client, server, {}, true, budget},
+                                    Direction{server, client, {}, true}};
       while (!stop_ && (ways[0].open || !ways[0].held.empty()) && (ways[1].open || !ways[1].held.empty())) {
         Step(ways);
       }
     }
     ::close(server);
     ::close(client);
+    return true;
   }
 
   // Reads what has come, until the next chunk is due, and passes on what is due.
@@ -121,16 +150,19 @@ private:
 
   void Take(Direction& way) const {
     std::array<char, 4096> chunk{};
-    const ssize_t got = ::recv(way.from, chunk.data(), chunk.size(), 0);
+    const ssize_t got = ::recv(way.from, chunk.data(), std::min(chunk.size(), way.budget), 0);
     if (got <= 0) {
       way.open = false;
       return;
     }
+    way.budget -= static_cast<std::size_t>(got);
+    way.open = way.budget > 0;
     way.held.push_back(Held{Clock::now() + delay_, std::string(chunk.data(), static_cast<std::size_t>(got))});
   }
 
   int upstreamPort_;
   std::chrono::milliseconds delay_;
+  ProxyCut cut_;
   int listener_ = -1;
   int port_ = 0;
   std::atomic<bool> stop_{false};

@@ -22,7 +22,7 @@
 #include "common/testing/scratch_dir.h"
 #include "protocol/text_upload.h"
 #include "tools/kv58/command_line.h"
-#include "tools/kv58/tests/cutting_proxy.h"
+#include "tools/kv58/tests/delay_proxy.h"
 #include "tools/kv58/tests/program_run.h"
 #include "tools/kv58_sim/event_format.h"
 #include "tools/kv58_sim/testing/awkward_text.h"
@@ -145,15 +145,16 @@ std::vector<std::size_t> TextsShown(SimProcess& sim, int attempts) {
 // gets through again, the report says what the display holds.
 TEST(Kv58SimListenTest, ARetryEndsTheTextALostLinkLeftOpenBeforeSendingItWhole) {
   constexpr std::size_t kCutAfter = 700; // a few Telnet bytes, FF 07, then into the third page
-  for (const auto later :
-       {test_support::CuttingProxy::Later::PassWhole, test_support::CuttingProxy::Later::Refused}) {
-    const bool passes = later == test_support::CuttingProxy::Later::PassWhole;
+  for (const bool laterRefused : {false, true}) {
+    const bool passes = !laterRefused;
     SCOPED_TRACE(passes ? "the next attempt gets through" : "the next attempts are refused");
     ScratchDir config;
     SimProcess sim;
     ASSERT_TRUE(sim.Start({"--listen", "rfc2217://127.0.0.1:0"}, config.Path()));
     const std::string url = sim.ReadListeningUrl();
-    const test_support::CuttingProxy proxy(std::stoi(url.substr(url.rfind(':') + 1)), kCutAfter, later);
+    const test_support::DelayProxy proxy(std::stoi(url.substr(url.rfind(':') + 1)),
+                                         std::chrono::milliseconds(0),
+                                         test_support::ProxyCut{kCutAfter, laterRefused});
     ASSERT_NE(proxy.Port(), 0);
     const auto file = config.Write("text.txt", std::string(kMaxTextBytes, 'x'));
 
