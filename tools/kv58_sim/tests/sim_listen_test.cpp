@@ -273,6 +273,8 @@ struct FileLimitCase {
   bool served;      // or refused at start, saying why
 };
 
+void PrintTo(const FileLimitCase& row, std::ostream* os) { *os << row.label; }
+
 class SimFileLimitTest : public ::testing::TestWithParam<FileLimitCase> {};
 
 // 512 addresses, each with its listener and a client, do not fit in 1024 open files: they are
