@@ -6,13 +6,10 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <sched.h>
 #include <sys/socket.h>
 
-#include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstring>
 #include <fstream>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -23,6 +20,7 @@
 #include <vector>
 
 #include "common/testing/loopback.h"
+#include "common/testing/own_network.h"
 #include "common/testing/scratch_dir.h"
 #include "protocol/text_upload.h"
 #include "tools/kv58/command_line.h"
@@ -44,35 +42,15 @@ constexpr const char* kSocat = "/usr/bin/socat";
 constexpr const char* kServerPort = "4001";
 constexpr const char* kListening = "0100007F:0FA1 00000000:0000 0A";
 
-// The calling thread, and every program it starts, in a new network namespace for the
-// object's life; back in the one it came from afterwards.
-class OwnNetwork {
-public:
-  explicit OwnNetwork(const std::string& rate)
-      : home_(::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC)) {
-    if (home_ < 0 || ::unshare(CLONE_NEWNET) != 0) {
-      why = std::string("cannot make a network namespace (it takes root): ") + std::strerror(errno);
-    } else if (!QuietChild({kIp, "link", "set", "lo", "up"}).Succeeded()) {
-      why = "cannot bring up the loopback of its network namespace";
-    } else if (!QuietChild({kTc, "qdisc", "add", "dev", "lo", "root", "tbf", "rate", rate, "burst", "400",
-                            "latency", "2s"})
-                    .Succeeded()) {
+// The test's own network with its loopback shaped to `rate`.
+struct ShapedNetwork : kv58::testing::OwnNetwork {
+  explicit ShapedNetwork(const std::string& rate) {
+    if (why.empty() && !QuietChild({kTc, "qdisc", "add", "dev", "lo", "root", "tbf", "rate", rate, "burst",
+                                    "400", "latency", "2s"})
+                            .Succeeded()) {
       why = "tc cannot shape the loopback with tbf (no sch_tbf in this kernel?)";
     }
   }
-  ~OwnNetwork() {
-    if (home_ >= 0) {
-      (void)::setns(home_, CLONE_NEWNET);
-      ::close(home_);
-    }
-  }
-  OwnNetwork(const OwnNetwork&) = delete;
-  OwnNetwork& operator=(const OwnNetwork&) = delete;
-
-  std::string why; // empty when the shaped namespace is there
-
-private:
-  int home_;
 };
 
 // Whether `pid` listens on 127.0.0.1:kServerPort in its namespace, within a few seconds.
@@ -151,7 +129,7 @@ TEST_P(Kv58SlowLinkTest, EachPageReachesTheDisplayAFullPauseAfterTheOneBefore) {
   }
   const auto file = config.Write("text.txt", text);
 
-  const OwnNetwork network(link.rate);
+  const ShapedNetwork network(link.rate);
   if (!network.why.empty()) {
     GTEST_SKIP() << network.why;
   }
@@ -194,7 +172,7 @@ TEST(Kv58DeadLinkTest, AMonitorNoticesALinkThatWentDead) {
   if (::access(kIp, X_OK) != 0 || ::access(kTc, X_OK) != 0) {
     GTEST_SKIP() << "ip and tc are not installed (scripts/test installs them)";
   }
-  const OwnNetwork network("100mbit");
+  const ShapedNetwork network("100mbit");
   if (!network.why.empty()) {
     GTEST_SKIP() << network.why;
   }

@@ -120,17 +120,8 @@ SimEvent UploadOverTwoConnections() {
 }
 
 SimEvent ClosedMidText() {
-  SimEvent event;
-  event.kind = EventKind::ClosedMidText;
-  event.timeMs = 5000;
+  SimEvent event = Command(EventKind::ClosedMidText, 0, 5000);
   event.byteCount = 1200;
-  return event;
-}
-
-SimEvent EmptyUpload() {
-  SimEvent event;
-  event.kind = EventKind::Text;
-  event.timeMs = 5;
   return event;
 }
 
@@ -203,7 +194,8 @@ INSTANTIATE_TEST_SUITE_P(
                    "[   5000 ms] connection closed mid-text (1200 bytes of it so far): the display waits for "
                    "the rest and its 00",
                    R"({"t_ms":5000,"event":"closed-mid-text","bytes":1200})"},
-        FormatCase{"EmptyUpload", EmptyUpload(), R"([      5 ms] text 0 bytes, no pages, end at 0 ms: "")",
+        FormatCase{"EmptyUpload", Command(EventKind::Text, 0, 5),
+                   R"([      5 ms] text 0 bytes, no pages, end at 0 ms: "")",
                    R"({"t_ms":5,"event":"text","bytes":0,"text":"","truncated":false,)"
                    R"("pages_ms":[],"page_bytes":[],"end_ms":0})"},
         FormatCase{

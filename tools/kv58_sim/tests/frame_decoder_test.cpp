@@ -294,16 +294,13 @@ TEST(FrameDecoderTest, FlushReportsWhatIsPendingWithoutAHangup) {
   EXPECT_FALSE(decoder.HasEvents());
 }
 
-// A display behind a device server never sees a client's connection close: a text left open
-// takes the next client's bytes, marker and code among them, until its 00; a frame still
-// waits for its time-out; only a run of stray bytes is reported before the hang-up.
+// A display behind a device server never sees a client leave: a text left open takes the next
+// client's bytes until its 00, a frame still waits for its time-out, stray bytes are reported.
 TEST(FrameDecoderTest, AConnectionClosingLeavesTheDisplaysLineAsItWas) {
   FrameDecoder decoder;
   decoder.Feed(Bytes({'x', 0xFF, 0x07, 'a', 'b'}), 10);
   decoder.ConnectionClosed(20);
-  SimEvent closedMidText;
-  closedMidText.kind = EventKind::ClosedMidText;
-  closedMidText.timeMs = 20;
+  SimEvent closedMidText = Command(EventKind::ClosedMidText, 0, 20);
   closedMidText.byteCount = 2;
   EXPECT_THAT(decoder.TakeEvents(),
               ElementsAre(Undecoded("x", UndecodedReason::NoMarker, 10), closedMidText, Hangup(20)));
