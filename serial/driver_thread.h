@@ -36,8 +36,6 @@ public:
   // Runs `step` on the thread, started on first use and again after a start that failed, and
   // returns when it has ended. Called from one thread only, the caller's.
   [[nodiscard]] Outcome Run(const std::function<void()>& step);
-  // A step is running (asked from the caller's thread).
-  [[nodiscard]] bool Busy() const { return running_; }
   // The system's words for the last start that failed.
   [[nodiscard]] const std::string& StartFailure() const { return startFailure_; }
 
