@@ -3,6 +3,7 @@
 
 #include "serial/network_line.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <memory>
 #include <thread>
@@ -227,8 +228,7 @@ struct FullListener {
     socklen_t length = sizeof address;
     fds.push_back(::socket(AF_INET, SOCK_STREAM, 0));
     EXPECT_EQ(::bind(fds[0], reinterpret_cast<sockaddr*>(&address), length), 0);
-    EXPECT_EQ(::listen(fds[0], 0), 0);
-    EXPECT_EQ(::getsockname(fds[0], reinterpret_cast<sockaddr*>(&address), &length), 0);
+    EXPECT_EQ(::listen(fds[0], 0) + ::getsockname(fds[0], reinterpret_cast<sockaddr*>(&address), &length), 0);
     for (int i = 0; i < 4; ++i) {
       fds.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
       (void)::connect(fds.back(), reinterpret_cast<sockaddr*>(&address), length);
@@ -236,56 +236,37 @@ struct FullListener {
     std::this_thread::sleep_for(100ms);
     port = ntohs(address.sin_port);
   }
-  ~FullListener() {
-    for (const int fd : fds) {
-      ::close(fd);
-    }
-  }
+  ~FullListener() { std::ranges::for_each(fds, ::close); }
   std::vector<int> fds;
   std::uint16_t port = 0;
 };
 #endif
 
-struct StopCase {
-  NetworkPort port;
-  StreamConnector connect;
-  bool settings; // the line opens, and the stop comes while its settings are unanswered
-  std::string says;
-};
-
 TEST(NetworkLineTest, AStopDuringAStepOfTheOpenIsAnInterruptionAtOnceAndClaimsNoTimeOut) {
   using Mode = NetworkPort::Mode;
-  // Look-ups never answer; an address needs none.
-  BoundedCallPool lookUps(1, [](const std::function<void()>&) { return true; });
+  BoundedCallPool lookUps(1, [](const std::function<void()>&) { return true; }); // never answer
 #if !defined(_WIN32)
   const FullListener full;
 #endif
-  const StopCase cases[] = {
-    {{Mode::Rfc2217, "Display-7.invalid", 4001},
-     SocketConnector(lookUps),
-     false,
+  const struct {
+    Mode mode;
+    const char* host;
+    std::uint16_t port;
+    StreamConnector connect;
+    bool settings; // the line opens, and the stop comes while its settings go unanswered
+    const char* says;
+  } cases[] = {
+    {Mode::Rfc2217, "Display-7.invalid", 4001, SocketConnector(lookUps), false,
      "interrupted while looking up Display-7.invalid"},
-#if !defined(_WIN32)
-    {{Mode::Rfc2217, "127.0.0.1", full.port},
-     SocketConnector(lookUps),
-     false,
-     "interrupted while connecting to 127.0.0.1:" + std::to_string(full.port)},
+#if !defined(_WIN32) // an address needs no look-up
+    {Mode::Rfc2217, "127.0.0.1", full.port, SocketConnector(lookUps), false,
+     "interrupted while connecting to 127.0.0.1:"},
 #endif
-    {{Mode::Rfc2217, "device-server", 4001},
-     Scripted(""),
-     false,
+    {Mode::Rfc2217, "device-server", 4001, Scripted(""), false,
      "interrupted during the Telnet negotiation with device-server:4001"},
-    {{Mode::Rfc2217, "device-server", 4001},
-     Scripted("\xFF\xFD\x2C"s),
-     false,
-     "interrupted during the Telnet negotiation with device-server:4001"},
-    {{Mode::Raw, "device-server", 4001},
-     Scripted(""),
-     false,
+    {Mode::Raw, "device-server", 4001, Scripted(""), false,
      "interrupted while watching for the greeting of device-server:4001"},
-    {{Mode::Rfc2217, "device-server", 4001},
-     Scripted(kAgreed, false),
-     true,
+    {Mode::Rfc2217, "device-server", 4001, Scripted(kAgreed, false), true,
      "interrupted while setting the line of device-server:4001"},
   };
   for (const auto& c : cases) {
@@ -293,14 +274,14 @@ TEST(NetworkLineTest, AStopDuringAStepOfTheOpenIsAnInterruptionAtOnceAndClaimsNo
     OpenFailure failure;
     std::unique_ptr<NetworkLine> line;
     if (c.settings) {
-      line = NetworkLine::Open(c.port, c.connect, failure);
+      line = NetworkLine::Open({c.mode, c.host, c.port}, c.connect, failure);
       ASSERT_NE(line, nullptr) << failure.detail;
     }
     const auto start = SteadyClock::now();
     StopDuring([&] {
       std::string note;
       if (!c.settings) {
-        line = NetworkLine::Open(c.port, c.connect, failure);
+        line = NetworkLine::Open({c.mode, c.host, c.port}, c.connect, failure);
       } else if (!line->ApplyLineSettings(9600, note)) {
         failure = line->StepFailure();
       }
