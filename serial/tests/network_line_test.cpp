@@ -1,5 +1,5 @@
 // The network line's policy against a scripted device server: what each kind of server makes
-// of the opening, and how writes fare when the server holds the display's bytes back.
+// of the opening, how writes fare when bytes are held back, and what a stop makes of each step.
 
 #include "serial/network_line.h"
 
