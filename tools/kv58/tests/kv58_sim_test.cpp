@@ -10,6 +10,7 @@
 #include <functional>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -21,7 +22,7 @@
 #include "tools/kv58/command_line.h"
 #include "tools/kv58/run.h"
 #include "tools/kv58/tests/program_run.h"
-#include "tools/kv58/tests/stop_when_driver.h"
+#include "tools/kv58/tests/stop_after.h"
 #include "tools/kv58_sim/testing/sim_process.h"
 
 namespace kv58::cli {
@@ -61,15 +62,14 @@ protected:
   }
 
   // kv58 in this process, on the simulator's link; never on a device node of the machine.
-  // `stopWhen`, asked at each look at the line, plays the user's Ctrl+C.
-  Finished Run(std::vector<std::string_view> args, std::function<bool()> stopWhen = nullptr) {
+  // With `stopAfter`, the user presses Ctrl+C that long after the start.
+  Finished Run(std::vector<std::string_view> args, std::optional<std::chrono::milliseconds> stopAfter = {}) {
     out.str("");
     err.str("");
     ClearStopRequest();
     std::istringstream in;
     Console console{out, err, in, false, [](const char*) { return std::nullopt; }, [](bool) {}};
-    PosixSerialDriver system(Locations());
-    test_support::StopWhenDriver driver(system, std::move(stopWhen));
+    PosixSerialDriver driver(Locations());
     const PortLocations locations = Locations();
     Machine machine{driver,
                     [locations] {
@@ -77,7 +77,12 @@ protected:
                                                                [](const fs::path&) { return false; });
                     },
                     SleepingPause(), std::chrono::milliseconds(20)};
+    std::optional<test_support::StopAfter> user;
+    if (stopAfter) {
+      user.emplace(*stopAfter);
+    }
     const int status = RunKv58(args, console, machine);
+    user.reset();
     ClearStopRequest();
     return Finished{status, out.str(), err.str()};
   }
@@ -202,11 +207,7 @@ TEST_F(Kv58SimTest, MonitorPrintsWhatTheDeviceSendsUntilInterrupted) {
       talking.Start({"--link", kPort, "--send-hex", "4f 4b 0d 0a 01", "--send-delay", "100"}, config.Path()));
   ASSERT_TRUE(talking.ReadLine() && talking.ReadLine()); // its pty and link lines
 
-  // Asked on the monitor's own thread, between its reads.
-  const auto giveUp = std::chrono::steady_clock::now() + sim::test_support::kPatience;
-  const Finished run = Run({"--port", kPort, "monitor", "--hex"}, [&] {
-    return out.str().find('\n') != std::string::npos || std::chrono::steady_clock::now() > giveUp;
-  });
+  const Finished run = Run({"--port", kPort, "monitor", "--hex"}, std::chrono::seconds(2));
 
   EXPECT_EQ(run.status, 128 + SIGINT) << run.err; // as Ctrl+C ends it
   EXPECT_EQ(run.out, "4F 4B 0D 0A 01\n");
@@ -218,9 +219,7 @@ TEST_F(Kv58SimTest, MonitorEndsWithStatusOneWhenTheLineGoesAway) {
       sim.Signal(SIGKILL);
     }
   });
-  const auto giveUp = std::chrono::steady_clock::now() + sim::test_support::kPatience;
-  const Finished run =
-      Run({"--port", kPort, "monitor"}, [&] { return std::chrono::steady_clock::now() > giveUp; });
+  const Finished run = Run({"--port", kPort, "monitor"}, sim::test_support::kPatience);
   unplug.join();
 
   EXPECT_EQ(run.status, kExitDeviceError);
