@@ -12,12 +12,9 @@
 
 namespace kv58 {
 
-// A StreamConnector: the connection to `port`'s host and port within `timeout`, or none with
-// the kind of failure and the system's words in `failure`.
-[[nodiscard]] std::unique_ptr<ByteStream>
-ConnectSocket(const NetworkPort& port, std::chrono::milliseconds timeout, OpenFailure& failure);
-// ConnectSocket with the name looked up on `lookUps` rather than the process's NameLookUpPool;
-// the pool must outlast the connector.
-[[nodiscard]] StreamConnector SocketConnector(BoundedCallPool& lookUps);
+// The real TCP connector: the connection to `port`'s host and port within `timeout`, or none
+// with the kind of failure and the system's words in `failure`. A name is looked up on
+// `lookUps`, which must outlast the connector.
+[[nodiscard]] StreamConnector SocketConnector(BoundedCallPool& lookUps = NameLookUpPool());
 
 } // namespace kv58

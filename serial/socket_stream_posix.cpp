@@ -258,11 +258,6 @@ std::unique_ptr<ByteStream> ConnectedVia(BoundedCallPool& lookUps, const Network
 
 } // namespace
 
-std::unique_ptr<ByteStream> ConnectSocket(const NetworkPort& port, std::chrono::milliseconds timeout,
-                                          OpenFailure& failure) {
-  return ConnectedVia(NameLookUpPool(), port, timeout, failure);
-}
-
 StreamConnector SocketConnector(BoundedCallPool& lookUps) {
   return [&lookUps](const NetworkPort& port, std::chrono::milliseconds timeout, OpenFailure& failure) {
     return ConnectedVia(lookUps, port, timeout, failure);

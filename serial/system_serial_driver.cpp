@@ -23,7 +23,7 @@ using LocalSerialDriver = PosixSerialDriver;
 
 std::unique_ptr<SerialDriver> NewSystemSerialDriver() {
   return std::make_unique<RoutingSerialDriver>(std::make_unique<LocalSerialDriver>(),
-                                               std::make_unique<NetworkSerialDriver>(ConnectSocket));
+                                               std::make_unique<NetworkSerialDriver>(SocketConnector()));
 }
 
 SerialDriver& SystemSerialDriver() {

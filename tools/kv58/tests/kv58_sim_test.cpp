@@ -77,13 +77,8 @@ protected:
                                                                [](const fs::path&) { return false; });
                     },
                     SleepingPause(), std::chrono::milliseconds(20)};
-    std::optional<test_support::StopAfter> user;
-    if (stopAfter) {
-      user.emplace(*stopAfter);
-    }
-    const int status = RunKv58(args, console, machine);
-    user.reset();
-    ClearStopRequest();
+    const int status =
+        test_support::WithStopAfter(stopAfter, [&] { return RunKv58(args, console, machine); });
     return Finished{status, out.str(), err.str()};
   }
 

@@ -33,14 +33,7 @@ protected:
     ClearStopRequest();
     Console console{out, err, in, false, [](const char*) { return std::nullopt; }, [](bool) {}};
     Machine machine{SystemSerialDriver(), SystemPortSource, SleepingPause(), std::chrono::milliseconds(20)};
-    std::optional<test_support::StopAfter> user;
-    if (stopAfter) {
-      user.emplace(*stopAfter);
-    }
-    const int status = RunKv58(args, console, machine);
-    user.reset();
-    ClearStopRequest();
-    return status;
+    return test_support::WithStopAfter(stopAfter, [&] { return RunKv58(args, console, machine); });
   }
 
   std::ostringstream out; // also read while monitor runs, on its own thread

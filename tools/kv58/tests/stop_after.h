@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <csignal>
 #include <mutex>
+#include <optional>
 #include <stop_token>
 #include <thread>
 
@@ -29,5 +30,18 @@ public:
 private:
   std::jthread thread_; // asked to end, and joined, when kv58 has ended
 };
+
+// What `run` (kv58) returns, the user pressing Ctrl+C `after` its start when given; the stop
+// request is cleared afterwards.
+template <typename Run> auto WithStopAfter(std::optional<std::chrono::milliseconds> after, Run run) {
+  std::optional<StopAfter> user;
+  if (after) {
+    user.emplace(*after);
+  }
+  auto result = run();
+  user.reset();
+  ClearStopRequest();
+  return result;
+}
 
 } // namespace kv58::cli::test_support
