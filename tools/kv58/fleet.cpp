@@ -145,22 +145,19 @@ void ShowProgress(const FleetRun& run, const std::vector<std::unique_ptr<Slot>>&
 int Report(const std::vector<Display>& displays, const std::vector<DisplayResult>& results, bool json,
            std::ostream& report) {
   const std::vector<std::string> shared = json ? std::vector<std::string>{} : SharedNotes(results);
-  int status = kExitDone;
+  Outcome worst = Outcome::Done;
   for (std::size_t i = 0; i < displays.size(); ++i) {
     const DisplayResult& result = results[i];
     const bool noteShared = std::find(shared.begin(), shared.end(), result.note) != shared.end();
     report << (json ? JsonReportLine(displays[i], result) : ReportLine(displays[i], result, noteShared))
            << '\n';
-    if (result.outcome != Outcome::Done && status == kExitDone) {
-      status = kExitDeviceError;
-    }
+    worst = result.outcome == Outcome::Done ? worst : Outcome::Failed;
   }
   for (const std::string& note : shared) {
     report << "note: " << note << '\n';
   }
   report << std::flush;
-  // A stop decides the status, as the shell reports a process that the signal ended.
-  return StopRequested() ? ExitStatusOf(Outcome::Interrupted, StopSignal()) : status;
+  return ExitStatusOfRun(worst);
 }
 
 } // namespace

@@ -3,6 +3,8 @@
 #include <array>
 #include <csignal>
 
+#include "common/stop_request.h"
+
 namespace kv58::cli {
 namespace {
 
@@ -45,6 +47,10 @@ int ExitStatusOf(Outcome outcome, int stopSignal) {
     return 128 + (stopSignal != 0 ? stopSignal : SIGINT);
   }
   return outcome == Outcome::Done ? kExitDone : kExitDeviceError;
+}
+
+int ExitStatusOfRun(Outcome outcome) {
+  return ExitStatusOf(StopRequested() ? Outcome::Interrupted : outcome, StopSignal());
 }
 
 std::string OutcomeWordsText() {

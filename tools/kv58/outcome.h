@@ -28,6 +28,9 @@ enum class Outcome {
 // is known), else kExitDone or kExitDeviceError.
 [[nodiscard]] int ExitStatusOf(Outcome outcome, int stopSignal);
 [[nodiscard]] bool IsStop(Outcome outcome);
+// The exit status of a whole run whose displays ended at worst in `outcome`: any stop the user
+// asked for (common/stop_request.h) decides it, as the shell reports a process the signal ended.
+[[nodiscard]] int ExitStatusOfRun(Outcome outcome);
 // --help's lines on the status words: "done, partial, ...".
 [[nodiscard]] std::string OutcomeWordsText();
 

@@ -158,6 +158,21 @@ Outcome FailedOutcome(const std::optional<TextAccount>& text) {
   return partText ? Outcome::Partial : Outcome::Failed;
 }
 
+// Ends the text that an earlier attempt left open, before anything else reaches the display,
+// and notes what the display showed meanwhile; false when its end (00) did not go out.
+bool EndTextLeftOpen(Line& line, DisplayState& state) {
+  if (!EndOpenText(line.port, line.pause, state.lastPageAt)) {
+    return false;
+  }
+  TextAccount shown = *state.openText;
+  shown.open = false;
+  shown.pagesShown = shown.pagesWritten;
+  state.earlier = "an earlier attempt left the display inside a text, ended by this one: it showed " +
+                  HeldText(shown) + " until the text was sent again";
+  state.openText.reset();
+  return true;
+}
+
 // Opens the display's port and sends the plan, first ending a text that an earlier attempt
 // left open. What goes wrong is said on `console.err` as it happens and told in the result.
 DisplayResult SendSteps(const Request& request, const PortName& port, const Plan& plan, Console& console,
@@ -196,19 +211,13 @@ DisplayResult SendSteps(const Request& request, const PortName& port, const Plan
   if (!result.note.empty()) {
     say(result.note);
   }
-  if (state.openText) {
-    if (!EndOpenText(line.port, line.pause, state.lastPageAt)) {
-      result.text = state.openText;
-      return ended(StopRequested() ? Outcome::Interrupted : Outcome::Partial, WriteFailureKind(line.port),
-                   "an earlier attempt left the display inside a text, and its end (00) was not sent: " +
-                       WriteFailureReason(line.port) + "; the display holds " + HeldText(*state.openText));
-    }
-    TextAccount shown = *state.openText;
-    shown.open = false;
-    shown.pagesShown = shown.pagesWritten;
-    state.earlier = "an earlier attempt left the display inside a text, ended by this one: it showed " +
-                    HeldText(shown) + " until the text was sent again";
-    state.openText.reset();
+  if (state.openText && !EndTextLeftOpen(line, state)) {
+    result.text = state.openText;
+    const bool stopped = StopRequested();
+    return ended(stopped ? Outcome::Interrupted : Outcome::Partial,
+                 stopped ? FailureKind::None : WriteFailureKind(line.port),
+                 "an earlier attempt left the display inside a text, and its end (00) was not sent: " +
+                     WriteFailureReason(line.port) + "; the display holds " + HeldText(*state.openText));
   }
   MonitorOptions monitor;
   monitor.tick = tick;
@@ -297,11 +306,6 @@ int ServeFleet(const Request& request, const std::vector<Display>& displays, con
   return RunFleet(displays, run, console.out);
 }
 
-// A stop decides the status, as the shell reports a process that the signal ended.
-int ExitStatusOfRun(const DisplayResult& result) {
-  return ExitStatusOf(StopRequested() ? Outcome::Interrupted : result.outcome, StopSignal());
-}
-
 // A report that could not be written stops no command; it only says so at the end.
 int NoteLostReport(Console& console, int status) {
   if (!console.out && status == kExitDone) {
@@ -353,7 +357,7 @@ int RunKv58(std::span<const std::string_view> args, Console& console, Machine& m
     if (displays.size() > 1) {
       console.out << "the same goes to each of the " << displays.size() << " displays\n";
     }
-    return ExitStatusOfRun(result);
+    return ExitStatusOfRun(result.outcome);
   }
   if (displays.size() == 1 && !request.json && request.retries == 0) {
     TCOMSocket port(machine.driver);
@@ -361,7 +365,7 @@ int RunKv58(std::span<const std::string_view> args, Console& console, Machine& m
     DisplayState state;
     const DisplayResult result =
         SendSteps(request, displays.front().port, plan, console, real, machine.monitorTick, nullptr, state);
-    return NoteLostReport(console, ExitStatusOfRun(result));
+    return NoteLostReport(console, ExitStatusOfRun(result.outcome));
   }
   return ServeFleet(request, displays, plan, console, machine);
 }
