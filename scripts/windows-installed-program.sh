@@ -135,7 +135,14 @@ test_installed_program() {
   (cd "$prefix_dir/$PRODUCT_DIR" && exec timeout 120 wine kv58-controller.exe </dev/null >"$LOGS/controller.log" 2>&1) &
   program=$!
   pids+=("$program")
-  window=$(timeout 60 xdotool search --sync --onlyvisible --name "^$WINDOW_TITLE\$" | head -n1) || true
+  # Searched again and again rather than with --sync: a search ends with an X error
+  # (BadWindow) when a window Wine makes while starting vanishes under it.
+  window=""
+  for _ in $(seq 120); do
+    window=$(xdotool search --onlyvisible --name "^$WINDOW_TITLE\$" 2>/dev/null | head -n1) || true
+    [ -n "$window" ] && break
+    sleep 0.5
+  done
   [ -n "$window" ] || fail "the installed program showed no window titled \"$WINDOW_TITLE\""
 
   store_through_port "$window" "$SIM_PORT" "$LOGS/sim.jsonl" ||
