@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace kv58 {
 
@@ -28,6 +29,12 @@ struct TlsSettings {
 
 struct NetworkPort {
   enum class Mode { Rfc2217, Raw };
+
+  NetworkPort() = default;
+  // A port in clear; TLS is set on it afterwards.
+  NetworkPort(Mode mode_, std::string host_, std::uint16_t port_)
+      : mode(mode_), host(std::move(host_)), port(port_) {}
+
   Mode mode = Mode::Raw;
   std::string host;       // as given, without the brackets of an IPv6 address
   std::uint16_t port = 0; // 1 to 65535
