@@ -9,7 +9,7 @@
 
 #include "serial/byte_stream.h"
 #include "serial/network_port.h"
-#include "serial/open_failure.h" // the Tls… kinds name each failure of the handshake
+#include "serial/open_failure.h" 
 
 namespace kv58 {
 
