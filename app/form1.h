@@ -32,6 +32,7 @@ namespace kv58 {
 class TComboBox;
 class TRadioGroup;
 class TTrackBar;
+class TValueLabel;
 
 class TForm1 : public QWidget {
   Q_OBJECT
@@ -58,19 +59,21 @@ public:
   QGroupBox* GroupBox1 = nullptr;       // "Ustawienia scrollu": frames the three sliders below
   QGroupBox* GroupBox2 = nullptr;       // "Pierwsza linia": frames TrackBar3
   TTrackBar* TrackBar3 = nullptr;       // first display line 1..22, value shown in Label2
-  QLabel* Label2 = nullptr;             // TrackBar3's value
+  TValueLabel* Label2 = nullptr;        // TrackBar3's value
   QGroupBox* GroupBox3 = nullptr;       // "Ostatnia linia": frames TrackBar2
   TTrackBar* TrackBar2 = nullptr;       // last display line 1..22, value shown in Label6
-  QLabel* Label6 = nullptr;             // TrackBar2's value
+  TValueLabel* Label6 = nullptr;        // TrackBar2's value
   QGroupBox* GroupBox4 = nullptr;       // "Szybkość": frames TrackBar1
   TTrackBar* TrackBar1 = nullptr;       // scroll speed 0..16, value shown in Label7
-  QLabel* Label7 = nullptr;             // TrackBar1's value
+  TValueLabel* Label7 = nullptr;        // TrackBar1's value
   QPushButton* Button2 = nullptr;       // "Zeruj": reset the display
-  QLabel* Label3 = nullptr;             // the size in bytes of the text file last picked
+  TValueLabel* Label3 = nullptr;        // the size in bytes of the text file last picked
   QWidget* PanelMain = nullptr;         // fills the window and holds every control
   QLabel* Label4 = nullptr;             // "PORT", above ComboBoxPort
   QLabel* Label5 = nullptr;             // "JĘZYK", above ComboBoxLang
   TComboBox* ComboBoxLang = nullptr;    // the language: a column of lang.txt
+  QLabel* Label9 = nullptr;             // ComboBoxSpeed's caption for assistive technology only:
+                                        // no text, no size, nothing on screen
 
   // The log line of a port that failed to open, or whose device server's connection is gone.
   static constexpr std::string_view kOpenFailedText = "BLAD_OTWARCIA_PORTU";
@@ -114,6 +117,13 @@ protected:
 
 private:
   void CreateControls();
+  // Names for assistive technology and tools that drive windows: each control's object name,
+  // the captions tied to their boxes.
+  void NameControls();
+  // The names of controls whose captions are not on screen, in the language picked; a
+  // language file without their rows leaves the built-in Polish.
+  void NameUncaptionedControls();
+  [[nodiscard]] QString WordOrBuiltIn(std::string_view key, const char* builtIn) const;
   void PlaceOnScreen();
   void ConnectEvents();
   void ApplyTitle();

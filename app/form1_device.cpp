@@ -9,13 +9,16 @@
 #include "app/receive_beat.h"
 #include "app/widgets/radio_group.h"
 #include "app/widgets/track_bar.h"
+#include "app/widgets/value_label.h"
 #include "protocol/device_command.h"
 #include "protocol/frame_sequence.h"
 
 namespace kv58 {
 namespace {
 
-void ShowPosition(QLabel* label, const TTrackBar* bar) { label->setText(QString::number(bar->Position())); }
+void ShowPosition(TValueLabel* label, const TTrackBar* bar) {
+  label->SetValue(QString::number(bar->Position()));
+}
 
 } // namespace
 

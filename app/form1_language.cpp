@@ -10,6 +10,7 @@
 #include "app/widget_text.h"
 #include "app/widgets/combo_box.h"
 #include "app/widgets/radio_group.h"
+#include "app/widgets/value_label.h"
 
 namespace kv58 {
 namespace {
@@ -19,6 +20,18 @@ namespace {
 void SetCaption(QLabel* label, const QString& text) {
   label->setText(text);
   label->resize(std::max(label->width(), label->sizeHint().width()), label->height());
+}
+
+// A group box inside another would otherwise be read out with the outer one's title.
+void SetTitle(QGroupBox* box, const QString& title) {
+  box->setTitle(title);
+  box->setAccessibleName(title);
+}
+
+// A slider's group and the value shown beside the slider carry one caption.
+void SetTitle(QGroupBox* box, TValueLabel* value, const QString& title) {
+  SetTitle(box, title);
+  value->SetCaption(title);
 }
 
 } // namespace
@@ -46,17 +59,22 @@ void TForm1::ComboBoxLangChange() {
   };
   const auto lower = [&](std::string_view key) { return text(key).toLower(); };
 
+  // First, as none of these lookups can fail.
+  NameUncaptionedControls();
   Button1->setText(lower("SAVE"));
   Button2->setText(lower("RESET"));
   Button5->setText(lower("SEND TEXT"));
-  SetCaption(Label1, lower("NUMBER OF CHARACTERS") + QStringLiteral(" = "));
+  const QString characters = lower("NUMBER OF CHARACTERS");
+  SetCaption(Label1, characters + QStringLiteral(" = "));
+  Label3->SetCaption(characters);
   SetCaption(Label5, text("LANGUAGE").toUpper());
+  ComboBoxLang->setAccessibleName(Label5->text());
   CheckBoxConnect->setText(lower("CONNECT"));
-  GroupBox1->setTitle(lower("SCROLL SETTINGS"));
-  GroupBox2->setTitle(lower("FIRST LINE"));
-  GroupBox3->setTitle(lower("LAST LINE"));
-  GroupBox4->setTitle(lower("SPEED"));
-  RadioGroup1->setTitle(lower("TYPE OF SCROLL"));
+  SetTitle(GroupBox1, lower("SCROLL SETTINGS"));
+  SetTitle(GroupBox2, Label2, lower("FIRST LINE"));
+  SetTitle(GroupBox3, Label6, lower("LAST LINE"));
+  SetTitle(GroupBox4, Label7, lower("SPEED"));
+  SetTitle(RadioGroup1, lower("TYPE OF SCROLL"));
 
   // Rebuilding the items drops the selection; restoring it counts as a click, so the
   // device is told the scroll type (and reset) on every pass.

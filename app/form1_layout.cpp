@@ -18,6 +18,7 @@
 #include "app/widgets/combo_box.h"
 #include "app/widgets/radio_group.h"
 #include "app/widgets/track_bar.h"
+#include "app/widgets/value_label.h"
 #include "protocol/device_command.h"
 
 namespace kv58 {
@@ -49,8 +50,9 @@ QLabel* MakeLabel(const QString& text, QWidget* parent, QRect geometry) {
   return Styled(new QLabel(text, parent), geometry);
 }
 
-QLabel* MakeValueLabel(const QString& text, QWidget* parent) {
-  QLabel* label = MakeLabel(text, parent, {329, 22, 25, 23});
+// A slider's value beside it, named after the slider's group.
+TValueLabel* MakeValueLabel(const QString& text, QGroupBox* parent) {
+  TValueLabel* label = Styled(new TValueLabel(parent->title(), text, parent), {329, 22, 25, 23});
   label->setAlignment(Qt::AlignCenter);
   label->setEnabled(false);
   return label;
@@ -103,39 +105,17 @@ void TForm1::CreateControls() {
   fill->setContentsMargins(0, 0, 0, 0);
   fill->addWidget(PanelMain);
 
-  Label8 = MakeLabel(QStringLiteral("max  1983"), PanelMain, {8, 304, 75, 23});
-  Label3 = MakeLabel(QStringLiteral("0"), PanelMain, {184, 280, 10, 23});
-  Label1 = MakeLabel(QStringLiteral("Ilość znaków ="), PanelMain, {8, 280, 108, 23});
+  // Created in reading order, which is the order assistive technology reads them in; none
+  // overlaps another, so the order changes nothing on screen.
   Label4 = MakeLabel(QStringLiteral("PORT"), PanelMain, {8, 0, 43, 23});
-  Label5 = MakeLabel(QStringLiteral("JĘZYK"), PanelMain, {216, 0, 54, 23});
-
-  // The scroll settings share one font, grey until connected; the value labels and the
-  // sliders keep their own colours.
-  GroupBox1 = MakeGroupBox(QStringLiteral("Ustawienia scrollu"), PanelMain, {8, 328, 377, 233});
-  GroupBox1->setFont(ControlFont());
-  SetTextColor(GroupBox1, TColor::clGrayText);
-  GroupBox2 = MakeGroupBox(QStringLiteral("Pierwsza linia"), GroupBox1, {8, 32, 361, 57});
-  Label2 = MakeValueLabel(QStringLiteral("1"), GroupBox2);
-  TrackBar3 = MakeTrackBar(kTopLine, kBottomLine, kTopLine, GroupBox2, {8, 24, 321, 25});
-  GroupBox3 = MakeGroupBox(QStringLiteral("Ostatnia linia"), GroupBox1, {8, 96, 361, 57});
-  Label6 = MakeValueLabel(QStringLiteral("22"), GroupBox3);
-  TrackBar2 = MakeTrackBar(kTopLine, kBottomLine, kBottomLine, GroupBox3, {8, 24, 321, 25});
-  GroupBox4 = MakeGroupBox(QStringLiteral("Szybkość"), GroupBox1, {8, 160, 361, 65});
-  Label7 = MakeValueLabel(QStringLiteral("4"), GroupBox4);
-  TrackBar1 = MakeTrackBar(kMinSpeed, kMaxSpeed, 4, GroupBox4, {8, 24, 321, 33});
-
-  EditHorizFile = Styled(new QLineEdit(PanelMain), {8, 240, 273, 31});
-  EditHorizFile->setEnabled(false);
-  SetBackground(EditHorizFile, QPalette::Base, TColor::clBtnFace);
-
+  ComboBoxPort = MakeComboBox({QStringLiteral("COM1")}, PanelMain, {8, 39, 137, 31});
+  Label9 = MakeLabel(QString(), PanelMain, {8, 95, 0, 0});
   ComboBoxSpeed = MakeComboBox({QStringLiteral("9600"), QStringLiteral("19200"), QStringLiteral("115200")},
                                PanelMain, {8, 95, 137, 31});
-  ComboBoxPort = MakeComboBox({QStringLiteral("COM1")}, PanelMain, {8, 39, 137, 31});
   CheckBoxConnect = Styled(new QCheckBox(QStringLiteral("Połącz"), PanelMain), {64, 1, 113, 24});
-
-  Button5 = MakeButton(QStringLiteral("Wyślij tekst"), PanelMain, {288, 240, 98, 25});
-  Button2 = MakeButton(QStringLiteral("Zeruj"), PanelMain, {288, 272, 98, 25});
-  Button1 = MakeButton(QStringLiteral("Zapisz"), PanelMain, {288, 305, 98, 24});
+  Label5 = MakeLabel(QStringLiteral("JĘZYK"), PanelMain, {216, 0, 54, 23});
+  ComboBoxLang = MakeComboBox({}, PanelMain, {216, 39, 137, 31});
+  ComboBoxLang->setEditText(QStringLiteral("ComboBoxLang"));
 
   RadioGroup1 = new TRadioGroup(QStringLiteral("Rodzaj scrollu"), 3, PanelMain);
   RadioGroup1->setGeometry(8, 152, 377, 67);
@@ -149,8 +129,31 @@ void TForm1::CreateControls() {
   RadioGroup1->SetItemIndex(0);
   RadioGroup1->setEnabled(false);
 
-  ComboBoxLang = MakeComboBox({}, PanelMain, {216, 39, 137, 31});
-  ComboBoxLang->setEditText(QStringLiteral("ComboBoxLang"));
+  EditHorizFile = Styled(new QLineEdit(PanelMain), {8, 240, 273, 31});
+  EditHorizFile->setEnabled(false);
+  SetBackground(EditHorizFile, QPalette::Base, TColor::clBtnFace);
+  Button5 = MakeButton(QStringLiteral("Wyślij tekst"), PanelMain, {288, 240, 98, 25});
+  Label1 = MakeLabel(QStringLiteral("Ilość znaków ="), PanelMain, {8, 280, 108, 23});
+  Label3 = Styled(new TValueLabel(QStringLiteral("Ilość znaków"), QStringLiteral("0"), PanelMain),
+                  {184, 280, 10, 23});
+  Label8 = MakeLabel(QStringLiteral("max  1983"), PanelMain, {8, 304, 75, 23});
+  Button2 = MakeButton(QStringLiteral("Zeruj"), PanelMain, {288, 272, 98, 25});
+  Button1 = MakeButton(QStringLiteral("Zapisz"), PanelMain, {288, 305, 98, 24});
+
+  // The scroll settings share one font, grey until connected; the value labels and the
+  // sliders keep their own colours.
+  GroupBox1 = MakeGroupBox(QStringLiteral("Ustawienia scrollu"), PanelMain, {8, 328, 377, 233});
+  GroupBox1->setFont(ControlFont());
+  SetTextColor(GroupBox1, TColor::clGrayText);
+  GroupBox2 = MakeGroupBox(QStringLiteral("Pierwsza linia"), GroupBox1, {8, 32, 361, 57});
+  TrackBar3 = MakeTrackBar(kTopLine, kBottomLine, kTopLine, GroupBox2, {8, 24, 321, 25});
+  Label2 = MakeValueLabel(QStringLiteral("1"), GroupBox2);
+  GroupBox3 = MakeGroupBox(QStringLiteral("Ostatnia linia"), GroupBox1, {8, 96, 361, 57});
+  TrackBar2 = MakeTrackBar(kTopLine, kBottomLine, kBottomLine, GroupBox3, {8, 24, 321, 25});
+  Label6 = MakeValueLabel(QStringLiteral("22"), GroupBox3);
+  GroupBox4 = MakeGroupBox(QStringLiteral("Szybkość"), GroupBox1, {8, 160, 361, 65});
+  TrackBar1 = MakeTrackBar(kMinSpeed, kMaxSpeed, 4, GroupBox4, {8, 24, 321, 33});
+  Label7 = MakeValueLabel(QStringLiteral("4"), GroupBox4);
 
   setTabOrder(TrackBar3, TrackBar2);
   setTabOrder(TrackBar2, TrackBar1);
@@ -161,9 +164,11 @@ void TForm1::CreateControls() {
   setTabOrder(CheckBoxConnect, Button5);
   setTabOrder(Button5, Button2);
   setTabOrder(Button2, Button1);
-  // A group box takes no part in the chain itself: its buttons do, the group keeping them in
-  // place through every language pass.
-  QWidget* previous = Button1;
+  // A group box takes no focus itself: its buttons do, the group keeping them in place through
+  // every language pass. It stands before them in the chain, as it did when it was made after
+  // the buttons above.
+  setTabOrder(Button1, RadioGroup1);
+  QWidget* previous = RadioGroup1;
   for (const int item : {0, 1, 2}) {
     setTabOrder(previous, RadioGroup1->Button(item));
     previous = RadioGroup1->Button(item);
@@ -174,6 +179,7 @@ void TForm1::CreateControls() {
   // a tick has nothing to read, and an idle window should not wake up for it.
   Timer1 = new QTimer(this);
   Timer1->setInterval(kReceiveIntervalMs);
+  NameControls();
 }
 
 void TForm1::ApplyConnectionState() {

@@ -7,6 +7,7 @@
 #include "app/prompts.h"
 #include "app/upload_session.h"
 #include "app/widget_text.h"
+#include "app/widgets/value_label.h"
 #include "protocol/text_upload.h"
 #include "protocol/upload_file.h"
 
@@ -24,8 +25,8 @@ std::string TerminatorMessage(std::size_t offset) {
 
 QString PathText(const std::filesystem::path& path) { return QString::fromStdU16String(path.u16string()); }
 
-void ShowSize(QLabel* label, std::uint64_t size) {
-  label->setText(QString::number(size));
+void ShowSize(TValueLabel* label, std::uint64_t size) {
+  label->SetValue(QString::number(size));
   label->adjustSize(); // the size label grows with its text
 }
 

@@ -13,6 +13,7 @@
 #include "app/tests/form_harness.h"
 #include "app/widgets/radio_group.h"
 #include "app/widgets/track_bar.h"
+#include "app/widgets/value_label.h"
 
 namespace kv58 {
 namespace {

@@ -16,6 +16,7 @@
 #include "app/widgets/combo_box.h"
 #include "app/widgets/radio_group.h"
 #include "app/widgets/track_bar.h"
+#include "app/widgets/value_label.h"
 
 namespace kv58 {
 namespace {

@@ -14,6 +14,7 @@
 #include "app/widgets/combo_box.h"
 #include "app/widgets/radio_group.h"
 #include "app/widgets/track_bar.h"
+#include "app/widgets/value_label.h"
 #include "common/testing/scratch_dir.h"
 
 namespace kv58 {

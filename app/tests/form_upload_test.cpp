@@ -16,6 +16,7 @@
 
 #include "app/event_pause.h"
 #include "app/tests/form_harness.h"
+#include "app/widgets/value_label.h"
 #include "common/testing/scratch_dir.h"
 #include "protocol/text_upload.h"
 

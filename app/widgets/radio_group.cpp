@@ -21,11 +21,24 @@ int ArrowStep(int key) {
   }
 }
 
+// An auto-exclusive button refuses to be unchecked while it is its group's checked one; the
+// group allows no selection, so the button lets go of its exclusivity for the moment.
+void Uncheck(QRadioButton* button) {
+  button->setAutoExclusive(false);
+  button->setChecked(false);
+  button->setAutoExclusive(true);
+}
+
 } // namespace
 
 TRadioGroup::TRadioGroup(const QString& caption, int columns, QWidget* parent)
     : QGroupBox(caption, parent), columns_(columns), layout_(new QGridLayout(this)) {
   layout_->setContentsMargins(8, 4, 8, 4);
+  connect(this, &QObject::objectNameChanged, this, [this] {
+    for (int i = 0; i < buttons_.size(); ++i) {
+      NameButton(i);
+    }
+  });
 }
 
 QStringList TRadioGroup::Items() const {
@@ -42,7 +55,7 @@ void TRadioGroup::ClearItems() {
   itemIndex_ = -1;
   count_ = 0;
   for (QRadioButton* button : buttons_) {
-    button->setChecked(false);
+    Uncheck(button);
     button->hide();
   }
 }
@@ -61,8 +74,9 @@ QRadioButton* TRadioGroup::TakeButton(const QString& text) {
     button->setText(text);
     return button;
   }
+  // Auto-exclusive, so that assistive technology takes the buttons for radio buttons: one
+  // checked among them. Which one is still ours to say, and "no selection" stays possible.
   auto* button = new QRadioButton(text, this);
-  button->setAutoExclusive(false); // exclusivity is ours, so "no selection" stays possible
   button->installEventFilter(this);
   const int index = static_cast<int>(buttons_.size());
   connect(button, &QRadioButton::clicked, this, [this, index] { SetItemIndex(index); });
@@ -70,6 +84,7 @@ QRadioButton* TRadioGroup::TakeButton(const QString& text) {
     setTabOrder(buttons_.last(), button);
   }
   buttons_.append(button);
+  NameButton(index);
   return button;
 }
 
@@ -78,7 +93,11 @@ void TRadioGroup::SetItemIndex(int index) {
     return;
   }
   for (int i = 0; i < count_; ++i) {
-    buttons_[i]->setChecked(i == index);
+    if (i == index) {
+      buttons_[i]->setChecked(true);
+    } else {
+      Uncheck(buttons_[i]);
+    }
   }
   if (index == itemIndex_) {
     return;
@@ -92,6 +111,12 @@ void TRadioGroup::SetItemIndex(int index) {
 
 QRadioButton* TRadioGroup::Button(int index) const {
   return index >= 0 && index < count_ ? buttons_[index] : nullptr;
+}
+
+// "RadioGroup1Item0": the item's place, the same in every language.
+void TRadioGroup::NameButton(int index) {
+  buttons_[index]->setObjectName(objectName().isEmpty() ? QString()
+                                                        : objectName() + QStringLiteral("Item%1").arg(index));
 }
 
 bool TRadioGroup::eventFilter(QObject* watched, QEvent* event) {

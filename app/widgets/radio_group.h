@@ -5,6 +5,8 @@
 // nothing; clicking the item that is already selected fires nothing.
 // From the keyboard it is one stop in the window's tab chain, entered on the selected item
 // (the first one when none is selected); the arrow keys move the selection round the items.
+// Assistive technology sees radio buttons, one of them checked; the items are named after the
+// group's object name and their place (RadioGroup1Item0).
 
 #include <QGroupBox>
 #include <QList>
@@ -38,6 +40,7 @@ private:
   [[nodiscard]] QRadioButton* TakeButton(const QString& text);
   void PlaceButtons();
   void UpdateTabStop();
+  void NameButton(int index);
   void MoveSelection(int step);
 
   int columns_;

@@ -1,0 +1,272 @@
+// The window as assistive technology reads it: Qt's accessibility tree, which UI Automation
+// (Windows) and AT-SPI (Linux) are built from. Every control has a name that says what it is,
+// its true role and a stable object name, in every language, connected or not.
+
+#include <QAccessible>
+#include <QAccessibleInterface>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QTest>
+#include <fstream>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <map>
+#include <vector>
+
+#include "app/tests/form_harness.h"
+#include "app/widgets/combo_box.h"
+#include "app/widgets/radio_group.h"
+#include "app/widgets/track_bar.h"
+#include "common/testing/scratch_dir.h"
+
+namespace kv58 {
+namespace {
+
+// What a screen reader says a control is called. On Linux a combo box's own name is its text,
+// and Orca names it by the label that points at it; elsewhere the two agree (checked below).
+QString SpokenName(QAccessibleInterface* node) {
+  if (node->role() == QAccessible::ComboBox) {
+    for (const auto& [label, relation] : node->relations(QAccessible::Label)) {
+      if (label != nullptr && !label->text(QAccessible::Name).isEmpty()) {
+        return label->text(QAccessible::Name);
+      }
+    }
+  }
+  return node->text(QAccessible::Name);
+}
+
+struct Node {
+  QAccessibleInterface* accessible;
+  QString objectName;
+  QString spokenName;
+  int depth;
+};
+
+void Walk(QAccessibleInterface* node, int depth, std::vector<Node>& into) {
+  if (node == nullptr || !node->isValid() || node->state().invisible) {
+    return;
+  }
+  into.push_back(
+      {node, node->object() != nullptr ? node->object()->objectName() : QString(), SpokenName(node), depth});
+  // What a combo box holds (its list, its edit field) is the combo box's own business.
+  if (node->role() == QAccessible::ComboBox) {
+    return;
+  }
+  for (int i = 0; i < node->childCount(); ++i) {
+    Walk(node->child(i), depth + 1, into);
+  }
+}
+
+std::vector<Node> Tree(QWidget* window) {
+  std::vector<Node> nodes;
+  Walk(QAccessible::queryAccessibleInterface(window), 0, nodes);
+  return nodes;
+}
+
+QString RoleName(QAccessible::Role role) {
+  static const std::map<QAccessible::Role, QString> kNames{
+      {QAccessible::Client, "client"},      {QAccessible::Grouping, "grouping"},
+      {QAccessible::StaticText, "label"},   {QAccessible::PushButton, "push button"},
+      {QAccessible::CheckBox, "check box"}, {QAccessible::RadioButton, "radio button"},
+      {QAccessible::ComboBox, "combo box"}, {QAccessible::EditableText, "text"},
+      {QAccessible::Slider, "slider"},
+  };
+  const auto found = kNames.find(role);
+  return found != kNames.end() ? found->second : QString::number(role);
+}
+
+// The tree as a screen reader's user hears it: role, name, value and checked state, indented.
+QString Heard(const std::vector<Node>& nodes) {
+  QString text;
+  for (const Node& node : nodes) {
+    QAccessibleInterface* a = node.accessible;
+    text += QString(node.depth * 2, ' ') + RoleName(a->role()) + " \"" + node.spokenName + "\"";
+    const QString value = a->text(QAccessible::Value);
+    if (!value.isEmpty() && value != node.spokenName) {
+      text += " = " + value;
+    }
+    text += a->state().checked ? " (checked)" : "";
+    text += a->state().disabled ? " (unavailable)" : "";
+    text += "\n";
+  }
+  return text;
+}
+
+// The role each control must have, by its object name's start; the first match counts.
+QAccessible::Role ExpectedRole(const QString& objectName) {
+  static const std::vector<std::pair<QString, QAccessible::Role>> kRoles{
+      {"Form1", QAccessible::Client},
+      {"PanelMain", QAccessible::Client},
+      {"ComboBox", QAccessible::ComboBox},
+      {"CheckBox", QAccessible::CheckBox},
+      {"Button", QAccessible::PushButton},
+      {"RadioGroup1Item", QAccessible::RadioButton},
+      {"RadioGroup", QAccessible::Grouping},
+      {"GroupBox", QAccessible::Grouping},
+      {"TrackBar", QAccessible::Slider},
+      {"Label", QAccessible::StaticText},
+      {"EditHorizFile", QAccessible::EditableText}};
+  for (const auto& [start, role] : kRoles) {
+    if (objectName.startsWith(start)) {
+      return role;
+    }
+  }
+  return QAccessible::NoRole;
+}
+
+bool IsContainer(QAccessible::Role role) { return role == QAccessible::Client; }
+
+class FormAccessibilityTest : public ::testing::TestWithParam<std::tuple<int, bool>> {
+protected:
+  void SetUp() override {
+    harness.Create(KV58_EXAMPLE_LANG_FILE);
+    form().show();
+  }
+
+  TForm1& form() { return *harness.form; }
+  void PickLanguage(int index) {
+    form().ComboBoxLang->showPopup();
+    form().ComboBoxLang->hidePopup();
+    form().ComboBoxLang->setCurrentIndex(index);
+    emit form().ComboBoxLang->activated(index); // as the user's pick
+  }
+
+  testing::FormHarness harness;
+};
+
+// Every control, in Polish and English, disconnected and connected: a name of its own that is
+// more than a number or a missing row's key, the role it is, an object name.
+TEST_P(FormAccessibilityTest, EveryControlHasANameItsRoleAndAnObjectName) {
+  const auto [language, connected] = GetParam();
+  PickLanguage(language);
+  if (connected) {
+    harness.Connect();
+  }
+  const std::vector<Node> tree = Tree(harness.form.get());
+  SCOPED_TRACE(Heard(tree).toStdString());
+  ASSERT_GT(tree.size(), 25U);
+  int checkedRadios = 0;
+  for (const Node& node : tree) {
+    SCOPED_TRACE(node.objectName.toStdString() + " \"" + node.spokenName.toStdString() + "\"");
+    QAccessibleInterface* a = node.accessible;
+    EXPECT_EQ(a->role(), ExpectedRole(node.objectName)) << "object names and roles";
+    if (IsContainer(a->role())) {
+      continue;
+    }
+    EXPECT_FALSE(node.spokenName.trimmed().isEmpty());
+    EXPECT_FALSE(QRegularExpression(QStringLiteral("^[\\d\\s]*$")).match(node.spokenName).hasMatch())
+        << "a bare number for a name";
+    EXPECT_FALSE(node.spokenName.contains('{')) << "a key without its row";
+#ifndef Q_OS_UNIX
+    EXPECT_EQ(a->text(QAccessible::Name), node.spokenName) << "UI Automation reads the name itself";
+#endif
+    if (const auto* box = qobject_cast<const QGroupBox*>(a->object())) {
+      EXPECT_EQ(node.spokenName, box->title()) << "a group box is read out with its own title";
+    }
+    checkedRadios += a->role() == QAccessible::RadioButton && a->state().checked ? 1 : 0;
+  }
+  EXPECT_EQ(checkedRadios, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(PolishAndEnglish, FormAccessibilityTest,
+                         ::testing::Combine(::testing::Values(0, 1), ::testing::Bool()));
+
+struct HeardTree {
+  int language;
+  const char* tree; // UTF-8
+};
+
+// What a screen reader reads, connected, after the first line was moved to 3 and a text of 39
+// characters was picked.
+class FormHeardTest : public FormAccessibilityTest {};
+
+TEST_F(FormHeardTest, ReadsEveryControlWithItsValueInReadingOrder) {
+  const std::vector<HeardTree> cases{
+      {0, R"(client "KV - 58 Scroll controller"
+  client ""
+    label "PORT"
+    combo box "PORT" = COM3
+    label "prędkość łącza"
+    combo box "prędkość łącza" = 115200
+    check box "połącz" (checked)
+    label "JĘZYK"
+    combo box "JĘZYK" = Polski
+    grouping "rodzaj scrollu"
+      radio button "brak"
+      radio button "pionowy" (checked)
+      radio button "poziomy"
+    text "plik tekstu" = hello.txt
+    push button "wyślij tekst"
+    label "ilość znaków = "
+    label "ilość znaków: 39"
+    label "max  1983"
+    push button "zeruj"
+    push button "zapisz"
+    grouping "ustawienia scrollu"
+      grouping "pierwsza linia"
+        slider "pierwsza linia" = 3
+        label "pierwsza linia: 3"
+      grouping "ostatnia linia"
+        slider "ostatnia linia" = 22
+        label "ostatnia linia: 22"
+      grouping "szybkość"
+        slider "szybkość" = 4
+        label "szybkość: 4"
+)"},
+      {1, R"(client "KV - 58 Scroll controller"
+  client ""
+    label "PORT"
+    combo box "PORT" = COM3
+    label "line speed"
+    combo box "line speed" = 115200
+    check box "connect" (checked)
+    label "LANGUAGE"
+    combo box "LANGUAGE" = English
+    grouping "type of scroll"
+      radio button "off"
+      radio button "vertical" (checked)
+      radio button "horizontal"
+    text "text file" = hello.txt
+    push button "send text"
+    label "number of characters = "
+    label "number of characters: 39"
+    label "max  1983"
+    push button "reset"
+    push button "save"
+    grouping "scroll settings"
+      grouping "first line"
+        slider "first line" = 3
+        label "first line: 3"
+      grouping "last line"
+        slider "last line" = 22
+        label "last line: 22"
+      grouping "speed"
+        slider "speed" = 4
+        label "speed: 4"
+)"},
+  };
+  testing::ScratchDir scratch;
+  const auto text = scratch.Path() / "hello.txt";
+  std::ofstream(text, std::ios::binary) << "Hello from the window test\r\nZapraszamy!";
+  for (const HeardTree& c : cases) {
+    SCOPED_TRACE(c.language);
+    harness.Create(KV58_EXAMPLE_LANG_FILE);
+    form().show();
+    PickLanguage(c.language);
+    harness.Connect();
+    form().RadioGroup1->setFocus();
+    QTest::keyClick(form().RadioGroup1->Button(0), Qt::Key_Right); // as the user moves it
+    form().TrackBar3->SetPosition(3);
+    harness.prompts.files.push_back(text);
+    form().Button5->click();
+    form().EditHorizFile->setText(QStringLiteral("hello.txt"));
+    EXPECT_EQ(Heard(Tree(harness.form.get())).toStdString(), c.tree);
+  }
+}
+
+} // namespace
+} // namespace kv58
