@@ -21,6 +21,7 @@
 #include "app/widgets/combo_box.h"
 #include "app/widgets/radio_group.h"
 #include "app/widgets/track_bar.h"
+#include "app/widgets/value_label.h"
 #include "common/testing/scratch_dir.h"
 
 namespace kv58 {
@@ -265,6 +266,28 @@ TEST_F(FormHeardTest, ReadsEveryControlWithItsValueInReadingOrder) {
     form().Button5->click();
     form().EditHorizFile->setText(QStringLiteral("hello.txt"));
     EXPECT_EQ(Heard(Tree(harness.form.get())).toStdString(), c.tree);
+  }
+}
+
+// A language file older than the words only assistive technology hears: every other text still
+// switches, and those words stay the built-in Polish ones.
+TEST_F(FormAccessibilityTest, AFileWithoutTheNewRowsStillSwitchesEveryOtherText) {
+  const std::string oldRows = "Polski\tEnglish\t\nZapisz\tSAVE\t\nPierwsza linia\tFIRST LINE\t\n";
+  const std::vector<std::pair<const char*, std::string>> cases{
+      {"no rows for them", oldRows},
+      {"rows short of the column", oldRows + "LINE SPEED\t\nTEXT FILE\t\n"},
+      {"empty cells", oldRows + "Prędkość łącza\t*NULL*\tLINE SPEED\t\nPlik tekstu\t*NULL*\tTEXT FILE\t\n"},
+  };
+  testing::ScratchDir scratch;
+  for (const auto& [name, rows] : cases) {
+    SCOPED_TRACE(name);
+    std::ofstream(scratch.Path() / "lang.txt", std::ios::binary | std::ios::trunc) << rows;
+    harness.Create(scratch.Path() / "lang.txt");
+    PickLanguage(1);
+    EXPECT_EQ(form().Button1->text(), "save");
+    EXPECT_EQ(form().Label2->accessibleName(), "first line: 1");
+    EXPECT_EQ(form().ComboBoxSpeed->accessibleName(), QStringLiteral("prędkość łącza"));
+    EXPECT_EQ(form().EditHorizFile->accessibleName(), QStringLiteral("plik tekstu"));
   }
 }
 
