@@ -21,6 +21,9 @@ KV58_PACKAGE_PACKAGES=(dpkg-dev file help2man)
 KV58_PACKAGE_CHECK_PACKAGES=(desktop-file-utils appstream lintian librsvg2-bin imagemagick)
 # Packages to show the window where there is no display, and to photograph it.
 KV58_DISPLAY_PACKAGES=(xvfb xauth x11-utils imagemagick)
+# Packages to read the window as a screen reader does on Linux: the accessibility bus and its
+# Python client, a D-Bus session of the test's own, and the keyboard given to the window.
+KV58_ACCESSIBILITY_PACKAGES=(at-spi2-core python3-pyatspi dbus-daemon xdotool)
 
 kv58_missing_packages() {
   local package

@@ -269,6 +269,21 @@ TEST_F(FormHeardTest, ReadsEveryControlWithItsValueInReadingOrder) {
   }
 }
 
+// A screen reader checks a radio button with its toggle action, as UI Automation's Select does:
+// the kind of scroll moves and goes to the display at once, as from a click.
+TEST_F(FormAccessibilityTest, AKindOfScrollCheckedByAssistiveTechnologyIsSentAtOnce) {
+  harness.Connect();
+  harness.driver.ClearRecord();
+  QAccessibleInterface* vertical = QAccessible::queryAccessibleInterface(form().RadioGroup1->Button(1));
+  ASSERT_NE(vertical->actionInterface(), nullptr);
+  ASSERT_TRUE(
+      vertical->actionInterface()->actionNames().contains(QAccessibleActionInterface::toggleAction()));
+  vertical->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+  EXPECT_EQ(form().RadioGroup1->ItemIndex(), 1);
+  EXPECT_EQ(harness.Line(), testing::ScrollTypeLine(1));
+  EXPECT_FALSE(form().RadioGroup1->Button(0)->isChecked());
+}
+
 // A language file older than the words only assistive technology hears: every other text still
 // switches, and those words stay the built-in Polish ones.
 TEST_F(FormAccessibilityTest, AFileWithoutTheNewRowsStillSwitchesEveryOtherText) {

@@ -79,7 +79,12 @@ QRadioButton* TRadioGroup::TakeButton(const QString& text) {
   auto* button = new QRadioButton(text, this);
   button->installEventFilter(this);
   const int index = static_cast<int>(buttons_.size());
-  connect(button, &QRadioButton::clicked, this, [this, index] { SetItemIndex(index); });
+  // Checked by a click, the keyboard's space, or assistive technology's toggle action alike.
+  connect(button, &QRadioButton::toggled, this, [this, index](bool checked) {
+    if (checked && index != itemIndex_) {
+      SetItemIndex(index);
+    }
+  });
   if (!buttons_.isEmpty()) {
     setTabOrder(buttons_.last(), button);
   }
@@ -92,6 +97,8 @@ void TRadioGroup::SetItemIndex(int index) {
   if (index < -1 || index >= count_) {
     return;
   }
+  const bool moved = index != itemIndex_;
+  itemIndex_ = index; // first: checking the button below then reads as no move
   for (int i = 0; i < count_; ++i) {
     if (i == index) {
       buttons_[i]->setChecked(true);
@@ -99,10 +106,9 @@ void TRadioGroup::SetItemIndex(int index) {
       Uncheck(buttons_[i]);
     }
   }
-  if (index == itemIndex_) {
+  if (!moved) {
     return;
   }
-  itemIndex_ = index;
   UpdateTabStop();
   if (index != -1) {
     emit Click();
