@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTest>
 #include <fstream>
 #include <gmock/gmock.h>
@@ -119,6 +120,27 @@ QAccessible::Role ExpectedRole(const QString& objectName) {
   return QAccessible::NoRole;
 }
 
+// UI Automation's AutomationId under Qt: the object names from the window down, joined by dots;
+// empty when any of them has none.
+QString AutomationId(const QObject* object) {
+  QStringList names;
+  for (; object != nullptr; object = object->parent()) {
+    if (object->objectName().isEmpty()) {
+      return {};
+    }
+    names.prepend(object->objectName());
+  }
+  return names.join('.');
+}
+
+QStringList AutomationIds(const std::vector<Node>& tree) {
+  QStringList ids;
+  for (const Node& node : tree) {
+    ids << AutomationId(node.accessible->object());
+  }
+  return ids;
+}
+
 bool IsContainer(QAccessible::Role role) { return role == QAccessible::Client; }
 
 class FormAccessibilityTest : public ::testing::TestWithParam<std::tuple<int, bool>> {
@@ -150,6 +172,9 @@ TEST_P(FormAccessibilityTest, EveryControlHasANameItsRoleAndAnObjectName) {
   const std::vector<Node> tree = Tree(harness.form.get());
   SCOPED_TRACE(Heard(tree).toStdString());
   ASSERT_GT(tree.size(), 25U);
+  const QStringList ids = AutomationIds(tree);
+  EXPECT_FALSE(ids.contains(QString())) << ids.join(' ').toStdString();
+  EXPECT_EQ(ids.size(), QSet<QString>(ids.begin(), ids.end()).size()) << "every control its own id";
   int checkedRadios = 0;
   for (const Node& node : tree) {
     SCOPED_TRACE(node.objectName.toStdString() + " \"" + node.spokenName.toStdString() + "\"");
@@ -253,6 +278,7 @@ TEST_F(FormHeardTest, ReadsEveryControlWithItsValueInReadingOrder) {
   testing::ScratchDir scratch;
   const auto text = scratch.Path() / "hello.txt";
   std::ofstream(text, std::ios::binary) << "Hello from the window test\r\nZapraszamy!";
+  std::vector<QStringList> ids;
   for (const HeardTree& c : cases) {
     SCOPED_TRACE(c.language);
     harness.Create(KV58_EXAMPLE_LANG_FILE);
@@ -265,8 +291,12 @@ TEST_F(FormHeardTest, ReadsEveryControlWithItsValueInReadingOrder) {
     harness.prompts.files.push_back(text);
     form().Button5->click();
     form().EditHorizFile->setText(QStringLiteral("hello.txt"));
-    EXPECT_EQ(Heard(Tree(harness.form.get())).toStdString(), c.tree);
+    const std::vector<Node> tree = Tree(harness.form.get());
+    EXPECT_EQ(Heard(tree).toStdString(), c.tree);
+    ids.push_back(AutomationIds(tree));
   }
+  EXPECT_EQ(ids.front(), ids.back()) << "tools find each control by the same id in every language";
+  EXPECT_TRUE(ids.front().contains(QStringLiteral("Form1.PanelMain.RadioGroup1.RadioGroup1Item1")));
 }
 
 // A screen reader checks a radio button with its toggle action, as UI Automation's Select does:
@@ -275,10 +305,11 @@ TEST_F(FormAccessibilityTest, AKindOfScrollCheckedByAssistiveTechnologyIsSentAtO
   harness.Connect();
   harness.driver.ClearRecord();
   QAccessibleInterface* vertical = QAccessible::queryAccessibleInterface(form().RadioGroup1->Button(1));
-  ASSERT_NE(vertical->actionInterface(), nullptr);
-  ASSERT_TRUE(
-      vertical->actionInterface()->actionNames().contains(QAccessibleActionInterface::toggleAction()));
-  vertical->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+  ASSERT_NE(vertical, nullptr);
+  QAccessibleActionInterface* actions = vertical->actionInterface();
+  ASSERT_NE(actions, nullptr);
+  ASSERT_TRUE(actions->actionNames().contains(QAccessibleActionInterface::toggleAction()));
+  actions->doAction(QAccessibleActionInterface::toggleAction());
   EXPECT_EQ(form().RadioGroup1->ItemIndex(), 1);
   EXPECT_EQ(harness.Line(), testing::ScrollTypeLine(1));
   EXPECT_FALSE(form().RadioGroup1->Button(0)->isChecked());
