@@ -96,6 +96,23 @@ std::unique_ptr<NetworkLine> NetworkLine::Open(const NetworkPort& port, const St
 
 std::string NetworkLine::Where() const { return HostAndPort(port_); }
 
+std::string NetworkLine::Url(NetworkPort::Mode mode) const {
+  NetworkPort other = port_;
+  other.mode = mode;
+  return NetworkPortName(other);
+}
+
+std::string NetworkLine::TlsUrl() const {
+  NetworkPort other = port_;
+  other.tls = true;
+  return NetworkPortName(other);
+}
+
+std::string NetworkLine::SilentServerHint() const {
+  return " (a raw TCP port stays silent: then use " + Url(NetworkPort::Mode::Raw) +
+         (port_.tls ? ")" : "; so does a port that expects TLS: " + TlsUrl() + ")");
+}
+
 OpenFailure NetworkLine::Gone() const {
   return gone_.kind != OpenFailure::Kind::None ? gone_ : InUseOrClosed();
 }
@@ -111,7 +128,7 @@ bool NetworkLine::CheckRawServer(OpenFailure& failure) {
   }
   if (LooksLikeTelnet(received_)) {
     failure = {OpenFailure::Kind::WrongMode,
-               Where() + " speaks Telnet: it is an RFC 2217 port, so use rfc2217://" + Where()};
+               Where() + " speaks Telnet: it is an RFC 2217 port, so use " + Url(NetworkPort::Mode::Rfc2217)};
     return false;
   }
   if (ServerSaidInUse() || !alive_) {
@@ -144,20 +161,22 @@ bool NetworkLine::Negotiate(OpenFailure& failure) {
                   ? InUseOrClosed()
                   : OpenFailure{Kind::WrongMode, Where() +
                                                      " answers without Telnet: it looks like a raw TCP "
-                                                     "port, so use tcp://" +
-                                                     Where()};
+                                                     "port, so use " +
+                                                     Url(NetworkPort::Mode::Raw)};
     return false;
   }
   if (!serverSpoke) {
     // Silence is no proof of a raw port: a slow or busy server is silent too, and may answer
     // when asked again.
+    // Closed before a single byte: what a port that expects TLS does with a client in clear.
     failure =
-        !alive_ ? OpenFailure{Kind::Lost, Where() + " closed the connection during the Telnet negotiation"}
-        : StopRequested()
-            ? interrupted
-            : OpenFailure{Kind::NoAnswer,
-                          "no Telnet negotiation from " + Where() + " within " + SecondsText(kStepTimeout) +
-                              " (a raw TCP port stays silent: then use tcp://" + Where() + ")"};
+        !alive_ && !port_.tls
+            ? OpenFailure{Kind::TlsExpected, Where() + " may expect TLS: " + TlsUrl() +
+                                                 " (it closed the connection before any Telnet byte)"}
+        : !alive_ ? OpenFailure{Kind::Lost, Where() + " closed the connection during the Telnet negotiation"}
+        : StopRequested() ? interrupted
+                          : OpenFailure{Kind::NoAnswer, "no Telnet negotiation from " + Where() + " within " +
+                                                            SecondsText(kStepTimeout) + SilentServerHint()};
     return false;
   }
   std::string offer;
@@ -180,11 +199,10 @@ bool NetworkLine::Negotiate(OpenFailure& failure) {
   if (!comPortAnswered) {
     failure =
         !alive_ ? OpenFailure{Kind::Lost, Where() + " closed the connection during the Telnet negotiation"}
-        : StopRequested() ? interrupted
-                          : OpenFailure{Kind::NoAnswer, "no answer to WILL COM-PORT-OPTION from " + Where() +
-                                                            " within " + SecondsText(kStepTimeout) +
-                                                            " (a raw TCP port stays silent: then use tcp://" +
-                                                            Where() + ")"};
+        : StopRequested()
+            ? interrupted
+            : OpenFailure{Kind::NoAnswer, "no answer to WILL COM-PORT-OPTION from " + Where() + " within " +
+                                              SecondsText(kStepTimeout) + SilentServerHint()};
     return false;
   }
   if (comPortRefused_) {
