@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <semaphore>
 #include <thread>
 #include <utility>
 
@@ -25,6 +26,17 @@ constexpr auto kLingerBeforeClose = 100ms;
 // The most a drain waits once the server has left one unanswered: the same answer is not
 // waited for a second full step (when closing, say).
 constexpr auto kAfterUnansweredWait = 500ms;
+
+// TLS handshakes in flight at once, over every display of the process. A fleet that began them
+// all together would bury the device server's processor (and its own) under a thousand at
+// once, and every one would run past its bound waiting on the others; taking turns, each gets
+// its whole step, and the last of a thousand is done within seconds.
+constexpr std::ptrdiff_t kHandshakesAtOnce = 32;
+
+std::counting_semaphore<kHandshakesAtOnce>& HandshakeTurns() {
+  static std::counting_semaphore<kHandshakesAtOnce> turns(kHandshakesAtOnce);
+  return turns;
+}
 
 // Whether `deadline`, as a request of the user's to stop brings it forward, is still to come.
 bool Before(SteadyClock::time_point deadline) { return SteadyClock::now() < StopBoundDeadline(deadline); }
@@ -82,6 +94,19 @@ std::unique_ptr<NetworkLine> NetworkLine::Open(const NetworkPort& port, const St
     return nullptr;
   }
   if (port.tls) {
+    while (!HandshakeTurns().try_acquire_for(kStopPollInterval)) {
+      if (StopRequested()) {
+        failure = {OpenFailure::Kind::Interrupted,
+                   "interrupted before the TLS handshake with " + HostAndPort(port)};
+        return nullptr;
+      }
+    }
+    struct Turn {
+      Turn() = default;
+      Turn(const Turn&) = delete;
+      Turn& operator=(const Turn&) = delete;
+      ~Turn() { HandshakeTurns().release(); }
+    } const turn;
     // A step of its own, with its own bound: the handshake, and the server's certificate checked.
     stream = StartTls(std::move(stream), port, SteadyClock::now() + kStepTimeout, failure);
     if (!stream) {
