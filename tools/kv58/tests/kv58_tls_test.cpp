@@ -57,7 +57,8 @@ protected:
                     {false, *rawPty, TlsLayer(folder.Path(), "rsa")},
                     {true, "echo", TlsLayer(folder.Path(), "expired")},
                     {true, "echo", TlsLayer(folder.Path(), "stranger")},
-                    {true, "echo", TlsLayer(folder.Path(), "ec", "CA=" + Path("cadir/") + ",clientauth,")},
+                    // The display's terminal again: the table's connections take turns.
+                    {true, *rfc2217Pty, TlsLayer(folder.Path(), "ec", "clientauth,"), Path("auth")},
                     {true, "echo"},
                 });
     ASSERT_TRUE(server->Listening());
