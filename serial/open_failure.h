@@ -35,7 +35,7 @@ struct OpenFailure {
     TlsClientCertRequired, // the server wants a client certificate (or refused the one given)
     TlsUnsupportedKey,     // the system's TLS cannot use the server's key (Ed25519 on Windows)
     TlsFailed,             // any other handshake failure, with the library's words in detail
-    Other,            // see detail
+    Other,                 // see detail
   };
   Kind kind = Kind::None;
   std::string detail; // the system's own words for Other; for a device server, its step and host
