@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <array>
+#include <semaphore>
 #include <thread>
 #include <utility>
 
 #include "common/stop_request.h"
 #include "serial/com_port_option.h"
+#include "serial/tls_stream.h"
 
 namespace kv58 {
 namespace {
@@ -24,6 +26,46 @@ constexpr auto kLingerBeforeClose = 100ms;
 // The most a drain waits once the server has left one unanswered: the same answer is not
 // waited for a second full step (when closing, say).
 constexpr auto kAfterUnansweredWait = 500ms;
+
+// TLS connections being set up at once (the connection and the handshake), over every display
+// of the process. A fleet that began a thousand together would have the device server accept
+// them all before it answers the first handshake, and every handshake would run past its bound
+// waiting on the others; taking turns, each gets its whole step, and the last of a thousand is
+// done within seconds.
+constexpr std::ptrdiff_t kHandshakesAtOnce = 128;
+
+std::counting_semaphore<kHandshakesAtOnce>& HandshakeTurns() {
+  static std::counting_semaphore<kHandshakesAtOnce> turns(kHandshakesAtOnce);
+  return turns;
+}
+
+// A turn among them, given back when the handshake is over (or the open failed).
+class HandshakeTurn {
+public:
+  HandshakeTurn() = default;
+  ~HandshakeTurn() { Give(); }
+  HandshakeTurn(const HandshakeTurn&) = delete;
+  HandshakeTurn& operator=(const HandshakeTurn&) = delete;
+
+  // Waits for a turn; false when a request of the user's to stop came first.
+  [[nodiscard]] bool Take() {
+    while (!HandshakeTurns().try_acquire_for(kStopPollInterval)) {
+      if (StopRequested()) {
+        return false;
+      }
+    }
+    held_ = true;
+    return true;
+  }
+  void Give() {
+    if (std::exchange(held_, false)) {
+      HandshakeTurns().release();
+    }
+  }
+
+private:
+  bool held_ = false;
+};
 
 // Whether `deadline`, as a request of the user's to stop brings it forward, is still to come.
 bool Before(SteadyClock::time_point deadline) { return SteadyClock::now() < StopBoundDeadline(deadline); }
@@ -73,12 +115,25 @@ NetworkLine::NetworkLine(NetworkPort port, std::unique_ptr<ByteStream> stream)
 
 std::unique_ptr<NetworkLine> NetworkLine::Open(const NetworkPort& port, const StreamConnector& connect,
                                                OpenFailure& failure) {
+  HandshakeTurn turn;
+  if (port.tls && !turn.Take()) {
+    failure = {OpenFailure::Kind::Interrupted, "interrupted before connecting to " + HostAndPort(port)};
+    return nullptr;
+  }
   auto stream = connect(port, kStepTimeout, failure);
   if (!stream) {
     if (failure.kind != OpenFailure::Kind::Interrupted) { // that one names the step and the host
       failure.detail = "cannot connect to " + HostAndPort(port) + ": " + failure.detail;
     }
     return nullptr;
+  }
+  if (port.tls) {
+    // A step of its own, with its own bound: the handshake, and the server's certificate checked.
+    stream = StartTls(std::move(stream), port, SteadyClock::now() + kStepTimeout, failure);
+    if (!stream) {
+      return nullptr;
+    }
+    turn.Give();
   }
   std::unique_ptr<NetworkLine> line(new NetworkLine(port, std::move(stream)));
   const bool ready =
@@ -87,6 +142,23 @@ std::unique_ptr<NetworkLine> NetworkLine::Open(const NetworkPort& port, const St
 }
 
 std::string NetworkLine::Where() const { return HostAndPort(port_); }
+
+std::string NetworkLine::Url(NetworkPort::Mode mode) const {
+  NetworkPort other = port_;
+  other.mode = mode;
+  return NetworkPortName(other);
+}
+
+std::string NetworkLine::TlsUrl() const {
+  NetworkPort other = port_;
+  other.tls = true;
+  return NetworkPortName(other);
+}
+
+std::string NetworkLine::SilentServerHint() const {
+  return " (a raw TCP port stays silent: then use " + Url(NetworkPort::Mode::Raw) +
+         (port_.tls ? ")" : "; so does a port that expects TLS: " + TlsUrl() + ")");
+}
 
 OpenFailure NetworkLine::Gone() const {
   return gone_.kind != OpenFailure::Kind::None ? gone_ : InUseOrClosed();
@@ -103,7 +175,7 @@ bool NetworkLine::CheckRawServer(OpenFailure& failure) {
   }
   if (LooksLikeTelnet(received_)) {
     failure = {OpenFailure::Kind::WrongMode,
-               Where() + " speaks Telnet: it is an RFC 2217 port, so use rfc2217://" + Where()};
+               Where() + " speaks Telnet: it is an RFC 2217 port, so use " + Url(NetworkPort::Mode::Rfc2217)};
     return false;
   }
   if (ServerSaidInUse() || !alive_) {
@@ -136,20 +208,22 @@ bool NetworkLine::Negotiate(OpenFailure& failure) {
                   ? InUseOrClosed()
                   : OpenFailure{Kind::WrongMode, Where() +
                                                      " answers without Telnet: it looks like a raw TCP "
-                                                     "port, so use tcp://" +
-                                                     Where()};
+                                                     "port, so use " +
+                                                     Url(NetworkPort::Mode::Raw)};
     return false;
   }
   if (!serverSpoke) {
     // Silence is no proof of a raw port: a slow or busy server is silent too, and may answer
     // when asked again.
+    // Closed before a single byte: what a port that expects TLS does with a client in clear.
     failure =
-        !alive_ ? OpenFailure{Kind::Lost, Where() + " closed the connection during the Telnet negotiation"}
-        : StopRequested()
-            ? interrupted
-            : OpenFailure{Kind::NoAnswer,
-                          "no Telnet negotiation from " + Where() + " within " + SecondsText(kStepTimeout) +
-                              " (a raw TCP port stays silent: then use tcp://" + Where() + ")"};
+        !alive_ && !port_.tls
+            ? OpenFailure{Kind::TlsExpected, Where() + " may expect TLS: " + TlsUrl() +
+                                                 " (it closed the connection before any Telnet byte)"}
+        : !alive_ ? OpenFailure{Kind::Lost, Where() + " closed the connection during the Telnet negotiation"}
+        : StopRequested() ? interrupted
+                          : OpenFailure{Kind::NoAnswer, "no Telnet negotiation from " + Where() + " within " +
+                                                            SecondsText(kStepTimeout) + SilentServerHint()};
     return false;
   }
   std::string offer;
@@ -172,11 +246,10 @@ bool NetworkLine::Negotiate(OpenFailure& failure) {
   if (!comPortAnswered) {
     failure =
         !alive_ ? OpenFailure{Kind::Lost, Where() + " closed the connection during the Telnet negotiation"}
-        : StopRequested() ? interrupted
-                          : OpenFailure{Kind::NoAnswer, "no answer to WILL COM-PORT-OPTION from " + Where() +
-                                                            " within " + SecondsText(kStepTimeout) +
-                                                            " (a raw TCP port stays silent: then use tcp://" +
-                                                            Where() + ")"};
+        : StopRequested()
+            ? interrupted
+            : OpenFailure{Kind::NoAnswer, "no answer to WILL COM-PORT-OPTION from " + Where() + " within " +
+                                              SecondsText(kStepTimeout) + SilentServerHint()};
     return false;
   }
   if (comPortRefused_) {

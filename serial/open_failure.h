@@ -26,7 +26,16 @@ struct OpenFailure {
     Lost,             // the server closed the connection while it was being set up
     TooManyOpenFiles, // the process or the system is out of file handles
     Interrupted,      // the user's request to stop cut the step short
-    Other,            // see detail
+    // A display behind a device server reached inside TLS (none is worth a retry):
+    TlsPlainServer,        // the server answered in clear (Telnet or raw) where TLS was expected
+    TlsExpected,           // a clear connection closed as a TLS port closes one
+    TlsUntrusted,          // no pin, and neither the CA file nor the system's store vouches
+    TlsNameMismatch,       // the certificate does not carry the host's (or the expected) name
+    TlsPinMismatch,        // the certificate is not the pinned one: possibly intercepted
+    TlsClientCertRequired, // the server wants a client certificate (or refused the one given)
+    TlsUnsupportedKey,     // the system's TLS cannot use the server's key (Ed25519 on Windows)
+    TlsFailed,             // any other handshake failure, with the library's words in detail
+    Other,                 // see detail
   };
   Kind kind = Kind::None;
   std::string detail; // the system's own words for Other; for a device server, its step and host

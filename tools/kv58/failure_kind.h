@@ -26,6 +26,14 @@ enum class FailureKind {
   Lost,
   TooManyOpenFiles,
   NoThread,
+  TlsPlainServer,
+  TlsExpected,
+  TlsUntrusted,
+  TlsNameMismatch,
+  TlsPinMismatch,
+  TlsClientCertRequired,
+  TlsUnsupportedKey,
+  TlsFailed,
   // The device's steps:
   LineSettings, // the port refused the line settings, queues or time-outs
   Timeout,      // the port did not take bytes in time

@@ -42,6 +42,22 @@ std::string OpenFailureReason(const OpenFailure& failure) {
     return detailOr("the device server closed the connection");
   case Kind::TooManyOpenFiles:
     return detailOr("too many open files");
+  case Kind::TlsPlainServer:
+    return detailOr("the device server speaks in clear where TLS was expected");
+  case Kind::TlsExpected:
+    return detailOr("the device server closed the connection: it may expect TLS");
+  case Kind::TlsUntrusted:
+    return detailOr("the device server's certificate is not trusted");
+  case Kind::TlsNameMismatch:
+    return detailOr("the device server's certificate is for another name");
+  case Kind::TlsPinMismatch:
+    return detailOr("the device server's certificate is not the pinned one (possible interception)");
+  case Kind::TlsClientCertRequired:
+    return detailOr("the device server wants a client certificate");
+  case Kind::TlsUnsupportedKey:
+    return detailOr("the system's TLS cannot use the device server's key");
+  case Kind::TlsFailed:
+    return detailOr("the TLS handshake failed");
   case Kind::Other:
     break;
   }
