@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
   const std::string_view text(reinterpret_cast<const char*>(bytes), size);
   for (const auto rule : {kv58::PortNameRule::PortBox, kv58::PortNameRule::Strict}) {
     if (const auto name = kv58::ParsePortName(text, rule)) {
-      const auto again = kv58::ParsePortName(name->Canonical(), rule);
+      const auto again = kv58::ParsePortName(name->FullName(), rule);
       if (!again || !(*again == *name)) {
         std::abort();
       }

@@ -39,7 +39,7 @@ bool TCOMSocket::SetPortName(const PortName& name) {
 
 bool TCOMSocket::Open() {
   (void)Close();
-  const std::string path = Name ? Name->Canonical() : "COM" + std::to_string(PortNumber);
+  const std::string path = Name ? Name->FullName() : "COM" + std::to_string(PortNumber);
   Handle = driver_.CreateFileA(path);
   return IsOpen();
 }

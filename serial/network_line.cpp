@@ -7,6 +7,7 @@
 
 #include "common/stop_request.h"
 #include "serial/com_port_option.h"
+#include "serial/tls_stream.h"
 
 namespace kv58 {
 namespace {
@@ -79,6 +80,13 @@ std::unique_ptr<NetworkLine> NetworkLine::Open(const NetworkPort& port, const St
       failure.detail = "cannot connect to " + HostAndPort(port) + ": " + failure.detail;
     }
     return nullptr;
+  }
+  if (port.tls) {
+    // A step of its own, with its own bound: the handshake, and the server's certificate checked.
+    stream = StartTls(std::move(stream), port, SteadyClock::now() + kStepTimeout, failure);
+    if (!stream) {
+      return nullptr;
+    }
   }
   std::unique_ptr<NetworkLine> line(new NetworkLine(port, std::move(stream)));
   const bool ready =

@@ -9,7 +9,7 @@ std::string HostAndPort(const NetworkPort& port) {
 
 std::string NetworkPortName(const NetworkPort& port) {
   const std::string scheme = port.mode == NetworkPort::Mode::Rfc2217 ? "rfc2217" : "tcp";
-  return scheme + "://" + HostAndPort(port);
+  return scheme + (port.tls ? "+tls" : "") + "://" + HostAndPort(port);
 }
 
 } // namespace kv58

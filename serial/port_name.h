@@ -33,10 +33,14 @@ public:
   [[nodiscard]] std::int32_t ComNumber() const;
   // The device server's address; only for a network port.
   [[nodiscard]] const NetworkPort& Network() const { return std::get<NetworkPort>(port_); }
-  // As the program writes it: "COM5", "rfc2217://host:4001", "tcp://[::1]:7001".
+  // As reports and logs write it: "COM5", "rfc2217://host:4001", "tcp+tls://[::1]:7001" (a TLS
+  // port's options are left out: they are long and say nothing of where the display is).
   [[nodiscard]] std::string Canonical() const;
+  // Canonical with a TLS port's options, "?pin=SHA256:…&ca=…" in a fixed order: reads back as
+  // the same port. What a driver is handed to open.
+  [[nodiscard]] std::string FullName() const;
 
-  friend bool operator==(const PortName& a, const PortName& b) { return a.Canonical() == b.Canonical(); }
+  friend bool operator==(const PortName& a, const PortName& b) { return a.FullName() == b.FullName(); }
 
 private:
   std::variant<std::int32_t, NetworkPort> port_;
@@ -52,8 +56,12 @@ enum class PortNumbers { Connect, Listen };
 // A device server's address alone, SCHEME://HOST:PORT, read as ParsePortName reads one.
 [[nodiscard]] std::optional<NetworkPort> ParseNetworkAddress(std::string_view text, PortNumbers numbers);
 
+// A certificate's SHA-256 as a user gives it: "SHA256:" or not, colons or not, any case. The 64
+// hex digits in lower case, or none.
+[[nodiscard]] std::optional<std::string> ParseCertificatePin(std::string_view text);
+
 // The rule in words, for a message refusing a name: "a port name is COM and a number from 1
-// (COM5), rfc2217://HOST:PORT or tcp://HOST:PORT".
+// (COM5), rfc2217://HOST:PORT or tcp://HOST:PORT, or rfc2217+tls:// …".
 [[nodiscard]] std::string PortNameRuleText();
 
 } // namespace kv58

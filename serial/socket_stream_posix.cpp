@@ -101,6 +101,12 @@ public:
       break;
     }
     std::array<char, kMaxChunkBytes> buffer{};
+#if defined(__linux__)
+    // The kernel drops quick-ack mode on its own; without it, a server that writes with Nagle
+    // on (ser2net) waits for our delayed ACK before its next small answer.
+    const int on = 1;
+    (void)::setsockopt(fd_, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+#endif
     for (;;) {
       const ssize_t got = ::recv(fd_, buffer.data(), buffer.size(), 0);
       if (got > 0) {
