@@ -22,7 +22,6 @@
 #include <array>
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,18 +29,27 @@
 namespace kv58 {
 namespace {
 
+using namespace std::chrono_literals;
 using Kind = OpenFailure::Kind;
 
-// A TLS record: a five-byte header (type, version, length) and at most 2^14 bytes of plain
-// text, which encryption may grow by up to 2048 (TLS 1.2).
+// TLS records open with a content type: 0x16 a handshake message, 0x15 an alert; then the
+// version and the length of at most 2^14 bytes of plain text, which encryption may grow by
+// up to 2048 (TLS 1.2).
+constexpr unsigned char kChangeCipherSpecRecord = 0x14;
+constexpr unsigned char kAlertRecord = 0x15;
+constexpr unsigned char kHandshakeRecord = 0x16;
+constexpr unsigned char kApplicationDataRecord = 0x17;
 constexpr std::size_t kRecordHeaderBytes = 5;
 constexpr std::size_t kMaxRecordBodyBytes = 16384 + 2048;
-constexpr unsigned char kRecordChangeCipherSpec = 0x14;
-constexpr unsigned char kRecordAlert = 0x15;
-constexpr unsigned char kRecordHandshake = 0x16;
-constexpr unsigned char kRecordApplicationData = 0x17;
-constexpr unsigned char kTelnetIac = 0xFF; // what an RFC 2217 port in clear says first
-// What the handshake messages of the server that matter here start with.
+constexpr unsigned char kTelnetIac = 0xFF;
+constexpr std::string_view kInUseText = "Port already in use";
+// Over TLS 1.3 a server judges the client's certificate after the handshake has ended for the
+// client: when one was given, its verdict (an alert, or its first bytes) is awaited this long.
+constexpr auto kClientCertificateVerdictWait = 300ms;
+// How long the closing alert may take on its way out.
+constexpr auto kCloseNotifyWait = 100ms;
+
+// The server's handshake messages that tell a refusal's cause.
 constexpr unsigned char kServerHello = 2;
 constexpr unsigned char kServerCertificate = 11;
 constexpr unsigned char kCertificateRequest = 13;
@@ -67,7 +75,8 @@ constexpr const char* kMakeEcKey =
     "-x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 3650 -subj /CN=NAME -addext "
     "subjectAltName=DNS:NAME -keyout ser2net.key -out ser2net.crt";
 
-std::string StatusText(SECURITY_STATUS status) {
+// SChannel's words for a status, with its number, which is what searches find.
+std::string LibraryError(SECURITY_STATUS status) {
   std::array<char, 16> hex{};
   (void)std::snprintf(hex.data(), hex.size(), "0x%08lX", static_cast<unsigned long>(status));
   return SystemMessage(static_cast<std::uint32_t>(status)) + " (" + hex.data() + ")";
@@ -178,6 +187,88 @@ struct AllocatedBuffers {
   }
 };
 
+// What the server said in clear during the handshake, for the words of a refusal: SChannel's
+// own codes say little ("the token supplied to the function is invalid").
+class HandshakeWatch {
+public:
+  // Looks at the records at the front of `incoming` that it has not seen yet.
+  void Look(std::string_view incoming) {
+    while (!encrypted_ && incoming.size() >= seen_ + kRecordHeaderBytes) {
+      const auto at = [&](std::size_t i) { return static_cast<unsigned char>(incoming[seen_ + i]); };
+      const std::size_t length = (std::size_t{at(3)} << 8) | at(4);
+      if (incoming.size() < seen_ + kRecordHeaderBytes + length) {
+        return;
+      }
+      const std::string_view body = incoming.substr(seen_ + kRecordHeaderBytes, length);
+      if (at(0) == kAlertRecord && length == 2) {
+        alert_ = static_cast<unsigned char>(body[1]);
+      } else if (at(0) == kHandshakeRecord && handshake_.size() + length <= kMaxWatchedHandshakeBytes) {
+        handshake_.append(body);
+        ReadMessages();
+      } else if (at(0) == kChangeCipherSpecRecord || at(0) == kApplicationDataRecord) {
+        encrypted_ = true; // what follows is sealed
+      }
+      seen_ += kRecordHeaderBytes + length;
+    }
+  }
+  // `consumed` bytes at the front of what Look saw have been handed to SChannel.
+  void Consumed(std::size_t consumed) { seen_ -= std::min(seen_, consumed); }
+
+  [[nodiscard]] std::optional<unsigned char> Alert() const { return alert_; }
+  [[nodiscard]] bool ServerHelloSeen() const { return serverHello_; }
+  [[nodiscard]] bool CertificateRequested() const { return certificateRequest_; }
+  [[nodiscard]] bool Ed25519Certificate() const { return ed25519_; }
+
+private:
+  void ReadMessages() {
+    while (handshake_.size() - read_ >= 4) {
+      const auto at = [&](std::size_t i) { return static_cast<unsigned char>(handshake_[read_ + i]); };
+      const std::size_t length = (std::size_t{at(1)} << 16) | (std::size_t{at(2)} << 8) | at(3);
+      if (handshake_.size() - read_ - 4 < length) {
+        return;
+      }
+      const unsigned char type = at(0);
+      serverHello_ = serverHello_ || type == kServerHello;
+      certificateRequest_ = certificateRequest_ || type == kCertificateRequest;
+      if (type == kServerCertificate) {
+        ed25519_ =
+            std::string_view(handshake_).substr(read_ + 4, length).find(kEd25519Oid) != std::string::npos;
+      }
+      read_ += 4 + length;
+    }
+  }
+
+  std::size_t seen_ = 0; // bytes of the incoming buffer already looked at
+  std::string handshake_;
+  std::size_t read_ = 0; // bytes of handshake_ read as whole messages
+  bool encrypted_ = false;
+  bool serverHello_ = false;
+  bool certificateRequest_ = false;
+  bool ed25519_ = false;
+  std::optional<unsigned char> alert_;
+};
+
+std::string AlertName(unsigned char alert) {
+  switch (alert) {
+  case kAlertHandshakeFailure:
+    return "handshake failure";
+  case kAlertBadCertificate:
+    return "bad certificate";
+  case kAlertCertificateUnknown:
+    return "certificate unknown";
+  case kAlertUnknownCa:
+    return "unknown CA";
+  case kAlertAccessDenied:
+    return "access denied";
+  case kAlertInsufficientSecurity:
+    return "insufficient security";
+  case kAlertCertificateRequired:
+    return "certificate required";
+  default:
+    return "alert " + std::to_string(alert);
+  }
+}
+
 // The client's certificate: a password-less PFX file, or one of the user's store ("store:"
 // and its SHA-1 thumbprint, as the certificate manager shows it).
 struct ClientCertificate {
@@ -257,7 +348,7 @@ bool LoadClientCertificate(const TlsSettings& settings, ClientCertificate& clien
   constexpr std::size_t kMaxPfxBytes = 1 << 20;
   const auto bytes = ReadWholeFile(cert, kMaxPfxBytes);
   if (!bytes) {
-    problem = "the client certificate " + cert + " cannot be read";
+    problem = "the client certificate file " + cert + " cannot be read";
     return false;
   }
   CRYPT_DATA_BLOB blob{static_cast<DWORD>(bytes->size()),
@@ -290,103 +381,6 @@ bool LoadClientCertificate(const TlsSettings& settings, ClientCertificate& clien
   }
   problem = "the PFX file " + cert + " holds no certificate with its private key";
   return false;
-}
-
-// TLS 1.2 at least, 1.3 where the system has it: the newer credentials first, then the older
-// ones with 1.2 and 1.3, then 1.2 alone, as the system accepts.
-SECURITY_STATUS AcquireCredentials(PCCERT_CONTEXT clientCertificate, CredHandle& credentials) {
-  // The server is checked by our own rules (serial/tls_trust.h) after the handshake, and a
-  // client certificate is never picked on the user's behalf.
-  const DWORD flags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS | SCH_USE_STRONG_CRYPTO;
-  PCCERT_CONTEXT certificates[1] = {clientCertificate};
-  const DWORD certificateCount = clientCertificate != nullptr ? 1 : 0;
-  TimeStamp expiry{};
-
-  TLS_PARAMETERS parameters{};
-  parameters.grbitDisabledProtocols = static_cast<DWORD>(~(SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT));
-  SCH_CREDENTIALS modern{};
-  modern.dwVersion = SCH_CREDENTIALS_VERSION;
-  modern.dwFlags = flags;
-  modern.cCreds = certificateCount;
-  modern.paCred = certificates;
-  modern.cTlsParameters = 1;
-  modern.pTlsParameters = &parameters;
-  SECURITY_STATUS status =
-      ::AcquireCredentialsHandleW(nullptr, const_cast<wchar_t*>(UNISP_NAME_W), SECPKG_CRED_OUTBOUND, nullptr,
-                                  &modern, nullptr, nullptr, &credentials, &expiry);
-  for (const DWORD protocols :
-       {DWORD{SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT}, DWORD{SP_PROT_TLS1_2_CLIENT}}) {
-    if (status == SEC_E_OK) {
-      break;
-    }
-    SCHANNEL_CRED older{};
-    older.dwVersion = SCHANNEL_CRED_VERSION;
-    older.dwFlags = flags;
-    older.cCreds = certificateCount;
-    older.paCred = certificates;
-    older.grbitEnabledProtocols = protocols;
-    status = ::AcquireCredentialsHandleW(nullptr, const_cast<wchar_t*>(UNISP_NAME_W), SECPKG_CRED_OUTBOUND,
-                                         nullptr, &older, nullptr, nullptr, &credentials, &expiry);
-  }
-  return status;
-}
-
-std::string Sha256Hex(const BYTE* data, DWORD size) {
-  // BCRYPT_SHA256_ALG_HANDLE would spare the provider, but not every SDK names it.
-  BCRYPT_ALG_HANDLE algorithm = nullptr;
-  if (::BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) != 0) {
-    return {};
-  }
-  std::array<unsigned char, 32> digest{};
-  BCRYPT_HASH_HANDLE hash = nullptr;
-  const bool done = ::BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0) == 0 &&
-                    ::BCryptHashData(hash, const_cast<BYTE*>(data), size, 0) == 0 &&
-                    ::BCryptFinishHash(hash, digest.data(), static_cast<ULONG>(digest.size()), 0) == 0;
-  if (hash != nullptr) {
-    (void)::BCryptDestroyHash(hash);
-  }
-  (void)::BCryptCloseAlgorithmProvider(algorithm, 0);
-  if (!done) {
-    return {};
-  }
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string text;
-  for (const unsigned char byte : digest) {
-    text.push_back(kHex[byte >> 4]);
-    text.push_back(kHex[byte & 0x0F]);
-  }
-  return text;
-}
-
-// subjectAltName's DNS and IP entries; the subject's common name when it has no DNS entry.
-void CollectNames(PCCERT_CONTEXT certificate, PresentedCertificate& presented) {
-  const CERT_INFO& info = *certificate->pCertInfo;
-  if (const PCERT_EXTENSION extension =
-          ::CertFindExtension(szOID_SUBJECT_ALT_NAME2, info.cExtension, info.rgExtension)) {
-    CERT_ALT_NAME_INFO* names = nullptr;
-    DWORD size = 0;
-    if (::CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, extension->Value.pbData,
-                              extension->Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &names,
-                              &size) != FALSE) {
-      for (DWORD i = 0; i < names->cAltEntry; ++i) {
-        const CERT_ALT_NAME_ENTRY& entry = names->rgAltEntry[i];
-        if (entry.dwAltNameChoice == CERT_ALT_NAME_DNS_NAME) {
-          presented.dnsNames.push_back(Narrow(entry.pwszDNSName));
-        } else if (entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS) {
-          presented.ipAddresses.emplace_back(reinterpret_cast<const char*>(entry.IPAddress.pbData),
-                                             entry.IPAddress.cbData);
-        }
-      }
-      ::LocalFree(names);
-    }
-  }
-  if (presented.dnsNames.empty()) {
-    std::array<wchar_t, 256> name{};
-    if (::CertGetNameStringW(certificate, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(szOID_COMMON_NAME),
-                             name.data(), static_cast<DWORD>(name.size())) > 1) {
-      presented.dnsNames.push_back(Narrow(name.data()));
-    }
-  }
 }
 
 // The certificates of a PEM file, in a store of their own.
@@ -432,11 +426,153 @@ bool LoadCaFile(const std::string& path, CertStore& store, std::string& problem)
   return true;
 }
 
+// TLS 1.2 at least, 1.3 where the system has it: the newer credentials first, then the older
+// ones with 1.2 and 1.3, then 1.2 alone, as the system accepts.
+SECURITY_STATUS NewCredentials(PCCERT_CONTEXT clientCertificate, CredHandle& credentials) {
+  // The server is checked by our own rules (serial/tls_trust.h) after the handshake, and a
+  // client certificate is never picked on the user's behalf.
+  const DWORD flags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS | SCH_USE_STRONG_CRYPTO;
+  PCCERT_CONTEXT certificates[1] = {clientCertificate};
+  const DWORD certificateCount = clientCertificate != nullptr ? 1 : 0;
+  TimeStamp expiry{};
+
+  TLS_PARAMETERS parameters{};
+  parameters.grbitDisabledProtocols = static_cast<DWORD>(~(SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT));
+  SCH_CREDENTIALS modern{};
+  modern.dwVersion = SCH_CREDENTIALS_VERSION;
+  modern.dwFlags = flags;
+  modern.cCreds = certificateCount;
+  modern.paCred = certificates;
+  modern.cTlsParameters = 1;
+  modern.pTlsParameters = &parameters;
+  SECURITY_STATUS status =
+      ::AcquireCredentialsHandleW(nullptr, const_cast<wchar_t*>(UNISP_NAME_W), SECPKG_CRED_OUTBOUND, nullptr,
+                                  &modern, nullptr, nullptr, &credentials, &expiry);
+  for (const DWORD protocols :
+       {DWORD{SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT}, DWORD{SP_PROT_TLS1_2_CLIENT}}) {
+    if (status == SEC_E_OK) {
+      break;
+    }
+    SCHANNEL_CRED older{};
+    older.dwVersion = SCHANNEL_CRED_VERSION;
+    older.dwFlags = flags;
+    older.cCreds = certificateCount;
+    older.paCred = certificates;
+    older.grbitEnabledProtocols = protocols;
+    status = ::AcquireCredentialsHandleW(nullptr, const_cast<wchar_t*>(UNISP_NAME_W), SECPKG_CRED_OUTBOUND,
+                                         nullptr, &older, nullptr, nullptr, &credentials, &expiry);
+  }
+  return status;
+}
+
+// What SChannel needs before a handshake: the credentials (protocols, the client's
+// certificate) and the CA file's certificates; they outlive the connection's context.
+struct Credentials {
+  CredHandle handle{};
+  bool acquired = false;
+  ClientCertificate client;
+  CertStore caStore;
+  Credentials() = default;
+  ~Credentials() {
+    if (acquired) {
+      (void)::FreeCredentialsHandle(&handle);
+    }
+  }
+  Credentials(const Credentials&) = delete;
+  Credentials& operator=(const Credentials&) = delete;
+};
+
+std::unique_ptr<Credentials> CredentialsFor(const TlsSettings& settings, std::string& error) {
+  auto credentials = std::make_unique<Credentials>();
+  std::string problem;
+  if ((!settings.certFile.empty() || !settings.keyFile.empty()) &&
+      !LoadClientCertificate(settings, credentials->client, problem)) {
+    error = problem;
+    return nullptr;
+  }
+  if (!settings.caFile.empty() && settings.pinSha256.empty() &&
+      !LoadCaFile(settings.caFile, credentials->caStore, problem)) {
+    error = problem;
+    return nullptr;
+  }
+  const SECURITY_STATUS status = NewCredentials(credentials->client.certificate.handle, credentials->handle);
+  if (status != SEC_E_OK) {
+    error = "Windows offers no TLS 1.2 or later: " + LibraryError(status);
+    return nullptr;
+  }
+  credentials->acquired = true;
+  return credentials;
+}
+
+std::string HexOf(const unsigned char* bytes, std::size_t count) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string text;
+  for (std::size_t i = 0; i < count; ++i) {
+    text.push_back(kHex[bytes[i] >> 4]);
+    text.push_back(kHex[bytes[i] & 0x0F]);
+  }
+  return text;
+}
+
+// The SHA-256 of `size` bytes as hex; empty when CNG cannot say.
+std::string Sha256Hex(const BYTE* data, DWORD size) {
+  // BCRYPT_SHA256_ALG_HANDLE would spare the provider, but not every SDK names it.
+  BCRYPT_ALG_HANDLE algorithm = nullptr;
+  if (::BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) != 0) {
+    return {};
+  }
+  std::array<unsigned char, 32> digest{};
+  BCRYPT_HASH_HANDLE hash = nullptr;
+  const bool done = ::BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0) == 0 &&
+                    ::BCryptHashData(hash, const_cast<BYTE*>(data), size, 0) == 0 &&
+                    ::BCryptFinishHash(hash, digest.data(), static_cast<ULONG>(digest.size()), 0) == 0;
+  if (hash != nullptr) {
+    (void)::BCryptDestroyHash(hash);
+  }
+  (void)::BCryptCloseAlgorithmProvider(algorithm, 0);
+  return done ? HexOf(digest.data(), digest.size()) : std::string();
+}
+
+// subjectAltName's DNS and IP entries; the subject's common name when it has no DNS entry.
+void CollectNames(PCCERT_CONTEXT certificate, PresentedCertificate& presented) {
+  const CERT_INFO& info = *certificate->pCertInfo;
+  if (const PCERT_EXTENSION extension =
+          ::CertFindExtension(szOID_SUBJECT_ALT_NAME2, info.cExtension, info.rgExtension)) {
+    CERT_ALT_NAME_INFO* names = nullptr;
+    DWORD size = 0;
+    if (::CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, extension->Value.pbData,
+                              extension->Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &names,
+                              &size) != FALSE) {
+      for (DWORD i = 0; i < names->cAltEntry; ++i) {
+        const CERT_ALT_NAME_ENTRY& entry = names->rgAltEntry[i];
+        if (entry.dwAltNameChoice == CERT_ALT_NAME_DNS_NAME) {
+          presented.dnsNames.push_back(Narrow(entry.pwszDNSName));
+        } else if (entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS) {
+          presented.ipAddresses.emplace_back(reinterpret_cast<const char*>(entry.IPAddress.pbData),
+                                             entry.IPAddress.cbData);
+        }
+      }
+      ::LocalFree(names);
+    }
+  }
+  if (presented.dnsNames.empty()) {
+    std::array<wchar_t, 256> name{};
+    if (::CertGetNameStringW(certificate, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(szOID_COMMON_NAME),
+                             name.data(), static_cast<DWORD>(name.size())) > 1) {
+      presented.dnsNames.push_back(Narrow(name.data()));
+    }
+  }
+}
+
 bool InStore(HCERTSTORE store, PCCERT_CONTEXT certificate) {
   CertContext found(
       ::CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, certificate, nullptr));
   return found.handle != nullptr;
 }
+
+// Revocation is not checked: displays often sit where no revocation list can be fetched.
+constexpr DWORD kRevocationUnchecked =
+    CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
 
 std::string ChainProblemText(DWORD errorStatus) {
   if ((errorStatus & CERT_TRUST_IS_NOT_TIME_VALID) != 0) {
@@ -450,6 +586,12 @@ std::string ChainProblemText(DWORD errorStatus) {
   }
   if ((errorStatus & CERT_TRUST_IS_NOT_VALID_FOR_USAGE) != 0) {
     return "certificate is not for a TLS server";
+  }
+  if ((errorStatus & CERT_TRUST_IS_PARTIAL_CHAIN) != 0) {
+    return "unable to get local issuer certificate";
+  }
+  if ((errorStatus & CERT_TRUST_IS_UNTRUSTED_ROOT) != 0) {
+    return "the chain ends in a root the system does not trust";
   }
   return "the chain is not valid (CryptoAPI trust status 0x" + [errorStatus] {
     std::array<char, 16> hex{};
@@ -489,8 +631,7 @@ void VerifyWithCaFile(PCCERT_CONTEXT leaf, HCERTSTORE caStore, PresentedCertific
       CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
   const DWORD errors = chain.handle->TrustStatus.dwErrorStatus & ~ignored;
   if (!vouched) {
-    presented.chainProblem = "unable to get local issuer certificate (no certificate of the CA file is in "
-                             "the server's chain)";
+    presented.chainProblem = "no certificate of the CA file is in the server's chain";
   } else if (errors != 0) {
     presented.chainProblem = ChainProblemText(errors);
   } else {
@@ -526,117 +667,51 @@ void VerifyWithSystemStore(PCCERT_CONTEXT leaf, PresentedCertificate& presented)
     presented.chainProblem = "the system's policy cannot be asked: " + SystemMessage(::GetLastError());
   } else if (status.dwError != 0) {
     presented.chainProblem = SystemMessage(status.dwError);
+  } else if (const DWORD errors = chain.handle->TrustStatus.dwErrorStatus & ~kRevocationUnchecked;
+             errors != 0) {
+    // Wine's policy passes chains that its own engine marks (a root no store holds).
+    presented.chainProblem = ChainProblemText(errors);
   } else {
     presented.chainVerified = true;
   }
 }
 
-// What the server said in clear during the handshake, for the words of a refusal: SChannel's
-// own codes say little ("the token supplied to the function is invalid").
-class HandshakeWatch {
-public:
-  // Looks at the records at the front of `incoming` that it has not seen yet.
-  void Look(std::string_view incoming) {
-    while (!encrypted_ && incoming.size() >= seen_ + kRecordHeaderBytes) {
-      const auto at = [&](std::size_t i) { return static_cast<unsigned char>(incoming[seen_ + i]); };
-      const std::size_t length = (std::size_t{at(3)} << 8) | at(4);
-      if (incoming.size() < seen_ + kRecordHeaderBytes + length) {
-        return;
-      }
-      const std::string_view body = incoming.substr(seen_ + kRecordHeaderBytes, length);
-      if (at(0) == kRecordAlert && length == 2) {
-        alert_ = static_cast<unsigned char>(body[1]);
-      } else if (at(0) == kRecordHandshake && handshake_.size() + length <= kMaxWatchedHandshakeBytes) {
-        handshake_.append(body);
-        ReadMessages();
-      } else if (at(0) == kRecordChangeCipherSpec || at(0) == kRecordApplicationData) {
-        encrypted_ = true; // what follows is sealed
-      }
-      seen_ += kRecordHeaderBytes + length;
+// What the server's certificate shows: its fingerprint, whether the CA file (when one was
+// given, else the system's store) vouches for it, and its names. A pin decides alone, so
+// with one the chain is not asked.
+PresentedCertificate Presented(PCCERT_CONTEXT leaf, HCERTSTORE caStore, bool pinned) {
+  PresentedCertificate presented;
+  presented.sha256 = Sha256Hex(leaf->pbCertEncoded, leaf->cbCertEncoded);
+  if (!pinned) {
+    if (caStore != nullptr) {
+      VerifyWithCaFile(leaf, caStore, presented);
+    } else {
+      VerifyWithSystemStore(leaf, presented);
     }
   }
-  // `consumed` bytes at the front of what Look saw have been handed to SChannel.
-  void Consumed(std::size_t consumed) { seen_ -= std::min(seen_, consumed); }
-
-  [[nodiscard]] std::optional<unsigned char> Alert() const { return alert_; }
-  [[nodiscard]] bool ServerHelloSeen() const { return serverHello_; }
-  [[nodiscard]] bool CertificateRequested() const { return certificateRequest_; }
-  [[nodiscard]] bool Ed25519Certificate() const { return ed25519_; }
-
-private:
-  void ReadMessages() {
-    while (handshake_.size() - read_ >= 4) {
-      const auto at = [&](std::size_t i) { return static_cast<unsigned char>(handshake_[read_ + i]); };
-      const std::size_t length = (std::size_t{at(1)} << 16) | (std::size_t{at(2)} << 8) | at(3);
-      if (handshake_.size() - read_ - 4 < length) {
-        return;
-      }
-      const unsigned char type = at(0);
-      serverHello_ = serverHello_ || type == kServerHello;
-      certificateRequest_ = certificateRequest_ || type == kCertificateRequest;
-      if (type == kServerCertificate) {
-        ed25519_ =
-            std::string_view(handshake_).substr(read_ + 4, length).find(kEd25519Oid) != std::string::npos;
-      }
-      read_ += 4 + length;
-    }
-  }
-
-  std::size_t seen_ = 0; // bytes of the incoming buffer already looked at
-  std::string handshake_;
-  std::size_t read_ = 0; // bytes of handshake_ read as whole messages
-  bool encrypted_ = false;
-  bool serverHello_ = false;
-  bool certificateRequest_ = false;
-  bool ed25519_ = false;
-  std::optional<unsigned char> alert_;
-};
-
-std::string AlertName(unsigned char alert) {
-  switch (alert) {
-  case kAlertHandshakeFailure:
-    return "handshake failure";
-  case kAlertBadCertificate:
-    return "bad certificate";
-  case kAlertCertificateUnknown:
-    return "certificate unknown";
-  case kAlertUnknownCa:
-    return "unknown CA";
-  case kAlertAccessDenied:
-    return "access denied";
-  case kAlertInsufficientSecurity:
-    return "insufficient security";
-  case kAlertCertificateRequired:
-    return "certificate required";
-  default:
-    return "alert " + std::to_string(alert);
-  }
+  CollectNames(leaf, presented);
+  return presented;
 }
 
 class SchannelStream final : public ByteStream {
 public:
-  SchannelStream(std::unique_ptr<ByteStream> tcp, const NetworkPort& port)
-      : tcp_(std::move(tcp)), port_(port), where_(HostAndPort(port)), settings_(port.tlsSettings),
-        expectedName_(ExpectedServerName(port)) {}
-
+  SchannelStream(std::unique_ptr<ByteStream> tcp, NetworkPort port, std::unique_ptr<Credentials> credentials)
+      : tcp_(std::move(tcp)), port_(std::move(port)), credentials_(std::move(credentials)) {}
   ~SchannelStream() override {
     if (haveContext_) {
-      SayGoodbye();
+      if (handshakeDone_ && alive_) {
+        SayGoodbye();
+      }
       (void)::DeleteSecurityContext(&context_);
-    }
-    if (haveCredentials_) {
-      (void)::FreeCredentialsHandle(&credentials_);
     }
   }
   SchannelStream(const SchannelStream&) = delete;
   SchannelStream& operator=(const SchannelStream&) = delete;
 
-  [[nodiscard]] bool Start(SteadyClock::time_point deadline, OpenFailure& failure) {
-    return Credentials(failure) && Handshake(deadline, failure) && Trusted(failure) && Sizes(failure);
-  }
+  bool Handshake(SteadyClock::time_point deadline, OpenFailure& failure);
 
   bool SendAll(std::string_view bytes, SteadyClock::time_point deadline) override {
-    while (!bytes.empty()) {
+    while (alive_ && !bytes.empty()) {
       const std::size_t piece = std::min<std::size_t>(bytes.size(), sizes_.cbMaximumMessage);
       std::string record(sizes_.cbHeader + piece + sizes_.cbTrailer, '\0');
       std::copy_n(bytes.data(), piece, record.begin() + sizes_.cbHeader);
@@ -648,50 +723,27 @@ public:
       }};
       SecBufferDesc desc{SECBUFFER_VERSION, static_cast<unsigned long>(buffers.size()), buffers.data()};
       if (::EncryptMessage(&context_, 0, &desc, 0) != SEC_E_OK) {
+        alive_ = false;
         return false;
       }
       record.resize(buffers[0].cbBuffer + buffers[1].cbBuffer + buffers[2].cbBuffer);
-      if (!tcp_->SendAll(record, deadline)) {
+      if (!Flush(record, deadline)) {
         return false;
       }
       bytes.remove_prefix(piece);
     }
-    return true;
+    return alive_;
   }
 
   bool Receive(std::string& into, SteadyClock::time_point deadline) override {
-    for (;;) {
-      if (!plain_.empty()) {
-        const std::size_t count = std::min(plain_.size(), kMaxChunkBytes);
-        into.append(plain_, 0, count);
-        plain_.erase(0, count);
-        return true;
-      }
-      if (closed_) {
-        return false;
-      }
-      switch (DecryptOneRecord()) {
-      case Decrypted::Data:
-        continue;
-      case Decrypted::Closed:
-        closed_ = true;
-        continue;
-      case Decrypted::NeedMore:
-        break;
-      }
-      if (tcpClosed_) {
-        closed_ = true; // closed without close_notify, or inside a record: nothing more will come
-        continue;
-      }
-      const std::size_t before = incoming_.size();
-      if (!tcp_->Receive(incoming_, deadline)) {
-        tcpClosed_ = true;
-        continue;
-      }
-      if (incoming_.size() == before) {
-        return true; // nothing came by the deadline
-      }
+    Fill(deadline);
+    if (plain_.empty()) {
+      return alive_; // nothing came by the deadline, or the server closed
     }
+    const std::size_t count = std::min(plain_.size(), kMaxChunkBytes);
+    into.append(plain_, 0, count);
+    plain_.erase(0, count);
+    return true;
   }
 
   bool WaitAcknowledged(SteadyClock::time_point deadline) override {
@@ -701,246 +753,276 @@ public:
 private:
   enum class Decrypted { Data, Closed, NeedMore };
 
-  [[nodiscard]] OpenFailure Failure(Kind kind, const std::string& words) const { return {kind, words}; }
-
-  bool Credentials(OpenFailure& failure) {
-    if (!settings_.certFile.empty() || !settings_.keyFile.empty()) {
-      std::string problem;
-      if (!LoadClientCertificate(settings_, client_, problem)) {
-        failure = Failure(Kind::TlsFailed, "client certificate for " + where_ + ": " + problem);
-        return false;
-      }
-    }
-    if (!settings_.caFile.empty() && settings_.pinSha256.empty()) {
-      std::string problem;
-      if (!LoadCaFile(settings_.caFile, caStore_, problem)) {
-        failure = Failure(Kind::TlsFailed, "TLS to " + where_ + ": " + problem);
-        return false;
-      }
-    }
-    const SECURITY_STATUS status = AcquireCredentials(client_.certificate.handle, credentials_);
-    if (status != SEC_E_OK) {
-      failure = Failure(Kind::TlsFailed,
-                        "Windows offers no TLS 1.2 or later for " + where_ + ": " + StatusText(status));
+  // Sends a record or a token SChannel made for the server.
+  bool Flush(std::string_view bytes, SteadyClock::time_point deadline) {
+    if (!bytes.empty() && !tcp_->SendAll(bytes, deadline)) {
+      alive_ = false;
       return false;
     }
-    haveCredentials_ = true;
     return true;
   }
 
-  // The handshake's messages through the inner stream, each answer awaited by `deadline`.
-  bool Handshake(SteadyClock::time_point deadline, OpenFailure& failure) {
-    // The name goes out as SNI; an IP literal is not sent (servers know no name for it).
-    const std::wstring target = IsIpLiteral(expectedName_) ? std::wstring() : Wide(expectedName_);
-    wchar_t* targetName = target.empty() ? nullptr : const_cast<wchar_t*>(target.c_str());
-    constexpr ULONG kRequest = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
-                               ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM | ISC_REQ_EXTENDED_ERROR |
-                               ISC_REQ_USE_SUPPLIED_CREDS | ISC_REQ_MANUAL_CRED_VALIDATION;
-    ULONG attributes = 0;
-    bool needInput = false;
-    for (bool first = true;; first = false) {
-      if (needInput && !Awaited(deadline, failure)) {
-        return false;
-      }
-      std::array<SecBuffer, 2> input{{
-          {static_cast<unsigned long>(incoming_.size()), SECBUFFER_TOKEN, incoming_.data()},
-          {0, SECBUFFER_EMPTY, nullptr},
-      }};
-      SecBufferDesc inputDesc{SECBUFFER_VERSION, static_cast<unsigned long>(input.size()), input.data()};
-      AllocatedBuffers output;
-      const SECURITY_STATUS status = ::InitializeSecurityContextW(
-          &credentials_, first ? nullptr : &context_, targetName, kRequest, 0, 0,
-          first ? nullptr : &inputDesc, 0, first ? &context_ : nullptr, &output.desc, &attributes, nullptr);
-      if (first && (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED)) {
-        haveContext_ = true;
-      }
-      if (!output.Token().empty() && !tcp_->SendAll(output.Token(), deadline) && status >= 0) {
-        failure = Failure(Kind::Lost, where_ + " closed the connection during the TLS handshake");
-        return false;
-      }
-      if (status == SEC_E_INCOMPLETE_MESSAGE) {
-        needInput = true;
-        continue;
-      }
-      if (!first) {
-        const std::size_t kept = input[1].BufferType == SECBUFFER_EXTRA ? input[1].cbBuffer : 0;
-        watch_.Consumed(incoming_.size() - kept);
-        incoming_.erase(0, incoming_.size() - kept);
-      }
-      if (status == SEC_E_OK) {
-        return true;
-      }
-      if (status == SEC_I_CONTINUE_NEEDED) {
-        needInput = incoming_.empty();
-        continue;
-      }
-      failure = RefusalOf(status);
-      return false;
-    }
-  }
-
-  // More of the server's handshake, or the reason none came.
-  bool Awaited(SteadyClock::time_point deadline, OpenFailure& failure) {
+  // Waits until `deadline` for one piece from the stream below. False once the stream below
+  // has closed or failed.
+  bool Feed(SteadyClock::time_point deadline) {
     const std::size_t before = incoming_.size();
-    while (incoming_.size() == before) {
-      if (StopRequested()) {
-        failure = Failure(Kind::Interrupted, "interrupted during the TLS handshake with " + where_);
-        return false;
+    const bool open = tcp_->Receive(incoming_, deadline);
+    if (incoming_.size() > before) {
+      if (fed_ == 0) {
+        firstBytes_ = incoming_.substr(0, kInUseText.size());
       }
-      if (SteadyClock::now() >= deadline) {
-        failure = Failure(Kind::NoAnswer,
-                          "no TLS answer from " + where_ + " within " + SecondsText(kNetworkStepTimeout));
-        return false;
-      }
-      if (!tcp_->Receive(incoming_, NextWaitSlice(deadline)) && incoming_.size() == before) {
-        failure = ClosedDuringHandshake();
-        return false;
+      fed_ += incoming_.size() - before;
+      if (!handshakeDone_) {
+        watch_.Look(incoming_);
       }
     }
-    if (!serverSpoke_) {
-      serverSpoke_ = true;
-      if (static_cast<unsigned char>(incoming_[0]) == kTelnetIac) {
-        failure =
-            Failure(Kind::TlsPlainServer, where_ + " speaks Telnet without TLS: use rfc2217://" + where_);
-        return false;
-      }
-      if (static_cast<unsigned char>(incoming_[0]) < kRecordChangeCipherSpec ||
-          static_cast<unsigned char>(incoming_[0]) > kRecordApplicationData) {
-        failure =
-            Failure(Kind::TlsPlainServer,
-                    where_ + " answers without TLS: it looks like a port in clear (rfc2217:// or tcp://)");
-        return false;
-      }
-    }
-    watch_.Look(incoming_);
-    return true;
+    tcpClosed_ = tcpClosed_ || !open;
+    return open;
   }
 
-  OpenFailure ClosedDuringHandshake() const {
-    if (watch_.Alert()) {
-      return RefusalOf(SEC_E_ILLEGAL_MESSAGE);
-    }
-    if (watch_.CertificateRequested() && client_.certificate.handle != nullptr) {
-      return Failure(Kind::TlsClientCertRequired,
-                     where_ + " closed the connection after the client certificate " + settings_.certFile +
-                         ": it does not accept that certificate");
-    }
-    return Failure(Kind::Lost, where_ + " closed the connection during the TLS handshake");
-  }
-
-  // The kind of a failed handshake, from what the server said in clear where it said anything.
-  OpenFailure RefusalOf(SECURITY_STATUS status) const {
-    const auto alert = watch_.Alert();
-    if (status == SEC_I_INCOMPLETE_CREDENTIALS ||
-        (alert && *alert == kAlertCertificateRequired && client_.certificate.handle == nullptr)) {
-      return Failure(Kind::TlsClientCertRequired,
-                     where_ +
-                         " wants a client certificate: give one with cert=FILE.pfx or cert=store:THUMBPRINT");
-    }
-    const bool keyRefused = watch_.Ed25519Certificate() || status == SEC_E_ALGORITHM_MISMATCH ||
-                            (!watch_.ServerHelloSeen() && alert &&
-                             (*alert == kAlertHandshakeFailure || *alert == kAlertInsufficientSecurity));
-    if (keyRefused) {
-      return Failure(Kind::TlsUnsupportedKey,
-                     where_ + " and Windows have no algorithm in common" +
-                         (watch_.Ed25519Certificate() ? ": the server's key is Ed25519"
-                                                      : ": the server's key is likely Ed25519") +
-                         " (the default of ser2net's key tool), which Windows cannot use; " + kMakeEcKey);
-    }
-    if (alert && watch_.CertificateRequested() && client_.certificate.handle != nullptr) {
-      return Failure(Kind::TlsClientCertRequired, where_ + " refused the client certificate " +
-                                                      settings_.certFile + " (" + AlertName(*alert) + ")");
-    }
-    std::string words = "TLS handshake with " + where_ + " failed: " + StatusText(status);
-    if (alert) {
-      words += "; the server said: " + AlertName(*alert);
-    }
-    return Failure(Kind::TlsFailed, words);
-  }
-
-  bool Trusted(OpenFailure& failure) {
-    PCCERT_CONTEXT remote = nullptr;
-    const SECURITY_STATUS status =
-        ::QueryContextAttributesW(&context_, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &remote);
-    if (status != SEC_E_OK || remote == nullptr) {
-      failure = Failure(Kind::TlsFailed, where_ + " presented no certificate: " + StatusText(status));
-      return false;
-    }
-    const CertContext leaf(remote);
-    PresentedCertificate presented;
-    presented.sha256 = Sha256Hex(leaf.handle->pbCertEncoded, leaf.handle->cbCertEncoded);
-    if (presented.sha256.empty()) {
-      failure =
-          Failure(Kind::TlsFailed, "the fingerprint of " + where_ + "'s certificate cannot be computed");
-      return false;
-    }
-    if (settings_.pinSha256.empty()) {
-      if (caStore_.handle != nullptr) {
-        VerifyWithCaFile(leaf.handle, caStore_.handle, presented);
-      } else {
-        VerifyWithSystemStore(leaf.handle, presented);
+  // Decrypts until there is plain text to hand out, the deadline has passed or the server has
+  // closed. Holds at most one record beyond what was handed out.
+  void Fill(SteadyClock::time_point deadline) {
+    while (plain_.empty() && alive_) {
+      const Decrypted decrypted = DecryptOneRecord();
+      if (decrypted == Decrypted::Data) {
+        continue;
       }
-      CollectNames(leaf.handle, presented);
+      if (decrypted == Decrypted::Closed || tcpClosed_) {
+        alive_ = false; // close_notify, a broken record, or a close without either
+        return;
+      }
+      const std::size_t before = incoming_.size();
+      if (Feed(deadline) && incoming_.size() == before) {
+        return;
+      }
     }
-    failure = DecideTrust(port_, presented);
-    return failure.kind == Kind::None;
-  }
-
-  bool Sizes(OpenFailure& failure) {
-    const SECURITY_STATUS status = ::QueryContextAttributesW(&context_, SECPKG_ATTR_STREAM_SIZES, &sizes_);
-    if (status != SEC_E_OK || sizes_.cbMaximumMessage == 0) {
-      failure = Failure(Kind::TlsFailed, "TLS with " + where_ + ": no record sizes: " + StatusText(status));
-      return false;
-    }
-    return true;
   }
 
   // The first whole record of `incoming_` into `plain_`; none while one is still arriving.
-  Decrypted DecryptOneRecord() {
-    if (incoming_.size() < kRecordHeaderBytes) {
-      return Decrypted::NeedMore;
-    }
-    const std::size_t body = (std::size_t{static_cast<unsigned char>(incoming_[3])} << 8) |
-                             static_cast<unsigned char>(incoming_[4]);
-    if (body > kMaxRecordBodyBytes) {
-      return Decrypted::Closed; // no TLS peer sends such a record
-    }
-    const std::size_t length = kRecordHeaderBytes + body;
-    if (incoming_.size() < length) {
-      return Decrypted::NeedMore;
-    }
-    std::array<SecBuffer, 4> buffers{{
-        {static_cast<unsigned long>(length), SECBUFFER_DATA, incoming_.data()},
-        {0, SECBUFFER_EMPTY, nullptr},
-        {0, SECBUFFER_EMPTY, nullptr},
-        {0, SECBUFFER_EMPTY, nullptr},
-    }};
-    SecBufferDesc desc{SECBUFFER_VERSION, static_cast<unsigned long>(buffers.size()), buffers.data()};
-    const SECURITY_STATUS status = ::DecryptMessage(&context_, &desc, 0, nullptr);
-    if (status == SEC_E_INCOMPLETE_MESSAGE) {
-      return Decrypted::Closed; // a whole record that SChannel finds short: the stream is broken
-    }
-    std::size_t unused = 0;
-    for (const SecBuffer& buffer : buffers) {
-      if (buffer.BufferType == SECBUFFER_DATA && status == SEC_E_OK) {
-        plain_.append(static_cast<const char*>(buffer.pvBuffer), buffer.cbBuffer);
-      } else if (buffer.BufferType == SECBUFFER_EXTRA) {
-        unused = buffer.cbBuffer;
-      }
-    }
-    incoming_.erase(0, length - std::min(unused, length));
-    if (status == SEC_E_OK) {
-      return Decrypted::Data;
-    }
-    if (status == SEC_I_RENEGOTIATE) {
-      return AfterPostHandshakeMessage() ? Decrypted::Data : Decrypted::Closed;
-    }
-    return Decrypted::Closed; // close_notify (SEC_I_CONTEXT_EXPIRED), or a record that fails
-  }
-
+  Decrypted DecryptOneRecord();
   // TLS 1.3 servers send messages after the handshake (session tickets): SChannel takes them
   // through InitializeSecurityContext.
-  bool AfterPostHandshakeMessage() {
+  bool AfterPostHandshakeMessage();
+  // close_notify, if it leaves soon: a server need not wait for it.
+  void SayGoodbye();
+
+  bool Sizes(OpenFailure& failure);
+  // Over TLS 1.3 the server judges a client certificate after the client's handshake ended.
+  [[nodiscard]] bool ClientCertificateJudgedLater();
+  // What the server's first bytes say when they are no TLS record; kind None when they are.
+  OpenFailure PlainAnswer() const;
+  OpenFailure HandshakeFailure(SECURITY_STATUS status, const std::string& reason) const;
+  bool AwaitClientCertificateVerdict(OpenFailure& failure);
+
+  std::unique_ptr<ByteStream> tcp_;
+  NetworkPort port_;
+  std::unique_ptr<Credentials> credentials_;
+  CtxtHandle context_{};
+  bool haveContext_ = false;
+  SecPkgContext_StreamSizes sizes_{};
+  HandshakeWatch watch_;
+  std::size_t fed_ = 0;
+  std::string firstBytes_;
+  std::string incoming_; // from the server, not yet decrypted: at most one record and one read beyond
+  std::string plain_;    // decrypted, not yet handed out: at most one record's
+  bool tcpClosed_ = false;
+  bool handshakeDone_ = false;
+  bool alive_ = true;
+
+  friend std::unique_ptr<ByteStream> kv58::StartTls(std::unique_ptr<ByteStream>, const NetworkPort&,
+                                                    SteadyClock::time_point, OpenFailure&);
+};
+
+SchannelStream::Decrypted SchannelStream::DecryptOneRecord() {
+  if (incoming_.size() < kRecordHeaderBytes) {
+    return Decrypted::NeedMore;
+  }
+  const std::size_t body =
+      (std::size_t{static_cast<unsigned char>(incoming_[3])} << 8) | static_cast<unsigned char>(incoming_[4]);
+  if (body > kMaxRecordBodyBytes) {
+    return Decrypted::Closed; // no TLS peer sends such a record
+  }
+  const std::size_t length = kRecordHeaderBytes + body;
+  if (incoming_.size() < length) {
+    return Decrypted::NeedMore;
+  }
+  std::array<SecBuffer, 4> buffers{{
+      {static_cast<unsigned long>(length), SECBUFFER_DATA, incoming_.data()},
+      {0, SECBUFFER_EMPTY, nullptr},
+      {0, SECBUFFER_EMPTY, nullptr},
+      {0, SECBUFFER_EMPTY, nullptr},
+  }};
+  SecBufferDesc desc{SECBUFFER_VERSION, static_cast<unsigned long>(buffers.size()), buffers.data()};
+  const SECURITY_STATUS status = ::DecryptMessage(&context_, &desc, 0, nullptr);
+  if (status == SEC_E_INCOMPLETE_MESSAGE) {
+    return Decrypted::Closed; // a whole record that SChannel finds short: the stream is broken
+  }
+  std::size_t unused = 0;
+  for (const SecBuffer& buffer : buffers) {
+    if (buffer.BufferType == SECBUFFER_DATA && status == SEC_E_OK) {
+      plain_.append(static_cast<const char*>(buffer.pvBuffer), buffer.cbBuffer);
+    } else if (buffer.BufferType == SECBUFFER_EXTRA) {
+      unused = buffer.cbBuffer;
+    }
+  }
+  incoming_.erase(0, length - std::min(unused, length));
+  if (status == SEC_E_OK) {
+    return Decrypted::Data;
+  }
+  if (status == SEC_I_RENEGOTIATE) {
+    return AfterPostHandshakeMessage() ? Decrypted::Data : Decrypted::Closed;
+  }
+  return Decrypted::Closed; // close_notify (SEC_I_CONTEXT_EXPIRED), or a record that fails
+}
+
+bool SchannelStream::AfterPostHandshakeMessage() {
+  std::array<SecBuffer, 2> input{{
+      {static_cast<unsigned long>(incoming_.size()), SECBUFFER_TOKEN, incoming_.data()},
+      {0, SECBUFFER_EMPTY, nullptr},
+  }};
+  SecBufferDesc inputDesc{SECBUFFER_VERSION, static_cast<unsigned long>(input.size()), input.data()};
+  AllocatedBuffers output;
+  ULONG attributes = 0;
+  constexpr ULONG kRequest = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
+                             ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM;
+  const SECURITY_STATUS status =
+      ::InitializeSecurityContextW(&credentials_->handle, &context_, nullptr, kRequest, 0, 0, &inputDesc, 0,
+                                   nullptr, &output.desc, &attributes, nullptr);
+  if (!Flush(output.Token(), SteadyClock::now() + kNetworkStepTimeout)) {
+    return false;
+  }
+  if (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED) {
+    const std::size_t kept = input[1].BufferType == SECBUFFER_EXTRA ? input[1].cbBuffer : 0;
+    incoming_.erase(0, incoming_.size() - std::min<std::size_t>(kept, incoming_.size()));
+    return true;
+  }
+  return status == SEC_E_INCOMPLETE_MESSAGE;
+}
+
+void SchannelStream::SayGoodbye() {
+  DWORD shutdown = SCHANNEL_SHUTDOWN;
+  SecBuffer token{sizeof shutdown, SECBUFFER_TOKEN, &shutdown};
+  SecBufferDesc tokenDesc{SECBUFFER_VERSION, 1, &token};
+  if (::ApplyControlToken(&context_, &tokenDesc) != SEC_E_OK) {
+    return;
+  }
+  AllocatedBuffers output;
+  ULONG attributes = 0;
+  constexpr ULONG kRequest = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
+                             ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM;
+  (void)::InitializeSecurityContextW(&credentials_->handle, &context_, nullptr, kRequest, 0, 0, nullptr, 0,
+                                     nullptr, &output.desc, &attributes, nullptr);
+  (void)Flush(output.Token(), SteadyClock::now() + kCloseNotifyWait);
+}
+
+bool SchannelStream::Sizes(OpenFailure& failure) {
+  const SECURITY_STATUS status = ::QueryContextAttributesW(&context_, SECPKG_ATTR_STREAM_SIZES, &sizes_);
+  if (status != SEC_E_OK || sizes_.cbMaximumMessage == 0) {
+    failure = {Kind::TlsFailed,
+               "TLS with " + HostAndPort(port_) + " gives no record sizes: " + LibraryError(status)};
+    return false;
+  }
+  return true;
+}
+
+bool SchannelStream::ClientCertificateJudgedLater() {
+  SecPkgContext_ConnectionInfo info{};
+  return credentials_->client.certificate.handle != nullptr &&
+         ::QueryContextAttributesW(&context_, SECPKG_ATTR_CONNECTION_INFO, &info) == SEC_E_OK &&
+         (info.dwProtocol & SP_PROT_TLS1_3_CLIENT) != 0;
+}
+
+OpenFailure SchannelStream::PlainAnswer() const {
+  if (fed_ == 0) {
+    return {};
+  }
+  const auto first = static_cast<unsigned char>(firstBytes_[0]);
+  if (first >= kChangeCipherSpecRecord && first <= kApplicationDataRecord) {
+    return {};
+  }
+  const std::string where = HostAndPort(port_);
+  if (std::string_view(firstBytes_).starts_with(kInUseText)) {
+    return {Kind::InUse, where + " is in use by another client (the server said \"" +
+                             std::string(kInUseText) + "\", in clear)"};
+  }
+  if (first == kTelnetIac) {
+    return {Kind::TlsPlainServer, where + " speaks Telnet without TLS: use rfc2217://" + where};
+  }
+  return {Kind::TlsPlainServer, where + " answers without TLS: use tcp://" + where};
+}
+
+// The kind of a failed handshake, from what the server said in clear where it said anything:
+// SChannel's own codes say little ("the token supplied to the function is invalid").
+OpenFailure SchannelStream::HandshakeFailure(SECURITY_STATUS status, const std::string& reason) const {
+  const std::string where = HostAndPort(port_);
+  const std::string& certFile = port_.tlsSettings.certFile;
+  const bool certificateGiven = credentials_->client.certificate.handle != nullptr;
+  const auto alert = watch_.Alert();
+  if (!certificateGiven && (status == SEC_I_INCOMPLETE_CREDENTIALS || watch_.CertificateRequested() ||
+                            alert == kAlertCertificateRequired)) {
+    return {Kind::TlsClientCertRequired,
+            where + " wants a client certificate: give one with ?cert=FILE.pfx or ?cert=store:THUMBPRINT"};
+  }
+  const bool noCommonAlgorithm =
+      !watch_.ServerHelloSeen() && (alert == kAlertHandshakeFailure || alert == kAlertInsufficientSecurity);
+  if (watch_.Ed25519Certificate() || status == SEC_E_ALGORITHM_MISMATCH || noCommonAlgorithm) {
+    return {Kind::TlsUnsupportedKey,
+            where + " and Windows have no algorithm in common" +
+                (watch_.Ed25519Certificate() ? ": the server's key is Ed25519"
+                                             : ": the server's key is likely Ed25519") +
+                " (the default of ser2net's key tool), which Windows cannot use; " + kMakeEcKey};
+  }
+  const std::string said = alert ? AlertName(*alert) : reason;
+  if (certificateGiven && watch_.CertificateRequested()) {
+    return {Kind::TlsClientCertRequired,
+            where + " refused the client certificate " + certFile + " (" + said + ")"};
+  }
+  if (status == SEC_E_OK) { // the server closed
+    return {Kind::TlsFailed, where + " closed the connection during the TLS handshake" +
+                                 (alert ? " (" + said + ")" : std::string())};
+  }
+  return {Kind::TlsFailed, "the TLS handshake with " + where + " failed: " + reason +
+                               (alert ? "; the server said: " + said : std::string())};
+}
+
+bool SchannelStream::Handshake(SteadyClock::time_point deadline, OpenFailure& failure) {
+  const std::string where = HostAndPort(port_);
+  // The name goes out as SNI; an IP literal is not sent (servers know no name for it).
+  const std::string serverName = ExpectedServerName(port_);
+  const std::wstring target = IsIpLiteral(serverName) ? std::wstring() : Wide(serverName);
+  wchar_t* targetName = target.empty() ? nullptr : const_cast<wchar_t*>(target.c_str());
+  constexpr ULONG kRequest = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
+                             ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM | ISC_REQ_EXTENDED_ERROR |
+                             ISC_REQ_USE_SUPPLIED_CREDS | ISC_REQ_MANUAL_CRED_VALIDATION;
+  const bool certificateGiven = credentials_->client.certificate.handle != nullptr;
+  bool needInput = false;
+  for (bool first = true;; first = false) {
+    while (needInput) {
+      if (StopRequested()) {
+        failure = {Kind::Interrupted, "interrupted during the TLS handshake with " + where};
+        return false;
+      }
+      if (SteadyClock::now() >= deadline) {
+        failure = {Kind::NoAnswer,
+                   "no answer to the TLS handshake from " + where + " within " +
+                       SecondsText(kNetworkStepTimeout) +
+                       (fed_ == 0 ? " (a raw TCP port without TLS stays silent: then use tcp://" + where + ")"
+                                  : "")};
+        return false;
+      }
+      const std::size_t before = fed_;
+      const bool open = Feed(std::min(deadline, SteadyClock::now() + kStopPollInterval));
+      if (const OpenFailure plain = PlainAnswer(); plain.kind != Kind::None) {
+        failure = plain;
+        return false;
+      }
+      if (!open && fed_ == before) {
+        failure = HandshakeFailure(SEC_E_OK, "it closed the connection");
+        return false;
+      }
+      needInput = fed_ == before;
+    }
     std::array<SecBuffer, 2> input{{
         {static_cast<unsigned long>(incoming_.size()), SECBUFFER_TOKEN, incoming_.data()},
         {0, SECBUFFER_EMPTY, nullptr},
@@ -948,70 +1030,90 @@ private:
     SecBufferDesc inputDesc{SECBUFFER_VERSION, static_cast<unsigned long>(input.size()), input.data()};
     AllocatedBuffers output;
     ULONG attributes = 0;
-    constexpr ULONG kRequest = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
-                               ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM;
-    const SECURITY_STATUS status =
-        ::InitializeSecurityContextW(&credentials_, &context_, nullptr, kRequest, 0, 0, &inputDesc, 0,
-                                     nullptr, &output.desc, &attributes, nullptr);
-    if (!output.Token().empty() && !tcp_->SendAll(output.Token(), SteadyClock::now() + kNetworkStepTimeout)) {
+    const SECURITY_STATUS status = ::InitializeSecurityContextW(
+        &credentials_->handle, first ? nullptr : &context_, targetName, kRequest, 0, 0,
+        first ? nullptr : &inputDesc, 0, first ? &context_ : nullptr, &output.desc, &attributes, nullptr);
+    haveContext_ = haveContext_ || (first && (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED));
+    if (!Flush(output.Token(), deadline) && status >= 0) {
+      failure = HandshakeFailure(SEC_E_OK, "it closed the connection");
       return false;
     }
-    if (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED) {
+    if (status == SEC_E_INCOMPLETE_MESSAGE) {
+      needInput = true;
+      continue;
+    }
+    if (!first) {
       const std::size_t kept = input[1].BufferType == SECBUFFER_EXTRA ? input[1].cbBuffer : 0;
-      incoming_.erase(0, incoming_.size() - std::min<std::size_t>(kept, incoming_.size()));
+      watch_.Consumed(incoming_.size() - kept);
+      incoming_.erase(0, incoming_.size() - kept);
+    }
+    if (status == SEC_E_OK && watch_.CertificateRequested() && !certificateGiven) {
+      // Windows stops at the server's request (SEC_I_INCOMPLETE_CREDENTIALS); Wine's SChannel
+      // goes on without a certificate, and the server closes the connection afterwards.
+      failure = HandshakeFailure(SEC_I_INCOMPLETE_CREDENTIALS, "");
+      return false;
+    }
+    if (status == SEC_E_OK) {
+      handshakeDone_ = true;
       return true;
     }
-    return status == SEC_E_INCOMPLETE_MESSAGE;
-  }
-
-  // close_notify, if it leaves at once: a server need not wait for it.
-  void SayGoodbye() {
-    DWORD shutdown = SCHANNEL_SHUTDOWN;
-    SecBuffer token{sizeof shutdown, SECBUFFER_TOKEN, &shutdown};
-    SecBufferDesc tokenDesc{SECBUFFER_VERSION, 1, &token};
-    if (::ApplyControlToken(&context_, &tokenDesc) != SEC_E_OK) {
-      return;
+    if (status == SEC_I_CONTINUE_NEEDED) {
+      needInput = incoming_.empty();
+      continue;
     }
-    AllocatedBuffers output;
-    ULONG attributes = 0;
-    constexpr ULONG kRequest = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
-                               ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM;
-    (void)::InitializeSecurityContextW(&credentials_, &context_, nullptr, kRequest, 0, 0, nullptr, 0, nullptr,
-                                       &output.desc, &attributes, nullptr);
-    if (!output.Token().empty()) {
-      (void)tcp_->SendAll(output.Token(), SteadyClock::now());
-    }
+    failure = HandshakeFailure(status, LibraryError(status));
+    return false;
   }
+}
 
-  std::unique_ptr<ByteStream> tcp_;
-  NetworkPort port_;
-  std::string where_;
-  TlsSettings settings_;
-  std::string expectedName_;
-  ClientCertificate client_;
-  CertStore caStore_;
-  CredHandle credentials_{};
-  CtxtHandle context_{};
-  bool haveCredentials_ = false;
-  bool haveContext_ = false;
-  SecPkgContext_StreamSizes sizes_{};
-  HandshakeWatch watch_;
-  bool serverSpoke_ = false;
-  std::string incoming_; // from the server, not yet decrypted: at most one record and one read beyond
-  std::string plain_;    // decrypted, not yet handed out: at most one record's
-  bool tcpClosed_ = false;
-  bool closed_ = false;
-};
+bool SchannelStream::AwaitClientCertificateVerdict(OpenFailure& failure) {
+  const auto deadline = SteadyClock::now() + kClientCertificateVerdictWait;
+  while (plain_.empty() && alive_ && SteadyClock::now() < deadline && !StopRequested()) {
+    Fill(std::min(deadline, SteadyClock::now() + kStopPollInterval));
+  }
+  if (plain_.empty() && !alive_) {
+    failure = {Kind::TlsClientCertRequired, HostAndPort(port_) + " refused the client certificate " +
+                                                port_.tlsSettings.certFile + " (it closed the connection)"};
+    return false;
+  }
+  return true;
+}
 
 } // namespace
 
 std::unique_ptr<ByteStream> StartTls(std::unique_ptr<ByteStream> tcp, const NetworkPort& port,
                                      SteadyClock::time_point deadline, OpenFailure& failure) {
-  auto stream = std::make_unique<SchannelStream>(std::move(tcp), port);
-  if (!stream->Start(deadline, failure)) {
+  const std::string where = HostAndPort(port);
+  std::string error;
+  auto credentials = CredentialsFor(port.tlsSettings, error);
+  if (!credentials) {
+    failure = {Kind::TlsFailed, "TLS to " + where + ": " + error};
     return nullptr;
   }
-  failure = OpenFailure{};
+  auto stream = std::make_unique<SchannelStream>(std::move(tcp), port, std::move(credentials));
+  if (!stream->Handshake(deadline, failure)) {
+    return nullptr;
+  }
+  PCCERT_CONTEXT remote = nullptr;
+  if (::QueryContextAttributesW(&stream->context_, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &remote) != SEC_E_OK ||
+      remote == nullptr) {
+    failure = {Kind::TlsUntrusted, where + " presented no certificate"};
+    return nullptr;
+  }
+  const CertContext leaf(remote);
+  const PresentedCertificate presented =
+      Presented(leaf.handle, stream->credentials_->caStore.handle, !port.tlsSettings.pinSha256.empty());
+  if (presented.sha256.empty()) {
+    failure = {Kind::TlsFailed, "the fingerprint of " + where + "'s certificate cannot be computed"};
+    return nullptr;
+  }
+  failure = DecideTrust(port, presented);
+  if (failure.kind != Kind::None || !stream->Sizes(failure)) {
+    return nullptr;
+  }
+  if (stream->ClientCertificateJudgedLater() && !stream->AwaitClientCertificateVerdict(failure)) {
+    return nullptr;
+  }
   return stream;
 }
 
