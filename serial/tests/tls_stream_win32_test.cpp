@@ -158,6 +158,45 @@ TEST(TlsStreamWin32Test, TheClientHelloNamesTheExpectedServerButNoIpLiteral) {
   }
 }
 
+// A client certificate that cannot be used fails before a byte goes to the server.
+TEST(TlsStreamWin32Test, AClientCertificateThatCannotBeUsedFailsBeforeTheHandshake) {
+  char folder[MAX_PATH] = {};
+  ASSERT_NE(::GetTempPathA(MAX_PATH, folder), 0u);
+  const std::string notPfx = std::string(folder) + "kv58-tls-not-a-pfx.pem";
+  std::ofstream(notPfx) << "-----BEGIN CERTIFICATE-----\nMIIB\n-----END CERTIFICATE-----\n";
+  const struct {
+    const char* name;
+    std::string cert;
+    std::string key;
+    std::string says;
+  } cases[] = {
+      {"a key file beside it", "client.pfx", "client.key", "key= is not used on Windows"},
+      {"a file that is not there", std::string(folder) + "kv58-tls-missing.pfx", "",
+       "the client certificate file " + std::string(folder) + "kv58-tls-missing.pfx cannot be read"},
+      {"a PEM file", notPfx, "", "is not a PFX file"},
+      {"a thumbprint that is no SHA-1", "store:12ab", "", "wants the certificate's SHA-1 thumbprint"},
+      {"a thumbprint the store does not hold",
+       "store:00 11 22 33 44 55 66 77 88 99 aa bb cc dd ee ff 00 11 22 33", "",
+       "no certificate with thumbprint"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string sent;
+    TlsSettings settings;
+    settings.certFile = c.cert;
+    settings.keyFile = c.key;
+    OpenFailure failure;
+    const auto stream =
+        StartTls(std::make_unique<ScriptedServer>("", false, sent), TlsPort("127.0.0.1", 4001, settings),
+                 SteadyClock::now() + milliseconds(600), failure);
+    EXPECT_EQ(stream, nullptr);
+    EXPECT_EQ(failure.kind, Kind::TlsFailed);
+    EXPECT_NE(failure.detail.find(c.says), std::string::npos) << failure.detail;
+    EXPECT_EQ(sent, "");
+  }
+  std::remove(notPfx.c_str());
+}
+
 // The host's ser2net: "rsa=PORT p256=PORT ..." and the folder of the certificates.
 constexpr const char* kTlsServersVariable = "KV58_TEST_TLS_SERVERS";
 constexpr const char* kTlsFilesVariable = "KV58_TEST_TLS_FILES";
@@ -265,16 +304,6 @@ TEST(TlsStreamWin32Test, TheDeviceServersTlsPortsAreTrustedAsTheSettingsSayAndCa
        {rsaPin, "", "", dir + "client.pfx", ""},
        Kind::None,
        ""},
-      {"a key file beside the PFX file",
-       "clientauth",
-       {rsaPin, "", "", dir + "client.pfx", dir + "client.key"},
-       Kind::TlsFailed,
-       "key= is not used on Windows"},
-      {"a PFX file that is not there",
-       "clientauth",
-       {rsaPin, "", "", dir + "missing.pfx", ""},
-       Kind::TlsFailed,
-       "cannot be read"},
       {"an RFC 2217 port in clear",
        "telnet",
        {rsaPin, "", "", "", ""},
