@@ -19,6 +19,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${KV58_HOMEPAGE})
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Said outright as well: TLS to device servers runs on the system's OpenSSL 3 (the computed
+# dependencies add the exact version).
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libssl3")
 # The window asks for Comic Sans MS, which Debian does not ship; Comic Neue has its metrics, so
 # the captions fit their controls. Without it the default font takes over and some are cut.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-comic-neue")

@@ -9,11 +9,12 @@ KV58_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # Packages to build the program and its tests (the window tests measure text, so fonts too;
 # the tools parse their options with CLI11 and write and read JSON with nlohmann/json).
 KV58_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev libcli11-dev
-  nlohmann-json3-dev googletest libbenchmark-dev fonts-comic-neue fonts-dejavu-core)
+  nlohmann-json3-dev googletest libbenchmark-dev fonts-comic-neue fonts-dejavu-core libssl-dev)
 # Packages of the tests beyond the build: the device simulator's partner ends (socat), a
 # real device server in front of it (ser2net), ip and tc to make and slow down the
-# loopback of the slow-link test's own network namespace (iproute2).
-KV58_TEST_PACKAGES=(socat ser2net iproute2)
+# loopback of the slow-link test's own network namespace (iproute2), and the openssl tool
+# that makes the TLS tests' keys and certificates.
+KV58_TEST_PACKAGES=(socat ser2net iproute2 openssl)
 # Packages of the fuzz targets (scripts/fuzz): clang with its libFuzzer and sanitizer runtimes.
 KV58_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 # Packages to build the Debian package (scripts/package-linux) and to check it.

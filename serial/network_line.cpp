@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <semaphore>
 #include <thread>
 #include <utility>
 
@@ -25,6 +26,17 @@ constexpr auto kLingerBeforeClose = 100ms;
 // The most a drain waits once the server has left one unanswered: the same answer is not
 // waited for a second full step (when closing, say).
 constexpr auto kAfterUnansweredWait = 500ms;
+
+// TLS handshakes in flight at once, over every display of the process. A fleet that began them
+// all together would bury the device server's processor (and its own) under a thousand at
+// once, and every one would run past its bound waiting on the others; taking turns, each gets
+// its whole step, and the last of a thousand is done within seconds.
+constexpr std::ptrdiff_t kHandshakesAtOnce = 32;
+
+std::counting_semaphore<kHandshakesAtOnce>& HandshakeTurns() {
+  static std::counting_semaphore<kHandshakesAtOnce> turns(kHandshakesAtOnce);
+  return turns;
+}
 
 // Whether `deadline`, as a request of the user's to stop brings it forward, is still to come.
 bool Before(SteadyClock::time_point deadline) { return SteadyClock::now() < StopBoundDeadline(deadline); }
@@ -82,6 +94,19 @@ std::unique_ptr<NetworkLine> NetworkLine::Open(const NetworkPort& port, const St
     return nullptr;
   }
   if (port.tls) {
+    while (!HandshakeTurns().try_acquire_for(kStopPollInterval)) {
+      if (StopRequested()) {
+        failure = {OpenFailure::Kind::Interrupted,
+                   "interrupted before the TLS handshake with " + HostAndPort(port)};
+        return nullptr;
+      }
+    }
+    struct Turn {
+      Turn() = default;
+      Turn(const Turn&) = delete;
+      Turn& operator=(const Turn&) = delete;
+      ~Turn() { HandshakeTurns().release(); }
+    } const turn;
     // A step of its own, with its own bound: the handshake, and the server's certificate checked.
     stream = StartTls(std::move(stream), port, SteadyClock::now() + kStepTimeout, failure);
     if (!stream) {
@@ -95,6 +120,23 @@ std::unique_ptr<NetworkLine> NetworkLine::Open(const NetworkPort& port, const St
 }
 
 std::string NetworkLine::Where() const { return HostAndPort(port_); }
+
+std::string NetworkLine::Url(NetworkPort::Mode mode) const {
+  NetworkPort other = port_;
+  other.mode = mode;
+  return NetworkPortName(other);
+}
+
+std::string NetworkLine::TlsUrl() const {
+  NetworkPort other = port_;
+  other.tls = true;
+  return NetworkPortName(other);
+}
+
+std::string NetworkLine::SilentServerHint() const {
+  return " (a raw TCP port stays silent: then use " + Url(NetworkPort::Mode::Raw) +
+         (port_.tls ? ")" : "; so does a port that expects TLS: " + TlsUrl() + ")");
+}
 
 OpenFailure NetworkLine::Gone() const {
   return gone_.kind != OpenFailure::Kind::None ? gone_ : InUseOrClosed();
@@ -111,7 +153,7 @@ bool NetworkLine::CheckRawServer(OpenFailure& failure) {
   }
   if (LooksLikeTelnet(received_)) {
     failure = {OpenFailure::Kind::WrongMode,
-               Where() + " speaks Telnet: it is an RFC 2217 port, so use rfc2217://" + Where()};
+               Where() + " speaks Telnet: it is an RFC 2217 port, so use " + Url(NetworkPort::Mode::Rfc2217)};
     return false;
   }
   if (ServerSaidInUse() || !alive_) {
@@ -144,20 +186,22 @@ bool NetworkLine::Negotiate(OpenFailure& failure) {
                   ? InUseOrClosed()
                   : OpenFailure{Kind::WrongMode, Where() +
                                                      " answers without Telnet: it looks like a raw TCP "
-                                                     "port, so use tcp://" +
-                                                     Where()};
+                                                     "port, so use " +
+                                                     Url(NetworkPort::Mode::Raw)};
     return false;
   }
   if (!serverSpoke) {
     // Silence is no proof of a raw port: a slow or busy server is silent too, and may answer
     // when asked again.
+    // Closed before a single byte: what a port that expects TLS does with a client in clear.
     failure =
-        !alive_ ? OpenFailure{Kind::Lost, Where() + " closed the connection during the Telnet negotiation"}
-        : StopRequested()
-            ? interrupted
-            : OpenFailure{Kind::NoAnswer,
-                          "no Telnet negotiation from " + Where() + " within " + SecondsText(kStepTimeout) +
-                              " (a raw TCP port stays silent: then use tcp://" + Where() + ")"};
+        !alive_ && !port_.tls
+            ? OpenFailure{Kind::TlsExpected, Where() + " may expect TLS: " + TlsUrl() +
+                                                 " (it closed the connection before any Telnet byte)"}
+        : !alive_ ? OpenFailure{Kind::Lost, Where() + " closed the connection during the Telnet negotiation"}
+        : StopRequested() ? interrupted
+                          : OpenFailure{Kind::NoAnswer, "no Telnet negotiation from " + Where() + " within " +
+                                                            SecondsText(kStepTimeout) + SilentServerHint()};
     return false;
   }
   std::string offer;
@@ -180,11 +224,10 @@ bool NetworkLine::Negotiate(OpenFailure& failure) {
   if (!comPortAnswered) {
     failure =
         !alive_ ? OpenFailure{Kind::Lost, Where() + " closed the connection during the Telnet negotiation"}
-        : StopRequested() ? interrupted
-                          : OpenFailure{Kind::NoAnswer, "no answer to WILL COM-PORT-OPTION from " + Where() +
-                                                            " within " + SecondsText(kStepTimeout) +
-                                                            " (a raw TCP port stays silent: then use tcp://" +
-                                                            Where() + ")"};
+        : StopRequested()
+            ? interrupted
+            : OpenFailure{Kind::NoAnswer, "no answer to WILL COM-PORT-OPTION from " + Where() + " within " +
+                                              SecondsText(kStepTimeout) + SilentServerHint()};
     return false;
   }
   if (comPortRefused_) {

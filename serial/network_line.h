@@ -88,6 +88,12 @@ private:
   void Answer(const telnet::Command& command);
   void TakeServerNotice(const rfc2217::ServerNotice& notice);
   [[nodiscard]] std::string Where() const;
+  // This port's name in `mode`, inside TLS if it is: what a message suggests instead.
+  [[nodiscard]] std::string Url(NetworkPort::Mode mode) const;
+  // This port's name inside TLS.
+  [[nodiscard]] std::string TlsUrl() const;
+  // Why a server may stay silent, and what then to use.
+  [[nodiscard]] std::string SilentServerHint() const;
   [[nodiscard]] bool ServerSaidInUse() const;
   [[nodiscard]] OpenFailure InUseOrClosed() const;
   // Why the line is gone: the step left unanswered when this side gave up on the server,

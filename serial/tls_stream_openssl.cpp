@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <array>
+#include <filesystem>
+#include <map>
 #include <mutex>
 
 #include "common/stop_request.h"
@@ -85,27 +87,7 @@ CtxPointer NewContext(std::string& error) {
   return ctx;
 }
 
-// The context for the system's store, made once: reading the CA bundle costs milliseconds,
-// which a fleet would pay per display.
-CtxPointer SystemStoreContext(std::string& error) {
-  static std::mutex guard;
-  static CtxPointer shared;
-  const std::lock_guard lock(guard);
-  if (!shared) {
-    CtxPointer ctx = NewContext(error);
-    if (ctx && SSL_CTX_set_default_verify_paths(ctx.get()) != 1) {
-      error = "cannot read the system's CA certificates: " + LibraryError();
-      return nullptr;
-    }
-    shared = ctx;
-  }
-  return shared;
-}
-
-CtxPointer ContextFor(const TlsSettings& settings, std::string& error) {
-  if (settings.caFile.empty() && settings.certFile.empty()) {
-    return SystemStoreContext(error);
-  }
+CtxPointer NewContextFor(const TlsSettings& settings, std::string& error) {
   CtxPointer ctx = NewContext(error);
   if (!ctx) {
     return nullptr;
@@ -130,6 +112,40 @@ CtxPointer ContextFor(const TlsSettings& settings, std::string& error) {
       error = "cannot use the client key " + keyFile + ": " + LibraryError();
       return nullptr;
     }
+  }
+  return ctx;
+}
+
+// When `file` was last changed, as text; empty for no file (or one that cannot be read: the
+// context's own loading then says why).
+std::string ChangedAt(const std::string& file) {
+  std::error_code error;
+  const auto time =
+      file.empty() ? std::filesystem::file_time_type() : std::filesystem::last_write_time(file, error);
+  return std::to_string(time.time_since_epoch().count());
+}
+
+// Contexts by the files they were made from, each as it was when read: making one costs the
+// client more than the handshake itself (the system's CA bundle is read whole), which a
+// fleet would pay per display. A file changed on disk makes a new one.
+CtxPointer ContextFor(const TlsSettings& settings, std::string& error) {
+  constexpr std::size_t kMostKept = 64;
+  static std::mutex guard;
+  static std::map<std::string, CtxPointer> kept;
+  std::string key;
+  for (const std::string* file : {&settings.caFile, &settings.certFile, &settings.keyFile}) {
+    key += *file + '\0' + ChangedAt(*file) + '\0';
+  }
+  const std::lock_guard lock(guard);
+  if (const auto found = kept.find(key); found != kept.end()) {
+    return found->second;
+  }
+  CtxPointer ctx = NewContextFor(settings, error);
+  if (ctx) {
+    if (kept.size() >= kMostKept) {
+      kept.clear();
+    }
+    kept.emplace(key, ctx);
   }
   return ctx;
 }

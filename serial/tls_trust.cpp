@@ -192,9 +192,10 @@ std::string NamesText(const PresentedCertificate& presented) {
   return text.empty() ? "no name" : text;
 }
 
+// "trust this certificate alone by adding ?pin=SHA256:… (its fingerprint: SHA256:AB:…)".
 std::string PinAdvice(const PresentedCertificate& presented) {
-  return "it presented " + FingerprintText(presented.sha256) +
-         "; to trust this certificate add ?pin=SHA256:" + presented.sha256 + " to the port name";
+  return "trust this certificate alone by adding ?pin=SHA256:" + presented.sha256 +
+         " to the port name (its fingerprint: " + FingerprintText(presented.sha256) + ")";
 }
 
 } // namespace
@@ -253,7 +254,7 @@ OpenFailure DecideTrust(const NetworkPort& port, const PresentedCertificate& pre
   const std::string expected = ExpectedServerName(port);
   if (!CertificateNames(presented, expected)) {
     return {Kind::TlsNameMismatch, where + "'s certificate is not for " + expected + " (it names " +
-                                       NamesText(presented) + "); give the name it carries with ?name=, or " +
+                                       NamesText(presented) + "): give the name it carries with ?name=, or " +
                                        PinAdvice(presented)};
   }
   return {};

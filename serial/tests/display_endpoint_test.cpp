@@ -15,5 +15,12 @@ TEST(DisplayEndpointTest, AnIpv6AddressInAnotherCaseIsOneDisplay) {
   EXPECT_EQ(EndpointKey({Mode::Raw, "fe80::1", 7001}), "[fe80::1]:7001");
 }
 
+TEST(DisplayEndpointTest, TheSameAddressInsideTlsAndInClearIsOneDisplay) {
+  NetworkPort inside(NetworkPort::Mode::Rfc2217, "Hall.example", 7001);
+  inside.tls = true;
+  inside.tlsSettings.pinSha256 = std::string(64, 'a');
+  EXPECT_EQ(EndpointKey(inside), EndpointKey({NetworkPort::Mode::Raw, "hall.example", 7001}));
+}
+
 } // namespace
 } // namespace kv58

@@ -108,9 +108,14 @@ TEST(NetworkLineTest, EachKindOfServerIsToldApartWhenTheLineOpens) {
        "refuses COM-PORT-OPTION"},
       {"BINARY refused", Mode::Rfc2217, "\xFF\xFD\x2C\xFF\xFC\x00"s, false, Kind::Unsupported,
        "BINARY both ways"},
-      {"closes at once", Mode::Rfc2217, "", true, Kind::Lost, "closed the connection"},
+      // An RFC 2217 server speaks first; one that closes before any byte acts as a TLS port does.
+      {"closes at once", Mode::Rfc2217, "", true, Kind::TlsExpected,
+       "device-server:4001 may expect TLS: rfc2217+tls://device-server:4001"},
+      {"closes after speaking", Mode::Rfc2217, "\xFF\xFB\x03"s, true, Kind::Lost, "closed the connection"},
       // Silence proves no raw port: a slow server is silent too, and a retry may find it ready.
-      {"silent at rfc2217", Mode::Rfc2217, "", false, Kind::NoAnswer, "no Telnet negotiation"},
+      {"silent at rfc2217", Mode::Rfc2217, "", false, Kind::NoAnswer,
+       "no Telnet negotiation from device-server:4001 within 3 s (a raw TCP port stays silent: then use "
+       "tcp://device-server:4001; so does a port that expects TLS: rfc2217+tls://device-server:4001)"},
       {"silent after speaking", Mode::Rfc2217, "\xFF\xFB\x03"s, false, Kind::NoAnswer,
        "no answer to WILL COM-PORT-OPTION"},
       {"silent raw", Mode::Raw, "", false, Kind::None, ""},

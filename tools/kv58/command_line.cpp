@@ -186,6 +186,31 @@ void DescribeOptions(CLI::App& app, Request& request) {
       ->expected(1)
       ->allow_extra_args(false)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  app.add_option_function<std::string>("--tls-pin",
+                                       [&request](const std::string& text) {
+                                         const auto pin = ParseCertificatePin(text);
+                                         if (!pin) {
+                                           Refuse("--tls-pin takes a certificate's SHA-256, SHA256: and 64 "
+                                                  "hex digits (colons allowed), not \"" +
+                                                  text + "\"");
+                                         }
+                                         request.tlsDefaults.pinSha256 = *pin;
+                                       })
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  const auto fileOption = [&app](const char* name, std::string& into) {
+    app.add_option_function<std::string>(name,
+                                         [name, &into](const std::string& text) {
+                                           if (text.empty()) {
+                                             Refuse(std::string(name) + " takes a non-empty value");
+                                           }
+                                           into = text;
+                                         })
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  };
+  fileOption("--tls-ca", request.tlsDefaults.caFile);
+  fileOption("--tls-name", request.tlsDefaults.expectedName);
+  fileOption("--tls-cert", request.tlsDefaults.certFile);
+  fileOption("--tls-key", request.tlsDefaults.keyFile);
   app.add_flag("--json", request.json)->disable_flag_override();
   app.add_option_function<std::string>(
          "--baud", [&request](const std::string& text) { request.baudRate = BaudRate(text); })
@@ -196,6 +221,9 @@ void DescribeOptions(CLI::App& app, Request& request) {
 
 // What can only be judged once the whole line is read.
 std::optional<std::string> CheckTheWhole(const Request& request) {
+  if (!request.tlsDefaults.keyFile.empty() && request.tlsDefaults.certFile.empty()) {
+    return "--tls-key needs --tls-cert: the key belongs to a client certificate";
+  }
   if (request.listPorts) {
     return request.steps.empty() ? std::nullopt
                                  : std::optional<std::string>("ports stands alone: list the ports, then "
@@ -261,6 +289,26 @@ CommandLine ParseCommandLine(std::span<const std::string_view> args) {
     return Failure(std::move(*error));
   }
   return result;
+}
+
+PortName WithTlsDefaults(const PortName& port, const TlsSettings& defaults) {
+  if (!port.IsNetwork() || !port.Network().tls) {
+    return port;
+  }
+  NetworkPort network = port.Network();
+  TlsSettings& own = network.tlsSettings;
+  if (own.pinSha256.empty() && own.caFile.empty()) {
+    own.pinSha256 = defaults.pinSha256;
+    own.caFile = defaults.caFile;
+  }
+  if (own.expectedName.empty()) {
+    own.expectedName = defaults.expectedName;
+  }
+  if (own.certFile.empty()) {
+    own.certFile = defaults.certFile;
+    own.keyFile = defaults.keyFile;
+  }
+  return PortName(std::move(network));
 }
 
 std::optional<PortName> CommandLinePort(std::string_view name) {

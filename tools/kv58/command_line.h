@@ -33,6 +33,7 @@ struct Request {
   int retries = 0;                      // --retries: further attempts for a connection not made or lost
   bool json = false;                    // --json: the report as JSON Lines
   std::vector<std::string> onlyTags;    // --only: the displays of the ports file carrying any of these
+  TlsSettings tlsDefaults;              // --tls-pin, --tls-ca, ...: for every +tls port without its own
   std::int32_t baudRate = 9600;
   bool dryRun = false;
   bool quiet = false;
@@ -49,6 +50,11 @@ struct CommandLine {
 
 // Parses the arguments after the program name.
 [[nodiscard]] CommandLine ParseCommandLine(std::span<const std::string_view> args);
+
+// `port` with `defaults` where it gives none of its own: a TLS port's trust (pin or CA file) as
+// a whole, its expected name, and its client certificate and key as a pair. A port in clear
+// is returned as it is.
+[[nodiscard]] PortName WithTlsDefaults(const PortName& port, const TlsSettings& defaults);
 
 // A port name as --port, KV58_PORT and ports files take it: "COM" in any case and a number
 // from 1 in decimal (com05 is COM5), or a network port name. None for anything else.

@@ -50,7 +50,7 @@ constexpr std::array kKinds{
     KindRow{FailureKind::TlsNameMismatch, "tls-name-mismatch", false,
             "the server's certificate is for another name", Open::TlsNameMismatch},
     KindRow{FailureKind::TlsPinMismatch, "tls-pin-mismatch", false,
-            "the server's certificate is not the pinned one (interception?)", Open::TlsPinMismatch},
+            "not the pinned certificate: possibly intercepted", Open::TlsPinMismatch},
     KindRow{FailureKind::TlsClientCertRequired, "tls-client-cert-required", false,
             "the server wants a client certificate (or refused ours)", Open::TlsClientCertRequired},
     KindRow{FailureKind::TlsUnsupportedKey, "tls-unsupported-key", false,

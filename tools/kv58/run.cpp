@@ -96,6 +96,9 @@ std::vector<Display> ChosenDisplays(const Request& request, Console& console, st
   for (const PortName& port : request.ports) {
     displays.push_back(DisplayOf(port));
   }
+  for (Display& display : displays) {
+    display.port = WithTlsDefaults(display.port, request.tlsDefaults);
+  }
   if (const auto twice = SameDisplayTwice(displays, !request.dryRun)) {
     error = *twice;
     return {};
@@ -105,7 +108,7 @@ std::vector<Display> ChosenDisplays(const Request& request, Console& console, st
   }
   if (const auto fromEnvironment = console.environment(kPortVariable)) {
     if (const auto port = CommandLinePort(*fromEnvironment)) {
-      return {DisplayOf(*port)};
+      return {DisplayOf(WithTlsDefaults(*port, request.tlsDefaults))};
     }
     error = std::string(kPortVariable) + " holds \"" + *fromEnvironment + "\": " + PortNameRuleText();
     return {};

@@ -62,7 +62,8 @@ Commands:
 
 Options:
   --port PORT        the display's port: COMn, or rfc2217://HOST:PORT or tcp://HOST:PORT for
-                     one behind a device server; without it, the environment variable
+                     one behind a device server, rfc2217+tls:// or tcp+tls:// for one
+                     reached inside TLS (see "Ports"); without it, the environment variable
                      KV58_PORT. Give it again for each further display: the commands go
                      to every display at once
   --ports-file FILE  the displays, one a line: a port, or a name and a port, then tags
@@ -82,6 +83,11 @@ Options:
                      attempt left inside a text (the connection lost mid-text) first gets
                      that text's end (00), so the texts never run into each other. Only
                      the kinds marked "retried" below are tried again
+  --tls-pin SHA256:HEX, --tls-ca FILE, --tls-name NAME, --tls-cert FILE, --tls-key FILE
+                     for every +tls port that has none of its own: the options pin=,
+                     ca=, name=, cert= and key= of the port name. A port's own pin= or
+                     ca= wins over both --tls-pin and --tls-ca, its cert= over --tls-cert
+                     and --tls-key
   --json             the report as JSON Lines on standard output, one object a display
                      in the order given (see "Many displays"); "kv58 ports --json" lists
                      the ports as {"port":...,"device":...}
@@ -105,9 +111,17 @@ Ports:
   (or socket://) with raw bytes, where the server's own line settings apply. On tcp:// the
   pauses between pages count from when the server's system took the bytes, so a stalled
   server can pass pages on in one burst; rfc2217:// keeps them, on every system, and is the
-  one to use. Neither has any authentication or encryption: keep device servers on a
-  private network. A vendor's virtual COM driver needs nothing of kv58: use the COMn it
-  gives.
+  one to use. Neither has any authentication or encryption: keep such device servers on a
+  private network, or reach them inside TLS: rfc2217+tls://HOST:PORT and tcp+tls://HOST:PORT
+  (TLS 1.2 or later), with options as a query, ?pin=SHA256:HEX&ca=FILE&name=NAME&cert=FILE
+  &key=FILE ("%26" for & in a path). The server's certificate is trusted when it is the
+  pinned one (pin=, its SHA-256 as "openssl x509 -noout -fingerprint -sha256" prints it:
+  colons and case do not matter; a pin decides alone), else when the CA in FILE vouches for
+  it (ca=, only that CA), else when the system's CA certificates do; without a pin it must
+  also carry the host's name, or name=. cert= and key= (PEM) present a client certificate
+  to a server that asks for one. kv58 never trusts a certificate on first use: a refusal
+  says its fingerprint and the pin= that would trust it. Reports show the port without
+  its options. A vendor's virtual COM driver needs nothing of kv58: use the COMn it gives.
 
 Many displays:
   With several displays, one line on a terminal shows how many are done, failed or in

@@ -34,6 +34,7 @@
 #include "tools/kv58/tests/delay_proxy.h"
 #include "tools/kv58/tests/program_run.h"
 #include "tools/kv58/tests/quiet_child.h"
+#include "tools/kv58/tests/ser2net_process.h"
 #include "tools/kv58_sim/testing/sim_process.h"
 
 namespace kv58::cli {
@@ -45,61 +46,10 @@ using test_support::RunProgram;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
-constexpr const char* kSer2net = "/usr/sbin/ser2net";
-
-int FreePort() { return kv58::testing::FreeLoopbackPort(); }
-int Connect(int port) { return kv58::testing::ConnectToLoopback(port); }
-
-// ser2net with a configuration of the test's own (no banner): a port in front of each
-// simulator's terminal, raw or RFC 2217, and a probe port that tells when it listens.
-class Ser2net {
-public:
-  struct Line {
-    bool telnet = false;
-    std::string device;
-  };
-
-  Ser2net(const ScratchDir& folder, const std::vector<Line>& lines) : probe_(FreePort()) {
-    std::string config = "%YAML 1.1\n---\n" + Connection("probe", "tcp", probe_, "echo");
-    for (const Line& line : lines) {
-      ports.push_back(FreePort());
-      config += Connection("line" + std::to_string(ports.size()), line.telnet ? "telnet(rfc2217),tcp" : "tcp",
-                           ports.back(), "serialdev," + line.device);
-    }
-    const auto file = folder.Write("ser2net.yaml", config);
-    process_ = std::make_unique<test_support::QuietChild>(std::vector<std::string>{
-        kSer2net, "-n", "-d", "-u", "-c", file.string(), "-P", (folder / "ser2net.pid").string()});
-  }
-  Ser2net(const Ser2net&) = delete;
-  Ser2net& operator=(const Ser2net&) = delete;
-
-  // Whether it listens, judged by its probe port, within a few seconds.
-  [[nodiscard]] bool Listening() const {
-    for (int attempt = 0; process_->Pid() > 0 && attempt < 300; ++attempt) {
-      if (const int fd = Connect(probe_); fd >= 0) {
-        ::close(fd);
-        return true;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-  }
-
-  void Stop(int signal) { process_->Stop(signal); }
-  void Signal(int signal) const { ::kill(process_->Pid(), signal); }
-
-  std::vector<int> ports; // one a line, in the order given
-
-private:
-  static std::string Connection(const std::string& name, const std::string& accepter, int port,
-                                const std::string& connector) {
-    return "connection: &" + name + "\n    accepter: " + accepter + ",127.0.0.1," + std::to_string(port) +
-           "\n    connector: " + connector + (connector == "echo" ? "" : ",9600n81,local") + "\n";
-  }
-
-  int probe_;
-  std::unique_ptr<test_support::QuietChild> process_;
-};
+using test_support::Connect;
+using test_support::FreePort;
+using test_support::kSer2net;
+using test_support::Ser2net;
 
 // A hostile server of the test's own: it sends `chunk` over and over, as fast as the link
 // takes it, to each client, until it is destroyed.
