@@ -21,7 +21,11 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -482,8 +486,8 @@ struct Credentials {
   Credentials& operator=(const Credentials&) = delete;
 };
 
-std::unique_ptr<Credentials> CredentialsFor(const TlsSettings& settings, std::string& error) {
-  auto credentials = std::make_unique<Credentials>();
+std::shared_ptr<Credentials> NewCredentialsFor(const TlsSettings& settings, std::string& error) {
+  auto credentials = std::make_shared<Credentials>();
   std::string problem;
   if ((!settings.certFile.empty() || !settings.keyFile.empty()) &&
       !LoadClientCertificate(settings, credentials->client, problem)) {
@@ -501,6 +505,42 @@ std::unique_ptr<Credentials> CredentialsFor(const TlsSettings& settings, std::st
     return nullptr;
   }
   credentials->acquired = true;
+  return credentials;
+}
+
+// When `file` was last changed, as text; empty for no file (or one that cannot be read: the
+// credentials' own loading then says why).
+std::string ChangedAt(const std::string& file) {
+  std::error_code error;
+  const auto time =
+      file.empty() ? std::filesystem::file_time_type() : std::filesystem::last_write_time(file, error);
+  return std::to_string(time.time_since_epoch().count());
+}
+
+// Credentials by the files they were made from, each as it was when read, shared by the
+// connections that use them: a fleet pays for reading a PFX or a CA file once, and SChannel
+// may resume its sessions. A file changed on disk makes new ones.
+std::shared_ptr<Credentials> CredentialsFor(const TlsSettings& settings, std::string& error) {
+  constexpr std::size_t kMostKept = 64;
+  static std::mutex guard;
+  static std::map<std::string, std::shared_ptr<Credentials>> kept;
+  // The CA file is read only when no pin decides alone.
+  const std::string caFile = settings.pinSha256.empty() ? settings.caFile : std::string();
+  std::string key;
+  for (const std::string* file : {&caFile, &settings.certFile, &settings.keyFile}) {
+    key += *file + '\0' + ChangedAt(*file) + '\0';
+  }
+  const std::lock_guard lock(guard);
+  if (const auto found = kept.find(key); found != kept.end()) {
+    return found->second;
+  }
+  auto credentials = NewCredentialsFor(settings, error);
+  if (credentials) {
+    if (kept.size() >= kMostKept) {
+      kept.clear();
+    }
+    kept.emplace(key, credentials);
+  }
   return credentials;
 }
 
@@ -695,7 +735,7 @@ PresentedCertificate Presented(PCCERT_CONTEXT leaf, HCERTSTORE caStore, bool pin
 
 class SchannelStream final : public ByteStream {
 public:
-  SchannelStream(std::unique_ptr<ByteStream> tcp, NetworkPort port, std::unique_ptr<Credentials> credentials)
+  SchannelStream(std::unique_ptr<ByteStream> tcp, NetworkPort port, std::shared_ptr<Credentials> credentials)
       : tcp_(std::move(tcp)), port_(std::move(port)), credentials_(std::move(credentials)) {}
   ~SchannelStream() override {
     if (haveContext_) {
@@ -817,7 +857,7 @@ private:
 
   std::unique_ptr<ByteStream> tcp_;
   NetworkPort port_;
-  std::unique_ptr<Credentials> credentials_;
+  std::shared_ptr<Credentials> credentials_; // shared with other connections: SChannel allows that
   CtxtHandle context_{};
   bool haveContext_ = false;
   SecPkgContext_StreamSizes sizes_{};
