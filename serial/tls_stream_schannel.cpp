@@ -894,6 +894,8 @@ SchannelStream::Decrypted SchannelStream::DecryptOneRecord() {
       {0, SECBUFFER_EMPTY, nullptr},
   }};
   SecBufferDesc desc{SECBUFFER_VERSION, static_cast<unsigned long>(buffers.size()), buffers.data()};
+  const bool alert = static_cast<unsigned char>(incoming_[0]) == kAlertRecord;
+  const std::size_t plainBefore = plain_.size();
   const SECURITY_STATUS status = ::DecryptMessage(&context_, &desc, 0, nullptr);
   if (status == SEC_E_INCOMPLETE_MESSAGE) {
     return Decrypted::Closed; // a whole record that SChannel finds short: the stream is broken
@@ -907,6 +909,11 @@ SchannelStream::Decrypted SchannelStream::DecryptOneRecord() {
     }
   }
   incoming_.erase(0, length - std::min(unused, length));
+  if (status == SEC_E_OK && alert && plain_.size() == plainBefore) {
+    // The server's alert (TLS 1.2 shows the record's type): close_notify, which Windows
+    // reports as SEC_I_CONTEXT_EXPIRED but Wine's SChannel as an empty record.
+    return Decrypted::Closed;
+  }
   if (status == SEC_E_OK) {
     return Decrypted::Data;
   }

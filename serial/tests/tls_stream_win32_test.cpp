@@ -357,5 +357,33 @@ TEST(TlsStreamWin32Test, ManyRecordsComeBackInBoundedReads) {
   EXPECT_TRUE(EchoesByteForByte(*stream, text));
 }
 
+TEST(TlsStreamWin32Test, TheServersCloseEndsTheStreamAfterWhatItSent) {
+  const auto servers = testing::EnvironmentText(kTlsServersVariable);
+  const auto files = testing::EnvironmentText(kTlsFilesVariable);
+  if (!servers || !files) {
+    GTEST_SKIP() << kTlsServersVariable << " and " << kTlsFilesVariable
+                 << " are not set (scripts/test-windows)";
+  }
+  TlsSettings settings;
+  settings.pinSha256 = FirstLine(*files + "\\rsa.sha256");
+  // This port closes the connection after a second of silence, with close_notify.
+  const NetworkPort network = TlsPort("127.0.0.1", ServerPort(*servers, "closing"), settings);
+  OpenFailure failure;
+  auto tcp = SocketConnector()(network, kNetworkStepTimeout, failure);
+  ASSERT_NE(tcp, nullptr) << failure.detail;
+  const auto stream = StartTls(std::move(tcp), network, SteadyClock::now() + kNetworkStepTimeout, failure);
+  ASSERT_NE(stream, nullptr) << failure.detail;
+  EXPECT_TRUE(EchoesByteForByte(*stream, "\xFF\x0D last words"));
+  std::string after;
+  bool open = true;
+  const auto deadline = SteadyClock::now() + milliseconds(5000);
+  while (open && SteadyClock::now() < deadline) {
+    open = stream->Receive(after, deadline);
+  }
+  EXPECT_FALSE(open) << "the stream stayed open";
+  EXPECT_EQ(after, "");
+  EXPECT_FALSE(stream->Receive(after, SteadyClock::now())) << "a closed stream opened again";
+}
+
 } // namespace
 } // namespace kv58
