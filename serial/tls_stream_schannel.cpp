@@ -320,15 +320,15 @@ bool HasPrivateKey(PCCERT_CONTEXT certificate) {
 
 bool LoadClientCertificate(const TlsSettings& settings, ClientCertificate& client, std::string& problem) {
   if (!settings.keyFile.empty()) {
-    problem = "key= is not used on Windows: give the certificate with its key as a password-less PFX file "
-              "(cert=FILE.pfx) or as one of your store's (cert=store:THUMBPRINT)";
+    problem = "?key= is not used on Windows: give the certificate with its key as a password-less PFX file "
+              "(?cert=FILE.pfx) or as one of your store's (?cert=store:THUMBPRINT)";
     return false;
   }
   const std::string& cert = settings.certFile;
   if (cert.compare(0, kStorePrefix.size(), kStorePrefix) == 0) {
     const auto thumbprint = ThumbprintBytes(std::string_view(cert).substr(kStorePrefix.size()));
     if (!thumbprint) {
-      problem = "cert=store: wants the certificate's SHA-1 thumbprint (40 hex digits)";
+      problem = "?cert=store: wants the certificate's SHA-1 thumbprint (40 hex digits)";
       return false;
     }
     client.store.handle = ::CertOpenStore(
