@@ -6,13 +6,18 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <thread>
 
 #include "common/stop_request.h"
 #include "serial/socket_stream.h"
 #include "serial/tests/test_support_win32.h"
+
+// After <windows.h>, which test_support_win32.h brings:
+#include <wincrypt.h>
 
 namespace kv58 {
 namespace {
@@ -360,6 +365,81 @@ TEST(TlsStreamWin32Test, ManyRecordsComeBackInBoundedReads) {
     text.push_back(static_cast<char>((i * 7) % 251));
   }
   EXPECT_TRUE(EchoesByteForByte(*stream, text));
+}
+
+// The client's certificate put into the user's store (Personal) for the test's length, with
+// its key kept by the system, and taken out again.
+class CertificateInUserStore {
+public:
+  explicit CertificateInUserStore(const std::string& pfxFile) {
+    std::ifstream file(pfxFile, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    CRYPT_DATA_BLOB blob{static_cast<DWORD>(bytes.size()), reinterpret_cast<BYTE*>(bytes.data())};
+    pfx_ = ::PFXImportCertStore(&blob, L"", CRYPT_USER_KEYSET);
+    user_ = ::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"MY");
+    if (pfx_ == nullptr || user_ == nullptr) {
+      return;
+    }
+    PCCERT_CONTEXT imported = ::CertEnumCertificatesInStore(pfx_, nullptr);
+    if (imported == nullptr || ::CertAddCertificateContextToStore(
+                                   user_, imported, CERT_STORE_ADD_REPLACE_EXISTING, &added_) == FALSE) {
+      return;
+    }
+    // Wine writes a store's changes out when asked (or closed); Windows at once.
+    (void)::CertControlStore(user_, 0, CERT_STORE_CTRL_COMMIT, nullptr);
+    std::array<BYTE, 20> hash{};
+    DWORD size = static_cast<DWORD>(hash.size());
+    if (::CertGetCertificateContextProperty(added_, CERT_SHA1_HASH_PROP_ID, hash.data(), &size) != FALSE) {
+      for (const BYTE byte : hash) {
+        static constexpr char kHex[] = "0123456789ABCDEF";
+        thumbprint_ += {kHex[byte >> 4], kHex[byte & 0x0F]};
+      }
+    }
+    ::CertFreeCertificateContext(imported);
+  }
+  ~CertificateInUserStore() {
+    if (added_ != nullptr) {
+      (void)::CertDeleteCertificateFromStore(added_); // frees the context too
+    }
+    if (user_ != nullptr) {
+      (void)::CertCloseStore(user_, 0);
+    }
+    if (pfx_ != nullptr) {
+      (void)::CertCloseStore(pfx_, 0);
+    }
+  }
+  CertificateInUserStore(const CertificateInUserStore&) = delete;
+  CertificateInUserStore& operator=(const CertificateInUserStore&) = delete;
+
+  // 40 hex digits; empty when the certificate could not be put there.
+  [[nodiscard]] const std::string& Thumbprint() const { return thumbprint_; }
+
+private:
+  HCERTSTORE pfx_ = nullptr;
+  HCERTSTORE user_ = nullptr;
+  PCCERT_CONTEXT added_ = nullptr;
+  std::string thumbprint_;
+};
+
+TEST(TlsStreamWin32Test, ACertificateOfTheUsersStoreIsPresentedByItsThumbprint) {
+  const auto servers = testing::EnvironmentText(kTlsServersVariable);
+  const auto files = testing::EnvironmentText(kTlsFilesVariable);
+  if (!servers || !files) {
+    GTEST_SKIP() << kTlsServersVariable << " and " << kTlsFilesVariable
+                 << " are not set (scripts/test-windows)";
+  }
+  const CertificateInUserStore client(*files + "\\client.pfx");
+  ASSERT_EQ(client.Thumbprint().size(), 40u);
+  TlsSettings settings;
+  settings.pinSha256 = FirstLine(*files + "\\rsa.sha256");
+  settings.certFile = "store:" + client.Thumbprint();
+  const NetworkPort network = TlsPort("127.0.0.1", ServerPort(*servers, "clientauth"), settings);
+  OpenFailure failure;
+  auto tcp = SocketConnector()(network, kNetworkStepTimeout, failure);
+  ASSERT_NE(tcp, nullptr) << failure.detail;
+  const auto stream = StartTls(std::move(tcp), network, SteadyClock::now() + kNetworkStepTimeout, failure);
+  ASSERT_NE(stream, nullptr) << failure.detail;
+  EXPECT_TRUE(EchoesByteForByte(*stream, LongestText()));
 }
 
 TEST(TlsStreamWin32Test, TheServersCloseEndsTheStreamAfterWhatItSent) {
