@@ -27,16 +27,45 @@ constexpr auto kLingerBeforeClose = 100ms;
 // waited for a second full step (when closing, say).
 constexpr auto kAfterUnansweredWait = 500ms;
 
-// TLS handshakes in flight at once, over every display of the process. A fleet that began them
-// all together would bury the device server's processor (and its own) under a thousand at
-// once, and every one would run past its bound waiting on the others; taking turns, each gets
-// its whole step, and the last of a thousand is done within seconds.
-constexpr std::ptrdiff_t kHandshakesAtOnce = 32;
+// TLS connections being set up at once (the connection and the handshake), over every display
+// of the process. A fleet that began a thousand together would have the device server accept
+// them all before it answers the first handshake, and every handshake would run past its bound
+// waiting on the others; taking turns, each gets its whole step, and the last of a thousand is
+// done within seconds.
+constexpr std::ptrdiff_t kHandshakesAtOnce = 128;
 
 std::counting_semaphore<kHandshakesAtOnce>& HandshakeTurns() {
   static std::counting_semaphore<kHandshakesAtOnce> turns(kHandshakesAtOnce);
   return turns;
 }
+
+// A turn among them, given back when the handshake is over (or the open failed).
+class HandshakeTurn {
+public:
+  HandshakeTurn() = default;
+  ~HandshakeTurn() { Give(); }
+  HandshakeTurn(const HandshakeTurn&) = delete;
+  HandshakeTurn& operator=(const HandshakeTurn&) = delete;
+
+  // Waits for a turn; false when a request of the user's to stop came first.
+  [[nodiscard]] bool Take() {
+    while (!HandshakeTurns().try_acquire_for(kStopPollInterval)) {
+      if (StopRequested()) {
+        return false;
+      }
+    }
+    held_ = true;
+    return true;
+  }
+  void Give() {
+    if (std::exchange(held_, false)) {
+      HandshakeTurns().release();
+    }
+  }
+
+private:
+  bool held_ = false;
+};
 
 // Whether `deadline`, as a request of the user's to stop brings it forward, is still to come.
 bool Before(SteadyClock::time_point deadline) { return SteadyClock::now() < StopBoundDeadline(deadline); }
@@ -86,6 +115,11 @@ NetworkLine::NetworkLine(NetworkPort port, std::unique_ptr<ByteStream> stream)
 
 std::unique_ptr<NetworkLine> NetworkLine::Open(const NetworkPort& port, const StreamConnector& connect,
                                                OpenFailure& failure) {
+  HandshakeTurn turn;
+  if (port.tls && !turn.Take()) {
+    failure = {OpenFailure::Kind::Interrupted, "interrupted before connecting to " + HostAndPort(port)};
+    return nullptr;
+  }
   auto stream = connect(port, kStepTimeout, failure);
   if (!stream) {
     if (failure.kind != OpenFailure::Kind::Interrupted) { // that one names the step and the host
@@ -94,24 +128,12 @@ std::unique_ptr<NetworkLine> NetworkLine::Open(const NetworkPort& port, const St
     return nullptr;
   }
   if (port.tls) {
-    while (!HandshakeTurns().try_acquire_for(kStopPollInterval)) {
-      if (StopRequested()) {
-        failure = {OpenFailure::Kind::Interrupted,
-                   "interrupted before the TLS handshake with " + HostAndPort(port)};
-        return nullptr;
-      }
-    }
-    struct Turn {
-      Turn() = default;
-      Turn(const Turn&) = delete;
-      Turn& operator=(const Turn&) = delete;
-      ~Turn() { HandshakeTurns().release(); }
-    } const turn;
     // A step of its own, with its own bound: the handshake, and the server's certificate checked.
     stream = StartTls(std::move(stream), port, SteadyClock::now() + kStepTimeout, failure);
     if (!stream) {
       return nullptr;
     }
+    turn.Give();
   }
   std::unique_ptr<NetworkLine> line(new NetworkLine(port, std::move(stream)));
   const bool ready =

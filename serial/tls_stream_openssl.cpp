@@ -250,6 +250,8 @@ public:
       const int error = SSL_get_error(ssl_.get(), got);
       if (error != SSL_ERROR_WANT_READ) {
         alive_ = false; // the server's closing alert, or a broken record
+        closedBecause_ = error == SSL_ERROR_SSL ? LibraryError() : "it closed the connection";
+        ERR_clear_error();
         return false;
       }
       if (!Flush(deadline)) {
@@ -321,6 +323,7 @@ private:
   std::size_t fed_ = 0;
   std::string firstBytes_;
   std::string early_; // the server's first plaintext, read while awaiting a verdict
+  std::string closedBecause_ = "it closed the connection"; // the library's words, once closed
   bool handshakeDone_ = false;
   bool alive_ = true;
 
@@ -409,7 +412,7 @@ bool OpensslStream::AwaitClientCertificateVerdict(OpenFailure& failure) {
   while (early_.empty() && SteadyClock::now() < deadline && !StopRequested()) {
     std::string piece;
     if (!Receive(piece, std::min(deadline, SteadyClock::now() + kStopPollInterval))) {
-      failure = HandshakeFailure(ERR_peek_error() != 0 ? LibraryError() : "it closed the connection");
+      failure = HandshakeFailure(closedBecause_);
       return false;
     }
     early_ += piece;

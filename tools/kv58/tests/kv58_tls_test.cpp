@@ -6,6 +6,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -13,12 +17,15 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "common/testing/loopback.h"
 #include "common/testing/scratch_dir.h"
 #include "tools/kv58/command_line.h"
 #include "tools/kv58/tests/program_run.h"
 #include "tools/kv58/tests/ser2net_process.h"
+#include "tools/kv58/tests/test_certificates.h"
 #include "tools/kv58_sim/testing/sim_process.h"
 
 namespace kv58::cli {
@@ -26,79 +33,13 @@ namespace {
 
 using kv58::testing::ScratchDir;
 using sim::test_support::SimProcess;
+using test_support::Fingerprint;
 using test_support::kSer2net;
+using test_support::Output;
 using test_support::RunProgram;
 using test_support::Ser2net;
+using test_support::TlsLayer;
 using ::testing::HasSubstr;
-
-// What a shell command printed, or none when it failed.
-std::optional<std::string> Output(const std::string& command) {
-  FILE* pipe = ::popen((command + " 2>/dev/null").c_str(), "r");
-  if (pipe == nullptr) {
-    return std::nullopt;
-  }
-  std::string text;
-  char chunk[256];
-  while (std::fgets(chunk, sizeof chunk, pipe) != nullptr) {
-    text += chunk;
-  }
-  return ::pclose(pipe) == 0 ? std::optional(text) : std::nullopt;
-}
-
-// The keys and certificates of a test: a CA, servers it vouches for, and the odd ones out.
-class Certificates {
-public:
-  explicit Certificates(const ScratchDir& folder) : dir_(folder.Path().string() + "/") {
-    ok_ = Make("req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout " + Path("ca.key") +
-               " -out " + Path("ca.crt") + " -days 30 -subj /CN=kv58-test-ca") &&
-          Make("req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout " +
-               Path("other-ca.key") + " -out " + Path("other-ca.crt") + " -days 30 -subj /CN=another-ca") &&
-          Signed("ec", "ec -pkeyopt ec_paramgen_curve:P-256", "ca", "30") &&
-          Signed("rsa", "rsa:2048", "ca", "30") &&
-          Signed("expired", "ec -pkeyopt ec_paramgen_curve:P-256", "ca", "-1") &&
-          Signed("stranger", "ec -pkeyopt ec_paramgen_curve:P-256", "other-ca", "30") && MakeCaFolder();
-  }
-
-  [[nodiscard]] bool Ready() const { return ok_; }
-  [[nodiscard]] std::string Path(const std::string& name) const { return dir_ + name; }
-  // ser2net's TLS layer for the server `name` ("ec", "rsa", ...), with `more` options.
-  [[nodiscard]] std::string Layer(const std::string& name, const std::string& more = "") const {
-    return "ssl(" + more + "key=" + Path(name + ".key") + ",cert=" + Path(name + ".crt") + ")";
-  }
-  // The SHA-256 fingerprint as openssl prints it: "AB:CD:...".
-  [[nodiscard]] std::string Fingerprint(const std::string& name) const {
-    const std::string text =
-        Output("openssl x509 -noout -fingerprint -sha256 -in " + Path(name + ".crt")).value_or("=");
-    const std::string value = text.substr(text.find('=') + 1);
-    return value.substr(0, value.find('\n'));
-  }
-
-private:
-  static bool Make(const std::string& arguments) { return Output("openssl " + arguments).has_value(); }
-
-  // A key of `keyType` and a certificate for localhost and 127.0.0.1 that `ca` signs, valid
-  // for `days` (-1: expired yesterday).
-  bool Signed(const std::string& name, const std::string& keyType, const std::string& ca,
-              const std::string& days) {
-    const std::string extensions = Path(name + ".ext");
-    return Output("printf 'subjectAltName=DNS:localhost,IP:127.0.0.1\\n' > " + extensions).has_value() &&
-           Make("req -newkey " + keyType + " -nodes -keyout " + Path(name + ".key") + " -out " +
-                Path(name + ".csr") + " -subj /CN=" + name) &&
-           Make("x509 -req -in " + Path(name + ".csr") + " -CA " + Path(ca + ".crt") + " -CAkey " +
-                Path(ca + ".key") + " -CAcreateserial -out " + Path(name + ".crt") + " -days " + days +
-                " -extfile " + extensions);
-  }
-
-  // ser2net takes the CA that vouches for clients as a hashed folder.
-  bool MakeCaFolder() const {
-    return Output("mkdir -p " + Path("cadir") + " && cp " + Path("ca.crt") + " " + Path("cadir/") +
-                  " && openssl rehash " + Path("cadir"))
-        .has_value();
-  }
-
-  std::string dir_;
-  bool ok_ = false;
-};
 
 class Kv58TlsTest : public ::testing::Test {
 protected:
@@ -106,20 +47,19 @@ protected:
     if (::access(kSer2net, X_OK) != 0 || !Output("openssl version")) {
       GTEST_SKIP() << "ser2net or openssl is not installed (scripts/test installs them)";
     }
-    ASSERT_TRUE(certificates.Ready());
+    ASSERT_TRUE(test_support::MakeCertificates(folder.Path()));
     const auto rfc2217Pty = rfc2217Sim.StartLinked("COM7", folder.Path());
     const auto rawPty = rawSim.StartLinked("COM8", folder.Path());
     ASSERT_TRUE(rfc2217Pty && rawPty);
     server = std::make_unique<Ser2net>(
-        folder,
-        std::vector<Ser2net::Line>{
-            {true, *rfc2217Pty, certificates.Layer("ec")},
-            {false, *rawPty, certificates.Layer("rsa")},
-            {true, "echo", certificates.Layer("expired")},
-            {true, "echo", certificates.Layer("stranger")},
-            {true, "echo", certificates.Layer("ec", "CA=" + certificates.Path("cadir/") + ",clientauth,")},
-            {true, "echo"},
-        });
+        folder, std::vector<Ser2net::Line>{
+                    {true, *rfc2217Pty, TlsLayer(folder.Path(), "ec")},
+                    {false, *rawPty, TlsLayer(folder.Path(), "rsa")},
+                    {true, "echo", TlsLayer(folder.Path(), "expired")},
+                    {true, "echo", TlsLayer(folder.Path(), "stranger")},
+                    {true, "echo", TlsLayer(folder.Path(), "ec", "CA=" + Path("cadir/") + ",clientauth,")},
+                    {true, "echo"},
+                });
     ASSERT_TRUE(server->Listening());
   }
 
@@ -127,8 +67,9 @@ protected:
     return std::string(scheme) + "://127.0.0.1:" + std::to_string(server->ports[line]) + query;
   }
 
+  [[nodiscard]] std::string Path(const std::string& name) const { return (folder.Path() / name).string(); }
+
   ScratchDir folder;
-  Certificates certificates{folder};
   SimProcess rfc2217Sim;
   SimProcess rawSim;
   std::unique_ptr<Ser2net> server;
@@ -145,8 +86,8 @@ struct TrustRow {
 };
 
 TEST_F(Kv58TlsTest, EachServerIsTrustedOrRefusedInWordsThatNameTheCause) {
-  const std::string ca = "ca=" + certificates.Path("ca.crt");
-  const std::string pin = certificates.Fingerprint("ec");
+  const std::string ca = "ca=" + Path("ca.crt");
+  const std::string pin = Fingerprint(folder.Path(), "ec");
   std::string pinHex;
   for (const char c : pin) {
     if (c != ':') {
@@ -160,16 +101,12 @@ TEST_F(Kv58TlsTest, EachServerIsTrustedOrRefusedInWordsThatNameTheCause) {
       {"CA file and an IP literal", At("rfc2217+tls", kEc, "?" + ca), {}, "", ""},
       {"CA file and a host name", localhost + "?" + ca, {}, "", ""},
       {"CA file and name=", At("rfc2217+tls", kEc, "?" + ca + "&name=LOCALHOST"), {}, "", ""},
-      {"--tls-ca for a port without options",
-       At("rfc2217+tls", kEc),
-       {"--tls-ca", certificates.Path("ca.crt")},
-       "",
-       ""},
+      {"--tls-ca for a port without options", At("rfc2217+tls", kEc), {"--tls-ca", Path("ca.crt")}, "", ""},
       {"raw bytes, RSA", At("tcp+tls", kRsaRaw, "?" + ca), {}, "", ""},
       {"wrong pin", At("rfc2217+tls", kEc, wrongPin), {}, "tls-pin-mismatch", "possible interception"},
       {"a port's own pin wins over --tls-ca",
        At("rfc2217+tls", kEc, wrongPin),
-       {"--tls-ca", certificates.Path("ca.crt")},
+       {"--tls-ca", Path("ca.crt")},
        "tls-pin-mismatch",
        "possible interception"},
       {"wrong name",
@@ -191,7 +128,7 @@ TEST_F(Kv58TlsTest, EachServerIsTrustedOrRefusedInWordsThatNameTheCause) {
        "wants a client certificate"},
       {"client certificate refused",
        At("rfc2217+tls", kClientAuth, "?" + ca),
-       {"--tls-cert", certificates.Path("stranger.crt"), "--tls-key", certificates.Path("stranger.key")},
+       {"--tls-cert", Path("stranger.crt"), "--tls-key", Path("stranger.key")},
        "tls-client-cert-required",
        "refused the client certificate"},
       {"TLS at a Telnet port in clear",
@@ -249,7 +186,7 @@ TEST_F(Kv58TlsTest, TheLongestTextPassesWholeInBothModes) {
     shown += c == '\xFF' ? "\\xff" : c == '\r' ? "\\r" : std::string(1, c);
   }
   const auto file = folder.Write("text.txt", text);
-  const std::string ca = "?ca=" + certificates.Path("ca.crt");
+  const std::string ca = "?ca=" + Path("ca.crt");
   const auto run = RunProgram({"--port", At("rfc2217+tls", kEc, ca), "--port", At("tcp+tls", kRsaRaw, ca),
                                "-q", "send", file.string()},
                               folder.Path());
@@ -261,6 +198,36 @@ TEST_F(Kv58TlsTest, TheLongestTextPassesWholeInBothModes) {
     EXPECT_THAT(upload, HasSubstr("text 1983 bytes"));
     EXPECT_TRUE(upload.ends_with(": \"" + shown + "\"")) << upload;
   }
+}
+
+// A server that takes the connection and never answers the handshake: the step is named and
+// bounded, and Ctrl+C ends it at once.
+TEST(Kv58TlsSilenceTest, AnUnansweredHandshakeIsBoundedAndAStopEndsIt) {
+  const kv58::testing::Listener silent = kv58::testing::ListenOnLoopback();
+  ASSERT_GE(silent.fd, 0);
+  ScratchDir folder;
+  const std::string url = "tcp+tls://127.0.0.1:" + std::to_string(silent.port);
+  const auto started = std::chrono::steady_clock::now();
+  const auto unanswered = RunProgram({"--port", url, "store"}, folder.Path());
+  ASSERT_TRUE(unanswered.has_value());
+  EXPECT_EQ(unanswered->status, kExitDeviceError);
+  EXPECT_THAT(unanswered->err, HasSubstr("no answer to the TLS handshake from 127.0.0.1:" +
+                                         std::to_string(silent.port) + " within 3 s"));
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(6)) << "bounded by its step";
+
+  test_support::Launch launch;
+  launch.whileRunning = [](pid_t pid) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    ::kill(pid, SIGINT);
+  };
+  const auto stopAsked = std::chrono::steady_clock::now();
+  const auto stopped = RunProgram({"--port", url, "store"}, folder.Path(), launch);
+  ASSERT_TRUE(stopped.has_value());
+  EXPECT_EQ(stopped->status, 130);
+  EXPECT_THAT(stopped->err, HasSubstr("interrupted while the port was being opened: nothing was sent"));
+  EXPECT_LT(std::chrono::steady_clock::now() - stopAsked, std::chrono::milliseconds(2500))
+      << "ended by the stop, not by the handshake's bound";
+  ::close(silent.fd);
 }
 
 struct DefaultsRow {
