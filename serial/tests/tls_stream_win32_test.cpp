@@ -256,117 +256,6 @@ std::string LongestText() {
   return text;
 }
 
-TEST(TlsStreamWin32Test, TheDeviceServersTlsPortsAreTrustedAsTheSettingsSayAndCarryBytesIntact) {
-  const auto servers = testing::EnvironmentText(kTlsServersVariable);
-  const auto files = testing::EnvironmentText(kTlsFilesVariable);
-  if (!servers || !files) {
-    GTEST_SKIP() << kTlsServersVariable << " and " << kTlsFilesVariable
-                 << " are not set: scripts/test-windows sets them to ser2net's TLS ports on the host";
-  }
-  const std::string dir = *files + "\\";
-  const std::string rsaPin = FirstLine(dir + "rsa.sha256");
-  const std::string edPin = FirstLine(dir + "ed25519.sha256");
-  ASSERT_EQ(rsaPin.size(), 64u);
-  const bool wine = testing::RunningUnderWine();
-  struct Case {
-    const char* name;
-    const char* server;
-    TlsSettings settings;
-    Kind kind;
-    const char* says;
-  };
-  const Case cases[] = {
-      {"the pinned certificate", "rsa", {rsaPin, "", "", "", ""}, Kind::None, ""},
-      {"another certificate than the pinned one",
-       "rsa",
-       {std::string(64, 'a'), "", "", "", ""},
-       Kind::TlsPinMismatch,
-       "SHA256:"},
-      {"an IP literal in the certificate of the CA file's CA",
-       "p256",
-       {"", dir + "ca.crt", "", "", ""},
-       Kind::None,
-       ""},
-      {"the expected name in the certificate of the CA file's CA",
-       "p256",
-       {"", dir + "ca.crt", "localhost", "", ""},
-       Kind::None,
-       ""},
-      {"a name the certificate does not carry",
-       "p256",
-       {"", dir + "ca.crt", "other.example", "", ""},
-       Kind::TlsNameMismatch,
-       "other.example"},
-      {"a CA file of another CA", "p256", {"", dir + "rsa.crt", "", "", ""}, Kind::TlsUntrusted, "?pin="},
-      {"a server the system's store does not know", "p256", {}, Kind::TlsUntrusted, "?pin="},
-      {"a server that wants a client certificate",
-       "clientauth",
-       {rsaPin, "", "", "", ""},
-       Kind::TlsClientCertRequired,
-       "wants a client certificate"},
-      {"a client certificate from a PFX file",
-       "clientauth",
-       {rsaPin, "", "", dir + "client.pfx", ""},
-       Kind::None,
-       ""},
-      {"a client certificate the server does not allow",
-       "clientauth",
-       {rsaPin, "", "", dir + "stranger.pfx", ""},
-       Kind::TlsClientCertRequired,
-       "refused the client certificate"},
-      {"an RFC 2217 port in clear",
-       "telnet",
-       {rsaPin, "", "", "", ""},
-       Kind::TlsPlainServer,
-       "speaks Telnet"},
-      // Wine's SChannel takes Ed25519 keys; Windows' does not.
-      {"an Ed25519 key",
-       "ed25519",
-       {edPin, "", "", "", ""},
-       wine ? Kind::None : Kind::TlsUnsupportedKey,
-       wine ? "" : "gtlssh-keygen --algorithm ec"},
-  };
-  const auto connect = SocketConnector();
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const std::uint16_t port = ServerPort(*servers, c.server);
-    ASSERT_NE(port, 0) << c.server << " is not in " << *servers;
-    const NetworkPort network = TlsPort("127.0.0.1", port, c.settings);
-    OpenFailure failure;
-    auto tcp = connect(network, kNetworkStepTimeout, failure);
-    ASSERT_NE(tcp, nullptr) << failure.detail;
-    const auto stream = StartTls(std::move(tcp), network, SteadyClock::now() + kNetworkStepTimeout, failure);
-    EXPECT_EQ(failure.kind, c.kind) << failure.detail;
-    EXPECT_NE(failure.detail.find(c.says), std::string::npos) << failure.detail;
-    EXPECT_EQ(stream == nullptr, c.kind != Kind::None);
-    if (stream != nullptr) {
-      EXPECT_TRUE(EchoesByteForByte(*stream, LongestText()));
-    }
-  }
-}
-
-TEST(TlsStreamWin32Test, ManyRecordsComeBackInBoundedReads) {
-  const auto servers = testing::EnvironmentText(kTlsServersVariable);
-  const auto files = testing::EnvironmentText(kTlsFilesVariable);
-  if (!servers || !files) {
-    GTEST_SKIP() << kTlsServersVariable << " and " << kTlsFilesVariable
-                 << " are not set (scripts/test-windows)";
-  }
-  TlsSettings settings;
-  settings.pinSha256 = FirstLine(*files + "\\rsa.sha256");
-  const NetworkPort network = TlsPort("127.0.0.1", ServerPort(*servers, "rsa"), settings);
-  OpenFailure failure;
-  auto tcp = SocketConnector()(network, kNetworkStepTimeout, failure);
-  ASSERT_NE(tcp, nullptr) << failure.detail;
-  const auto stream = StartTls(std::move(tcp), network, SteadyClock::now() + kNetworkStepTimeout, failure);
-  ASSERT_NE(stream, nullptr) << failure.detail;
-  std::string text;
-  for (int i = 0; i < 40000; ++i) {
-    text.push_back(static_cast<char>((i * 7) % 251));
-  }
-  EXPECT_TRUE(EchoesByteForByte(*stream, text));
-}
-
 // The client's certificate put into the user's store (Personal) for the test's length, with
 // its key kept by the system, and taken out again.
 class CertificateInUserStore {
@@ -421,42 +310,107 @@ private:
   std::string thumbprint_;
 };
 
-TEST(TlsStreamWin32Test, ACertificateOfTheUsersStoreIsPresentedByItsThumbprint) {
-  const auto servers = testing::EnvironmentText(kTlsServersVariable);
-  const auto files = testing::EnvironmentText(kTlsFilesVariable);
-  if (!servers || !files) {
-    GTEST_SKIP() << kTlsServersVariable << " and " << kTlsFilesVariable
-                 << " are not set (scripts/test-windows)";
+// The host's ser2net with certificates that scripts/test-windows made; skipped without it.
+class TlsServerWin32Test : public ::testing::Test {
+protected:
+  void SetUp() override {
+    const auto servers = testing::EnvironmentText(kTlsServersVariable);
+    const auto files = testing::EnvironmentText(kTlsFilesVariable);
+    if (!servers || !files) {
+      GTEST_SKIP() << kTlsServersVariable << " and " << kTlsFilesVariable
+                   << " are not set: scripts/test-windows sets them to ser2net's TLS ports on the host";
+    }
+    servers_ = *servers;
+    dir_ = *files + "\\";
   }
-  const CertificateInUserStore client(*files + "\\client.pfx");
-  ASSERT_EQ(client.Thumbprint().size(), 40u);
-  TlsSettings settings;
-  settings.pinSha256 = FirstLine(*files + "\\rsa.sha256");
-  settings.certFile = "store:" + client.Thumbprint();
-  const NetworkPort network = TlsPort("127.0.0.1", ServerPort(*servers, "clientauth"), settings);
-  OpenFailure failure;
-  auto tcp = SocketConnector()(network, kNetworkStepTimeout, failure);
-  ASSERT_NE(tcp, nullptr) << failure.detail;
-  const auto stream = StartTls(std::move(tcp), network, SteadyClock::now() + kNetworkStepTimeout, failure);
-  ASSERT_NE(stream, nullptr) << failure.detail;
-  EXPECT_TRUE(EchoesByteForByte(*stream, LongestText()));
+
+  [[nodiscard]] std::string File(const char* name) const { return dir_ + name; }
+  [[nodiscard]] std::string Pin(const char* name) const { return FirstLine(dir_ + name + ".sha256"); }
+
+  // The TLS stream to `server` as `settings` say, or none with the reason in `failure`.
+  std::unique_ptr<ByteStream> Open(const char* server, const TlsSettings& settings,
+                                   OpenFailure& failure) const {
+    const NetworkPort network = TlsPort("127.0.0.1", ServerPort(servers_, server), settings);
+    auto tcp = SocketConnector()(network, kNetworkStepTimeout, failure);
+    return tcp == nullptr
+               ? nullptr
+               : StartTls(std::move(tcp), network, SteadyClock::now() + kNetworkStepTimeout, failure);
+  }
+
+private:
+  std::string servers_;
+  std::string dir_;
+};
+
+TlsSettings Settings(std::string pin, std::string ca = {}, std::string name = {}, std::string cert = {}) {
+  return {std::move(pin), std::move(ca), std::move(name), std::move(cert), {}};
 }
 
-TEST(TlsStreamWin32Test, TheServersCloseEndsTheStreamAfterWhatItSent) {
-  const auto servers = testing::EnvironmentText(kTlsServersVariable);
-  const auto files = testing::EnvironmentText(kTlsFilesVariable);
-  if (!servers || !files) {
-    GTEST_SKIP() << kTlsServersVariable << " and " << kTlsFilesVariable
-                 << " are not set (scripts/test-windows)";
+TEST_F(TlsServerWin32Test, TheDeviceServersPortsAreTrustedAsTheSettingsSayAndCarryBytesIntact) {
+  const std::string rsa = Pin("rsa");
+  ASSERT_EQ(rsa.size(), 64u);
+  const CertificateInUserStore stored(File("client.pfx"));
+  ASSERT_EQ(stored.Thumbprint().size(), 40u);
+  const bool wine = testing::RunningUnderWine();
+  const struct {
+    const char* name;
+    const char* server;
+    TlsSettings settings;
+    Kind kind;
+    const char* says;
+  } cases[] = {
+      {"the pinned certificate", "rsa", Settings(rsa), Kind::None, ""},
+      {"another certificate than the pinned one", "rsa", Settings(std::string(64, 'a')), Kind::TlsPinMismatch,
+       "other than the pinned one"},
+      {"an IP literal in a certificate of the CA file's CA", "p256", Settings("", File("ca.crt")), Kind::None,
+       ""},
+      {"the expected name", "p256", Settings("", File("ca.crt"), "localhost"), Kind::None, ""},
+      {"a name the certificate does not carry", "p256", Settings("", File("ca.crt"), "other.example"),
+       Kind::TlsNameMismatch, "is not for other.example"},
+      {"a CA file of another CA", "p256", Settings("", File("rsa.crt")), Kind::TlsUntrusted, "?pin="},
+      {"a server the system's store does not know", "p256", Settings(""), Kind::TlsUntrusted, "?pin="},
+      {"a server that wants a client certificate", "clientauth", Settings(rsa), Kind::TlsClientCertRequired,
+       "wants a client certificate"},
+      {"a client certificate from a PFX file", "clientauth", Settings(rsa, "", "", File("client.pfx")),
+       Kind::None, ""},
+      {"a client certificate of the user's store", "clientauth",
+       Settings(rsa, "", "", "store:" + stored.Thumbprint()), Kind::None, ""},
+      {"a client certificate the server does not allow", "clientauth",
+       Settings(rsa, "", "", File("stranger.pfx")), Kind::TlsClientCertRequired,
+       "refused the client certificate"},
+      {"an RFC 2217 port in clear", "telnet", Settings(rsa), Kind::TlsPlainServer, "speaks Telnet"},
+      // Wine's SChannel takes Ed25519 keys; Windows' does not.
+      {"an Ed25519 key", "ed25519", Settings(Pin("ed25519")), wine ? Kind::None : Kind::TlsUnsupportedKey,
+       wine ? "" : "gtlssh-keygen --algorithm ec"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    OpenFailure failure;
+    const auto stream = Open(c.server, c.settings, failure);
+    EXPECT_EQ(failure.kind, c.kind) << failure.detail;
+    EXPECT_NE(failure.detail.find(c.says), std::string::npos) << failure.detail;
+    ASSERT_EQ(stream == nullptr, c.kind != Kind::None);
+    if (stream != nullptr) {
+      EXPECT_TRUE(EchoesByteForByte(*stream, LongestText()));
+    }
   }
-  TlsSettings settings;
-  settings.pinSha256 = FirstLine(*files + "\\rsa.sha256");
-  // This port closes the connection after a second of silence, with close_notify.
-  const NetworkPort network = TlsPort("127.0.0.1", ServerPort(*servers, "closing"), settings);
+}
+
+TEST_F(TlsServerWin32Test, ManyRecordsComeBackInBoundedReads) {
   OpenFailure failure;
-  auto tcp = SocketConnector()(network, kNetworkStepTimeout, failure);
-  ASSERT_NE(tcp, nullptr) << failure.detail;
-  const auto stream = StartTls(std::move(tcp), network, SteadyClock::now() + kNetworkStepTimeout, failure);
+  const auto stream = Open("rsa", Settings(Pin("rsa")), failure);
+  ASSERT_NE(stream, nullptr) << failure.detail;
+  std::string text;
+  for (int i = 0; i < 40000; ++i) {
+    text.push_back(static_cast<char>((i * 7) % 251));
+  }
+  EXPECT_TRUE(EchoesByteForByte(*stream, text));
+}
+
+TEST_F(TlsServerWin32Test, TheServersCloseEndsTheStreamAfterWhatItSent) {
+  // This port closes the connection after a second of silence, with close_notify.
+  OpenFailure failure;
+  const auto stream = Open("closing", Settings(Pin("rsa")), failure);
   ASSERT_NE(stream, nullptr) << failure.detail;
   EXPECT_TRUE(EchoesByteForByte(*stream, "\xFF\x0D last words"));
   std::string after;
