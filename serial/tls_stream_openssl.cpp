@@ -7,6 +7,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -39,18 +42,29 @@ struct SslFree {
 };
 using CtxPointer = std::shared_ptr<SSL_CTX>;
 
-// The library's words for the last error of this thread, and the queue emptied.
+// The library's words for the first error of this thread's queue, and the queue emptied.
 std::string LibraryError() {
-  unsigned long error = 0;
-  unsigned long last = 0;
-  while ((error = ERR_get_error()) != 0) {
-    last = error;
-  }
+  // The first is the cause; what follows says where it surfaced.
+  const unsigned long last = ERR_get_error();
+  ERR_clear_error();
   if (last == 0) {
     return "no reason given";
   }
   const char* reason = ERR_reason_error_string(last);
   return reason != nullptr ? reason : "error " + std::to_string(last);
+}
+
+// Why a file the library could not use: the system's words when it cannot be opened (the
+// library's would be "system lib"), else the library's ("no certificate or crl found").
+std::string FileError(const std::string& file) {
+  FILE* opened = std::fopen(file.c_str(), "rb");
+  if (opened == nullptr) {
+    const std::string reason = std::strerror(errno);
+    ERR_clear_error();
+    return reason;
+  }
+  std::fclose(opened);
+  return LibraryError();
 }
 
 bool IsIpLiteral(const std::string& name) {
@@ -94,7 +108,7 @@ CtxPointer NewContextFor(const TlsSettings& settings, std::string& error) {
   }
   if (!settings.caFile.empty()) {
     if (SSL_CTX_load_verify_locations(ctx.get(), settings.caFile.c_str(), nullptr) != 1) {
-      error = "cannot read the CA file " + settings.caFile + ": " + LibraryError();
+      error = "cannot read the CA file " + settings.caFile + ": " + FileError(settings.caFile);
       return nullptr;
     }
   } else if (SSL_CTX_set_default_verify_paths(ctx.get()) != 1) {
@@ -104,12 +118,16 @@ CtxPointer NewContextFor(const TlsSettings& settings, std::string& error) {
   if (!settings.certFile.empty()) {
     const std::string& keyFile = settings.keyFile.empty() ? settings.certFile : settings.keyFile;
     if (SSL_CTX_use_certificate_chain_file(ctx.get(), settings.certFile.c_str()) != 1) {
-      error = "cannot read the client certificate " + settings.certFile + ": " + LibraryError();
+      error = "cannot read the client certificate " + settings.certFile + ": " + FileError(settings.certFile);
       return nullptr;
     }
-    if (SSL_CTX_use_PrivateKey_file(ctx.get(), keyFile.c_str(), SSL_FILETYPE_PEM) != 1 ||
-        SSL_CTX_check_private_key(ctx.get()) != 1) {
-      error = "cannot use the client key " + keyFile + ": " + LibraryError();
+    if (SSL_CTX_use_PrivateKey_file(ctx.get(), keyFile.c_str(), SSL_FILETYPE_PEM) != 1) {
+      error = "cannot use the client key " + keyFile + ": " + FileError(keyFile);
+      return nullptr;
+    }
+    if (SSL_CTX_check_private_key(ctx.get()) != 1) {
+      ERR_clear_error();
+      error = "the client key " + keyFile + " does not belong to the certificate " + settings.certFile;
       return nullptr;
     }
   }

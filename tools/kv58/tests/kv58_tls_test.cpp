@@ -57,7 +57,8 @@ protected:
                     {false, *rawPty, TlsLayer(folder.Path(), "rsa")},
                     {true, "echo", TlsLayer(folder.Path(), "expired")},
                     {true, "echo", TlsLayer(folder.Path(), "stranger")},
-                    {true, "echo", TlsLayer(folder.Path(), "ec", "CA=" + Path("cadir/") + ",clientauth,")},
+                    // The display's terminal again: the table's connections take turns.
+                    {true, *rfc2217Pty, TlsLayer(folder.Path(), "ec", "clientauth,"), Path("auth")},
                     {true, "echo"},
                 });
     ASSERT_TRUE(server->Listening());
@@ -131,6 +132,11 @@ TEST_F(Kv58TlsTest, EachServerIsTrustedOrRefusedInWordsThatNameTheCause) {
        {"--tls-cert", Path("stranger.crt"), "--tls-key", Path("stranger.key")},
        "tls-client-cert-required",
        "refused the client certificate"},
+      {"a CA file that is not there",
+       At("rfc2217+tls", kEc, "?ca=" + Path("none.pem")),
+       {},
+       "tls-failed",
+       "cannot read the CA file " + Path("none.pem") + ": No such file or directory"},
       {"TLS at a Telnet port in clear",
        At("rfc2217+tls", kClear),
        {},

@@ -29,11 +29,12 @@ inline int Connect(int port) { return kv58::testing::ConnectToLoopback(port); }
 class Ser2net {
 public:
   struct Line {
-    Line(bool telnet_, std::string device_, std::string tls_ = {})
-        : telnet(telnet_), device(std::move(device_)), tls(std::move(tls_)) {}
+    Line(bool telnet_, std::string device_, std::string tls_ = {}, std::string authdir_ = {})
+        : telnet(telnet_), device(std::move(device_)), tls(std::move(tls_)), authdir(std::move(authdir_)) {}
     bool telnet = false;
-    std::string device; // a terminal's path, or "echo" for ser2net's echo connector
-    std::string tls;    // the TLS layer, "ssl(key=FILE,cert=FILE)"; empty for a port in clear
+    std::string device;  // a terminal's path, or "echo" for ser2net's echo connector
+    std::string tls;     // the TLS layer, "ssl(key=FILE,cert=FILE)"; empty for a port in clear
+    std::string authdir; // where ssl(clientauth) finds the allowed client certificates
   };
 
   Ser2net(const kv58::testing::ScratchDir& folder, const std::vector<Line>& lines) : probe_(FreePort()) {
@@ -43,7 +44,8 @@ public:
       const std::string layers = std::string(line.telnet ? "telnet(rfc2217)," : "") +
                                  (line.tls.empty() ? "" : line.tls + ",") + "tcp";
       config += Connection("line" + std::to_string(ports.size()), layers, ports.back(),
-                           line.device == "echo" ? "echo" : "serialdev," + line.device);
+                           line.device == "echo" ? "echo" : "serialdev," + line.device) +
+                (line.authdir.empty() ? "" : "    options:\n      authdir: " + line.authdir + "\n");
     }
     const auto file = folder.Write("ser2net.yaml", config);
     process_ = std::make_unique<QuietChild>(std::vector<std::string>{

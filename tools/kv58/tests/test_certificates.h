@@ -1,8 +1,9 @@
 #pragma once
 // Keys and certificates for tests of TLS to ser2net, made by the openssl tool in a folder of
 // the test's own: a CA, servers it vouches for (P-256 "ec", RSA-2048 "rsa") for localhost and
-// 127.0.0.1, one of them expired, one signed by another CA ("stranger"), and the CA as a hashed
-// folder ("cadir/"), as ser2net takes the CA of its clients.
+// 127.0.0.1, one of them expired, one signed by another CA ("stranger"), the CA as a hashed
+// folder ("cadir/"), and a client certificate ("client", for the user kv58client) that ser2net's
+// auth folder ("auth/") allows.
 
 #include <cstdio>
 #include <filesystem>
@@ -34,6 +35,9 @@ sign() {
 }
 sign ec "$ec" ca 30; sign rsa rsa:2048 ca 30; sign expired "$ec" ca -1; sign stranger "$ec" other-ca 30
 mkdir cadir && cp ca.crt cadir/ && openssl rehash cadir
+openssl req -x509 -newkey $ec -nodes -keyout client.key -out client.crt -days 30 -subj /CN=kv58client
+mkdir -p auth/kv58client/allowed_certs && cp client.crt auth/kv58client/allowed_certs/
+openssl rehash auth/kv58client/allowed_certs
 )";
   return Output("cd '" + folder.string() + "' && sh make.sh >/dev/null").has_value();
 }
