@@ -10,11 +10,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <map>
-#include <mutex>
 
 #include "common/stop_request.h"
+#include "serial/tls_kept.h"
 #include "serial/tls_stream.h"
 #include "serial/tls_trust.h"
 
@@ -134,48 +132,12 @@ CtxPointer NewContextFor(const TlsSettings& settings, std::string& error) {
   return ctx;
 }
 
-// When `file` was last changed, as text; empty for no file (or one that cannot be read: the
-// context's own loading then says why).
-std::string ChangedAt(const std::string& file) {
-  std::error_code error;
-  const auto time =
-      file.empty() ? std::filesystem::file_time_type() : std::filesystem::last_write_time(file, error);
-  return std::to_string(time.time_since_epoch().count());
-}
-
-// Contexts by the files they were made from, each as it was when read: making one costs the
-// client more than the handshake itself (the system's CA bundle is read whole), which a
-// fleet would pay per display. A file changed on disk makes a new one.
+// Contexts by the files they were made from, each as it was when read.
 CtxPointer ContextFor(const TlsSettings& settings, std::string& error) {
-  constexpr std::size_t kMostKept = 64;
-  static std::mutex guard;
-  static std::map<std::string, CtxPointer> kept;
-  std::string key;
-  for (const std::string* file : {&settings.caFile, &settings.certFile, &settings.keyFile}) {
-    key += *file + '\0' + ChangedAt(*file) + '\0';
-  }
-  const std::lock_guard lock(guard);
-  if (const auto found = kept.find(key); found != kept.end()) {
-    return found->second;
-  }
-  CtxPointer ctx = NewContextFor(settings, error);
-  if (ctx) {
-    if (kept.size() >= kMostKept) {
-      kept.clear();
-    }
-    kept.emplace(key, ctx);
-  }
-  return ctx;
-}
-
-std::string HexOf(const unsigned char* bytes, std::size_t count) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string text;
-  for (std::size_t i = 0; i < count; ++i) {
-    text += kHex[bytes[i] >> 4];
-    text += kHex[bytes[i] & 0xF];
-  }
-  return text;
+  static KeptByFiles<SSL_CTX> kept;
+  return kept.Get(
+      {settings.caFile, settings.certFile, settings.keyFile},
+      [&settings](std::string& why) { return NewContextFor(settings, why); }, error);
 }
 
 PresentedCertificate Presented(SSL* ssl, X509* leaf) {

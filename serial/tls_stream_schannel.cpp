@@ -1,3 +1,4 @@
+#include "serial/tls_kept.h"
 #include "serial/tls_stream.h"
 
 #include "common/stop_request.h"
@@ -21,11 +22,8 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -508,50 +506,15 @@ std::shared_ptr<Credentials> NewCredentialsFor(const TlsSettings& settings, std:
   return credentials;
 }
 
-// When `file` was last changed, as text; empty for no file (or one that cannot be read: the
-// credentials' own loading then says why).
-std::string ChangedAt(const std::string& file) {
-  std::error_code error;
-  const auto time =
-      file.empty() ? std::filesystem::file_time_type() : std::filesystem::last_write_time(file, error);
-  return std::to_string(time.time_since_epoch().count());
-}
-
 // Credentials by the files they were made from, each as it was when read, shared by the
-// connections that use them: a fleet pays for reading a PFX or a CA file once, and SChannel
-// may resume its sessions. A file changed on disk makes new ones.
+// connections that use them: SChannel may then resume its sessions.
 std::shared_ptr<Credentials> CredentialsFor(const TlsSettings& settings, std::string& error) {
-  constexpr std::size_t kMostKept = 64;
-  static std::mutex guard;
-  static std::map<std::string, std::shared_ptr<Credentials>> kept;
+  static KeptByFiles<Credentials> kept;
   // The CA file is read only when no pin decides alone.
   const std::string caFile = settings.pinSha256.empty() ? settings.caFile : std::string();
-  std::string key;
-  for (const std::string* file : {&caFile, &settings.certFile, &settings.keyFile}) {
-    key += *file + '\0' + ChangedAt(*file) + '\0';
-  }
-  const std::lock_guard lock(guard);
-  if (const auto found = kept.find(key); found != kept.end()) {
-    return found->second;
-  }
-  auto credentials = NewCredentialsFor(settings, error);
-  if (credentials) {
-    if (kept.size() >= kMostKept) {
-      kept.clear();
-    }
-    kept.emplace(key, credentials);
-  }
-  return credentials;
-}
-
-std::string HexOf(const unsigned char* bytes, std::size_t count) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string text;
-  for (std::size_t i = 0; i < count; ++i) {
-    text.push_back(kHex[bytes[i] >> 4]);
-    text.push_back(kHex[bytes[i] & 0x0F]);
-  }
-  return text;
+  return kept.Get(
+      {caFile, settings.certFile, settings.keyFile},
+      [&settings](std::string& why) { return NewCredentialsFor(settings, why); }, error);
 }
 
 // The SHA-256 of `size` bytes as hex; empty when CNG cannot say.
