@@ -204,6 +204,11 @@ SOCKET ConnectedWithin(const addrinfo& address, SteadyClock::time_point deadline
   DWORD returned = 0;
   (void)::WSAIoctl(socket, SIO_KEEPALIVE_VALS, &keepAlive, sizeof keepAlive, nullptr, 0, &returned, nullptr,
                    nullptr);
+  // Every segment acknowledged at once: a server that writes with Nagle on (ser2net) otherwise
+  // waits out Windows' delayed ACK, 200 ms by default, before each next small answer.
+  DWORD ackEverySegment = 1;
+  (void)::WSAIoctl(socket, SIO_TCP_SET_ACK_FREQUENCY, &ackEverySegment, sizeof ackEverySegment, nullptr, 0,
+                   &returned, nullptr, nullptr);
   return socket;
 }
 
