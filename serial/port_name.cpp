@@ -242,12 +242,12 @@ std::optional<NetworkPort> ParseNetworkAddress(std::string_view text, PortNumber
   }
   std::string_view rest = text.substr(separator + kSeparator.size());
   const std::size_t question = rest.find('?');
-  const std::optional<std::string_view> query =
-      question == std::string_view::npos ? std::nullopt : std::optional(rest.substr(question + 1));
+  const bool hasQuery = question != std::string_view::npos;
+  const std::string_view query = hasQuery ? rest.substr(question + 1) : std::string_view();
   rest = rest.substr(0, question);
   const auto mode = ModeOfScheme(scheme);
   const auto parts = SplitAuthority(rest);
-  if (!mode || !parts || parts->first.empty() || (query && !tls) ||
+  if (!mode || !parts || parts->first.empty() || (hasQuery && !tls) ||
       (tls && numbers != PortNumbers::Connect)) {
     return std::nullopt;
   }
@@ -257,7 +257,7 @@ std::optional<NetworkPort> ParseNetworkAddress(std::string_view text, PortNumber
   }
   NetworkPort network{*mode, std::string(parts->first), *port};
   if (tls) {
-    const auto settings = query ? ParseTlsOptions(*query) : std::optional(TlsSettings());
+    const auto settings = hasQuery ? ParseTlsOptions(query) : std::optional(TlsSettings());
     if (!settings) {
       return std::nullopt;
     }
