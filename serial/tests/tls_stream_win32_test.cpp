@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -261,8 +262,10 @@ std::string LongestText() {
 class CertificateInUserStore {
 public:
   explicit CertificateInUserStore(const std::string& pfxFile) {
-    std::ifstream file(pfxFile, std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::error_code error;
+    const auto size = std::filesystem::file_size(pfxFile, error);
+    std::string bytes(error ? 0 : static_cast<std::size_t>(size), '\0');
+    std::ifstream(pfxFile, std::ios::binary).read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     CRYPT_DATA_BLOB blob{static_cast<DWORD>(bytes.size()), reinterpret_cast<BYTE*>(bytes.data())};
     pfx_ = ::PFXImportCertStore(&blob, L"", CRYPT_USER_KEYSET);
     user_ = ::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"MY");
