@@ -263,8 +263,8 @@ class CertificateInUserStore {
 public:
   explicit CertificateInUserStore(const std::string& pfxFile) {
     std::error_code error;
-    const auto size = std::filesystem::file_size(pfxFile, error);
-    std::string bytes(error ? 0 : static_cast<std::size_t>(size), '\0');
+    const auto fileSize = std::filesystem::file_size(pfxFile, error);
+    std::string bytes(error ? 0 : static_cast<std::size_t>(fileSize), '\0');
     std::ifstream(pfxFile, std::ios::binary).read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     CRYPT_DATA_BLOB blob{static_cast<DWORD>(bytes.size()), reinterpret_cast<BYTE*>(bytes.data())};
     pfx_ = ::PFXImportCertStore(&blob, L"", CRYPT_USER_KEYSET);
