@@ -26,6 +26,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kv58 {
@@ -578,23 +579,19 @@ constexpr DWORD kRevocationUnchecked =
     CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
 
 std::string ChainProblemText(DWORD errorStatus) {
-  if ((errorStatus & CERT_TRUST_IS_NOT_TIME_VALID) != 0) {
-    return "certificate has expired or is not yet valid";
-  }
-  if ((errorStatus & CERT_TRUST_IS_REVOKED) != 0) {
-    return "certificate is revoked";
-  }
-  if ((errorStatus & CERT_TRUST_IS_NOT_SIGNATURE_VALID) != 0) {
-    return "certificate signature failure";
-  }
-  if ((errorStatus & CERT_TRUST_IS_NOT_VALID_FOR_USAGE) != 0) {
-    return "certificate is not for a TLS server";
-  }
-  if ((errorStatus & CERT_TRUST_IS_PARTIAL_CHAIN) != 0) {
-    return "unable to get local issuer certificate";
-  }
-  if ((errorStatus & CERT_TRUST_IS_UNTRUSTED_ROOT) != 0) {
-    return "the chain ends in a root the system does not trust";
+  // The first that applies, in the words OpenSSL uses where it has them.
+  static constexpr std::pair<DWORD, const char*> kProblems[] = {
+      {CERT_TRUST_IS_NOT_TIME_VALID, "certificate has expired or is not yet valid"},
+      {CERT_TRUST_IS_REVOKED, "certificate is revoked"},
+      {CERT_TRUST_IS_NOT_SIGNATURE_VALID, "certificate signature failure"},
+      {CERT_TRUST_IS_NOT_VALID_FOR_USAGE, "certificate is not for a TLS server"},
+      {CERT_TRUST_IS_PARTIAL_CHAIN, "unable to get local issuer certificate"},
+      {CERT_TRUST_IS_UNTRUSTED_ROOT, "the chain ends in a root the system does not trust"},
+  };
+  for (const auto& [flag, words] : kProblems) {
+    if ((errorStatus & flag) != 0) {
+      return words;
+    }
   }
   return "the chain is not valid (CryptoAPI trust status 0x" + [errorStatus] {
     std::array<char, 16> hex{};
