@@ -574,6 +574,10 @@ bool InStore(HCERTSTORE store, PCCERT_CONTEXT certificate) {
   return found.handle != nullptr;
 }
 
+// What every step of a connection's context asks of SChannel; the handshake asks more.
+constexpr ULONG kSessionRequest = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
+                                  ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM;
+
 // Revocation is not checked: displays often sit where no revocation list can be fetched.
 constexpr DWORD kRevocationUnchecked =
     CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
@@ -801,6 +805,11 @@ private:
 
   // The first whole record of `incoming_` into `plain_`; none while one is still arriving.
   Decrypted DecryptOneRecord();
+  // One step of the context on the bytes that have arrived (on none when `first`: it makes the
+  // context): its status, its answer in `output`, and in `unread` how many of the arrived bytes
+  // it left for the next step.
+  SECURITY_STATUS StepContext(ULONG request, wchar_t* targetName, bool first, AllocatedBuffers& output,
+                              std::size_t& unread);
   // TLS 1.3 servers send messages after the handshake (session tickets): SChannel takes them
   // through InitializeSecurityContext.
   bool AfterPostHandshakeMessage();
@@ -883,25 +892,31 @@ SchannelStream::Decrypted SchannelStream::DecryptOneRecord() {
   return Decrypted::Closed; // close_notify (SEC_I_CONTEXT_EXPIRED), or a record that fails
 }
 
-bool SchannelStream::AfterPostHandshakeMessage() {
+SECURITY_STATUS SchannelStream::StepContext(ULONG request, wchar_t* targetName, bool first,
+                                            AllocatedBuffers& output, std::size_t& unread) {
   std::array<SecBuffer, 2> input{{
       {static_cast<unsigned long>(incoming_.size()), SECBUFFER_TOKEN, incoming_.data()},
       {0, SECBUFFER_EMPTY, nullptr},
   }};
   SecBufferDesc inputDesc{SECBUFFER_VERSION, static_cast<unsigned long>(input.size()), input.data()};
-  AllocatedBuffers output;
   ULONG attributes = 0;
-  constexpr ULONG kRequest = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
-                             ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM;
-  const SECURITY_STATUS status =
-      ::InitializeSecurityContextW(&credentials_->handle, &context_, nullptr, kRequest, 0, 0, &inputDesc, 0,
-                                   nullptr, &output.desc, &attributes, nullptr);
+  const SECURITY_STATUS status = ::InitializeSecurityContextW(
+      &credentials_->handle, first ? nullptr : &context_, targetName, request, 0, 0,
+      first ? nullptr : &inputDesc, 0, first ? &context_ : nullptr, &output.desc, &attributes, nullptr);
+  unread =
+      input[1].BufferType == SECBUFFER_EXTRA ? std::min<std::size_t>(input[1].cbBuffer, incoming_.size()) : 0;
+  return status;
+}
+
+bool SchannelStream::AfterPostHandshakeMessage() {
+  AllocatedBuffers output;
+  std::size_t unread = 0;
+  const SECURITY_STATUS status = StepContext(kSessionRequest, nullptr, false, output, unread);
   if (!Flush(output.Token(), SteadyClock::now() + kNetworkStepTimeout)) {
     return false;
   }
   if (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED) {
-    const std::size_t kept = input[1].BufferType == SECBUFFER_EXTRA ? input[1].cbBuffer : 0;
-    incoming_.erase(0, incoming_.size() - std::min<std::size_t>(kept, incoming_.size()));
+    incoming_.erase(0, incoming_.size() - unread);
     return true;
   }
   return status == SEC_E_INCOMPLETE_MESSAGE;
@@ -916,10 +931,8 @@ void SchannelStream::SayGoodbye() {
   }
   AllocatedBuffers output;
   ULONG attributes = 0;
-  constexpr ULONG kRequest = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
-                             ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM;
-  (void)::InitializeSecurityContextW(&credentials_->handle, &context_, nullptr, kRequest, 0, 0, nullptr, 0,
-                                     nullptr, &output.desc, &attributes, nullptr);
+  (void)::InitializeSecurityContextW(&credentials_->handle, &context_, nullptr, kSessionRequest, 0, 0,
+                                     nullptr, 0, nullptr, &output.desc, &attributes, nullptr);
   (void)Flush(output.Token(), SteadyClock::now() + kCloseNotifyWait);
 }
 
@@ -999,9 +1012,8 @@ bool SchannelStream::Handshake(SteadyClock::time_point deadline, OpenFailure& fa
   const std::string serverName = ExpectedServerName(port_);
   const std::wstring target = IsIpLiteral(serverName) ? std::wstring() : Wide(serverName);
   wchar_t* targetName = target.empty() ? nullptr : const_cast<wchar_t*>(target.c_str());
-  constexpr ULONG kRequest = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
-                             ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM | ISC_REQ_EXTENDED_ERROR |
-                             ISC_REQ_USE_SUPPLIED_CREDS | ISC_REQ_MANUAL_CRED_VALIDATION;
+  constexpr ULONG kRequest =
+      kSessionRequest | ISC_REQ_EXTENDED_ERROR | ISC_REQ_USE_SUPPLIED_CREDS | ISC_REQ_MANUAL_CRED_VALIDATION;
   const bool certificateGiven = credentials_->client.certificate.handle != nullptr;
   bool needInput = false;
   for (bool first = true;; first = false) {
@@ -1030,16 +1042,9 @@ bool SchannelStream::Handshake(SteadyClock::time_point deadline, OpenFailure& fa
       }
       needInput = fed_ == before;
     }
-    std::array<SecBuffer, 2> input{{
-        {static_cast<unsigned long>(incoming_.size()), SECBUFFER_TOKEN, incoming_.data()},
-        {0, SECBUFFER_EMPTY, nullptr},
-    }};
-    SecBufferDesc inputDesc{SECBUFFER_VERSION, static_cast<unsigned long>(input.size()), input.data()};
     AllocatedBuffers output;
-    ULONG attributes = 0;
-    const SECURITY_STATUS status = ::InitializeSecurityContextW(
-        &credentials_->handle, first ? nullptr : &context_, targetName, kRequest, 0, 0,
-        first ? nullptr : &inputDesc, 0, first ? &context_ : nullptr, &output.desc, &attributes, nullptr);
+    std::size_t unread = 0;
+    const SECURITY_STATUS status = StepContext(kRequest, targetName, first, output, unread);
     haveContext_ = haveContext_ || (first && (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED));
     if (!Flush(output.Token(), deadline) && status >= 0) {
       failure = HandshakeFailure(SEC_E_OK, "it closed the connection");
@@ -1050,9 +1055,8 @@ bool SchannelStream::Handshake(SteadyClock::time_point deadline, OpenFailure& fa
       continue;
     }
     if (!first) {
-      const std::size_t kept = input[1].BufferType == SECBUFFER_EXTRA ? input[1].cbBuffer : 0;
-      watch_.Consumed(incoming_.size() - kept);
-      incoming_.erase(0, incoming_.size() - kept);
+      watch_.Consumed(incoming_.size() - unread);
+      incoming_.erase(0, incoming_.size() - unread);
     }
     if (status == SEC_E_OK && watch_.CertificateRequested() && !certificateGiven) {
       // Windows stops at the server's request (SEC_I_INCOMPLETE_CREDENTIALS); Wine's SChannel
