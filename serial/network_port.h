@@ -16,13 +16,14 @@ namespace kv58 {
 
 // What a TLS connection must prove of the server and may present of the client. An empty
 // field was not given. Trust: a pin decides alone; else the CA file, and only it; else the
-// system's store. Without a pin the server's name is always checked.
+// system's store. Without a pin the server's name is always checked. Every field starts empty,
+// so that TlsSettings{.caFile = …} names only what is given.
 struct TlsSettings {
-  std::string pinSha256;    // SHA-256 of the server certificate's DER: 64 lower-case hex digits
-  std::string caFile;       // PEM: the one CA that vouches for the server
-  std::string expectedName; // the name the certificate must carry; empty: the host
-  std::string certFile;     // the client's certificate: PEM (Linux); PFX or a store's (Windows)
-  std::string keyFile;      // the client's key (PEM, Linux)
+  std::string pinSha256{};    // SHA-256 of the server certificate's DER: 64 lower-case hex digits
+  std::string caFile{};       // PEM: the one CA that vouches for the server
+  std::string expectedName{}; // the name the certificate must carry; empty: the host
+  std::string certFile{};     // the client's certificate: PEM (Linux); PFX or a store's (Windows)
+  std::string keyFile{};      // the client's key (PEM, Linux)
 
   friend bool operator==(const TlsSettings&, const TlsSettings&) = default;
 };

@@ -6,19 +6,13 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
-#include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <thread>
 
 #include "common/stop_request.h"
 #include "serial/socket_stream.h"
 #include "serial/tests/test_support_win32.h"
-
-// After <windows.h>, which test_support_win32.h brings:
-#include <wincrypt.h>
 
 namespace kv58 {
 namespace {
@@ -136,34 +130,6 @@ TEST(TlsStreamWin32Test, AServerThatAnswersTheClientHelloWronglyFailsWithTheKind
   }
 }
 
-TEST(TlsStreamWin32Test, TheClientHelloNamesTheExpectedServerButNoIpLiteral) {
-  const struct {
-    const char* host;
-    const char* name;
-    const char* sentName; // in the ClientHello's server name, or nullptr for none
-  } cases[] = {
-      {"display.example", "", "display.example"},
-      {"127.0.0.1", "panel-3.example", "panel-3.example"},
-      {"127.0.0.1", "", nullptr},
-      {"::1", "", nullptr},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.host + std::string(" ") + c.name);
-    std::string sent;
-    TlsSettings settings;
-    settings.expectedName = c.name;
-    OpenFailure failure;
-    (void)StartTls(std::make_unique<ScriptedServer>("", true, sent), TlsPort(c.host, 4001, settings),
-                   SteadyClock::now() + milliseconds(600), failure);
-    if (c.sentName != nullptr) {
-      EXPECT_NE(sent.find(c.sentName), std::string::npos);
-    } else {
-      EXPECT_EQ(sent.find(c.host), std::string::npos);
-      EXPECT_EQ(sent.find('\0' + std::string(c.host)), std::string::npos);
-    }
-  }
-}
-
 // A client certificate that cannot be used fails before a byte goes to the server.
 TEST(TlsStreamWin32Test, AClientCertificateThatCannotBeUsedFailsBeforeTheHandshake) {
   char folder[MAX_PATH] = {};
@@ -181,9 +147,6 @@ TEST(TlsStreamWin32Test, AClientCertificateThatCannotBeUsedFailsBeforeTheHandsha
        "the client certificate file " + std::string(folder) + "kv58-tls-missing.pfx cannot be read"},
       {"a PEM file", notPfx, "", "is not a PFX file"},
       {"a thumbprint that is no SHA-1", "store:12ab", "", "wants the certificate's SHA-1 thumbprint"},
-      {"a thumbprint the store does not hold",
-       "store:00 11 22 33 44 55 66 77 88 99 aa bb cc dd ee ff 00 11 22 33", "",
-       "no certificate with thumbprint"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -257,62 +220,6 @@ std::string LongestText() {
   return text;
 }
 
-// The client's certificate put into the user's store (Personal) for the test's length, with
-// its key kept by the system, and taken out again.
-class CertificateInUserStore {
-public:
-  explicit CertificateInUserStore(const std::string& pfxFile) {
-    std::error_code error;
-    const auto fileSize = std::filesystem::file_size(pfxFile, error);
-    std::string bytes(error ? 0 : static_cast<std::size_t>(fileSize), '\0');
-    std::ifstream(pfxFile, std::ios::binary).read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    CRYPT_DATA_BLOB blob{static_cast<DWORD>(bytes.size()), reinterpret_cast<BYTE*>(bytes.data())};
-    pfx_ = ::PFXImportCertStore(&blob, L"", CRYPT_USER_KEYSET);
-    user_ = ::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"MY");
-    if (pfx_ == nullptr || user_ == nullptr) {
-      return;
-    }
-    PCCERT_CONTEXT imported = ::CertEnumCertificatesInStore(pfx_, nullptr);
-    if (imported == nullptr || ::CertAddCertificateContextToStore(
-                                   user_, imported, CERT_STORE_ADD_REPLACE_EXISTING, &added_) == FALSE) {
-      return;
-    }
-    // Wine writes a store's changes out when asked (or closed); Windows at once.
-    (void)::CertControlStore(user_, 0, CERT_STORE_CTRL_COMMIT, nullptr);
-    std::array<BYTE, 20> hash{};
-    DWORD size = static_cast<DWORD>(hash.size());
-    if (::CertGetCertificateContextProperty(added_, CERT_SHA1_HASH_PROP_ID, hash.data(), &size) != FALSE) {
-      for (const BYTE byte : hash) {
-        static constexpr char kHex[] = "0123456789ABCDEF";
-        thumbprint_ += {kHex[byte >> 4], kHex[byte & 0x0F]};
-      }
-    }
-    ::CertFreeCertificateContext(imported);
-  }
-  ~CertificateInUserStore() {
-    if (added_ != nullptr) {
-      (void)::CertDeleteCertificateFromStore(added_); // frees the context too
-    }
-    if (user_ != nullptr) {
-      (void)::CertCloseStore(user_, 0);
-    }
-    if (pfx_ != nullptr) {
-      (void)::CertCloseStore(pfx_, 0);
-    }
-  }
-  CertificateInUserStore(const CertificateInUserStore&) = delete;
-  CertificateInUserStore& operator=(const CertificateInUserStore&) = delete;
-
-  // 40 hex digits; empty when the certificate could not be put there.
-  [[nodiscard]] const std::string& Thumbprint() const { return thumbprint_; }
-
-private:
-  HCERTSTORE pfx_ = nullptr;
-  HCERTSTORE user_ = nullptr;
-  PCCERT_CONTEXT added_ = nullptr;
-  std::string thumbprint_;
-};
-
 // The host's ser2net with certificates that scripts/test-windows made; skipped without it.
 class TlsServerWin32Test : public ::testing::Test {
 protected:
@@ -352,8 +259,6 @@ TlsSettings Settings(std::string pin, std::string ca = {}, std::string name = {}
 TEST_F(TlsServerWin32Test, TheDeviceServersPortsAreTrustedAsTheSettingsSayAndCarryBytesIntact) {
   const std::string rsa = Pin("rsa");
   ASSERT_EQ(rsa.size(), 64u);
-  const CertificateInUserStore stored(File("client.pfx"));
-  ASSERT_EQ(stored.Thumbprint().size(), 40u);
   const bool wine = testing::RunningUnderWine();
   const struct {
     const char* name;
@@ -376,8 +281,6 @@ TEST_F(TlsServerWin32Test, TheDeviceServersPortsAreTrustedAsTheSettingsSayAndCar
        "wants a client certificate"},
       {"a client certificate from a PFX file", "clientauth", Settings(rsa, "", "", File("client.pfx")),
        Kind::None, ""},
-      {"a client certificate of the user's store", "clientauth",
-       Settings(rsa, "", "", "store:" + stored.Thumbprint()), Kind::None, ""},
       {"a client certificate the server does not allow", "clientauth",
        Settings(rsa, "", "", File("stranger.pfx")), Kind::TlsClientCertRequired,
        "refused the client certificate"},
