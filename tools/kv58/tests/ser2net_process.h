@@ -2,6 +2,7 @@
 // ser2net as the device server of a test: a configuration of the test's own on 127.0.0.1,
 // started in the foreground and stopped by its process id when the object goes.
 
+#include <algorithm>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -40,7 +41,7 @@ public:
   Ser2net(const kv58::testing::ScratchDir& folder, const std::vector<Line>& lines) : probe_(FreePort()) {
     std::string config = "%YAML 1.1\n---\n" + Connection("probe", "tcp", probe_, "echo");
     for (const Line& line : lines) {
-      ports.push_back(FreePort());
+      ports.push_back(UnusedPort());
       const std::string layers = std::string(line.telnet ? "telnet(rfc2217)," : "") +
                                  (line.tls.empty() ? "" : line.tls + ",") + "tcp";
       config += Connection("line" + std::to_string(ports.size()), layers, ports.back(),
@@ -72,6 +73,16 @@ public:
   std::vector<int> ports; // one a line, in the order given
 
 private:
+  // A free port that none of this server's lines has yet: the system may hand out a port
+  // twice once it is closed again, and two lines on one port make one display of two.
+  [[nodiscard]] int UnusedPort() const {
+    int port = FreePort();
+    while (port == probe_ || std::find(ports.begin(), ports.end(), port) != ports.end()) {
+      port = FreePort();
+    }
+    return port;
+  }
+
   static std::string Connection(const std::string& name, const std::string& accepter, int port,
                                 const std::string& connector) {
     return "connection: &" + name + "\n    accepter: " + accepter + ",127.0.0.1," + std::to_string(port) +
