@@ -22,6 +22,7 @@ struct Step {
   std::int32_t lastLine = 0; // Lines only
   std::string file;          // Send only: a path, or "-" for standard input
   bool hex = false;          // Monitor only: bytes as hex instead of text
+  bool templated = false;    // Send only: {date}, {time}, ... filled in when the text is sent
 };
 
 struct Request {
