@@ -296,15 +296,7 @@ int ServeFleet(const Request& request, const std::vector<Display>& displays, con
   run.progress = console.errIsTerminal && !request.quiet ? &console.err : nullptr;
   run.serve = [&](const Display& display, std::ostream& out,
                   const std::function<void(std::size_t)>& secondsLeft, DisplayState& state) {
-    std::unique_ptr<SerialDriver> own = machine.newDriver ? machine.newDriver() : nullptr;
-    TCOMSocket port(own ? *own : machine.driver);
-    Line line{port, machine.pause, false, [] {}};
-    std::ostream unsaid(nullptr); // the report tells each display's end
-    std::istringstream noInput;
-    Console quiet{out, unsaid, noInput, false, console.environment, [](bool) {}};
-    Request one = request;
-    one.quiet = true;
-    return SendSteps(one, display.port, plan, quiet, line, machine.monitorTick, secondsLeft, state);
+    return SendToDisplay(request, display, plan, machine, out, secondsLeft, state);
   };
   return RunFleet(displays, run, console.out);
 }
@@ -319,6 +311,21 @@ int NoteLostReport(Console& console, int status) {
 }
 
 } // namespace
+
+DisplayResult SendToDisplay(const Request& request, const Display& display, const Plan& plan,
+                            Machine& machine, std::ostream& out,
+                            const std::function<void(std::size_t seconds)>& secondsLeft,
+                            DisplayState& state) {
+  std::unique_ptr<SerialDriver> own = machine.newDriver ? machine.newDriver() : nullptr;
+  TCOMSocket port(own ? *own : machine.driver);
+  Line line{port, machine.pause, false, [] {}};
+  std::ostream unsaid(nullptr); // the report tells each display's end
+  std::istringstream noInput;
+  Console quiet{out, unsaid, noInput, false, [](const char*) { return std::nullopt; }, [](bool) {}};
+  Request one = request;
+  one.quiet = true;
+  return SendSteps(one, display.port, plan, quiet, line, machine.monitorTick, secondsLeft, state);
+}
 
 int RunKv58(std::span<const std::string_view> args, Console& console, Machine& machine) {
   const CommandLine line = ParseCommandLine(args);
