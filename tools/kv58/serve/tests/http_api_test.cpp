@@ -6,13 +6,16 @@
 #include <future>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <httplib.h>
 #include <mutex>
 #include <nlohmann/json.hpp>
 
 #include "tools/kv58/serve/dispatcher.h"
 #include "tools/kv58/serve/event_feed.h"
 #include "tools/kv58/serve/http_api.h"
+
+// After the project's headers: on Windows it brings <windows.h>, whose macros would rename
+// names in them.
+#include <httplib.h>
 
 namespace kv58::serve {
 namespace {
