@@ -1,5 +1,7 @@
 #include "tools/kv58/serve/service/own_file_security_win32.h"
 
+#include <aclapi.h>
+
 #include "serial/system_message_win32.h"
 
 namespace kv58::serve::detail {
@@ -49,9 +51,9 @@ OwnFileSecurity::OwnFileSecurity() {
     }
     allowed.push_back(administrators_.data());
   }
-  DWORD aclSize = sizeof(ACL);
+  auto aclSize = static_cast<DWORD>(sizeof(ACL));
   for (const PSID sid : allowed) {
-    aclSize += sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + GetLengthSid(sid);
+    aclSize += static_cast<DWORD>(sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD)) + GetLengthSid(sid);
   }
   acl_.resize(aclSize);
   auto* acl = reinterpret_cast<ACL*>(acl_.data());
@@ -66,6 +68,17 @@ OwnFileSecurity::OwnFileSecurity() {
   if (!ok) {
     error_ = SystemMessage(GetLastError());
   }
+}
+
+bool OwnFileSecurity::Apply(HANDLE file) {
+  const DWORD result =
+      SetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                      nullptr, nullptr, reinterpret_cast<ACL*>(acl_.data()), nullptr);
+  if (result != ERROR_SUCCESS) {
+    error_ = SystemMessage(result);
+    return false;
+  }
+  return true;
 }
 
 } // namespace kv58::serve::detail

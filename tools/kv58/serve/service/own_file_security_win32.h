@@ -19,6 +19,9 @@ public:
   [[nodiscard]] bool Ready() const { return error_.empty(); }
   [[nodiscard]] const std::string& Error() const { return error_; }
   [[nodiscard]] SECURITY_DESCRIPTOR* Descriptor() { return &descriptor_; }
+  // Sets the access list on an open file (opened with WRITE_DAC), as some systems pass the
+  // folder's entries down at creation whatever the descriptor says.
+  [[nodiscard]] bool Apply(HANDLE file);
 
 private:
   std::vector<unsigned char> user_;

@@ -78,16 +78,23 @@ Publish PublishOwnFile(const std::filesystem::path& path, const std::string& con
   SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), security.Descriptor(), FALSE};
   const auto draft = DraftName(path);
   {
-    const UniqueHandle file = Own(CreateFileW(draft.c_str(), GENERIC_WRITE, 0, &attributes, CREATE_NEW,
-                                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueHandle file = Own(CreateFileW(draft.c_str(), GENERIC_WRITE | WRITE_DAC, 0, &attributes, CREATE_NEW,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
       error = LastError();
+      return Publish::Failed;
+    }
+    if (!security.Apply(file.get())) {
+      error = "cannot keep it to this account: " + security.Error();
+      file.reset(); // a file open without FILE_SHARE_DELETE cannot be deleted
+      (void)DeleteFileW(draft.c_str());
       return Publish::Failed;
     }
     DWORD written = 0;
     if (WriteFile(file.get(), contents.data(), static_cast<DWORD>(contents.size()), &written, nullptr) == 0 ||
         written != contents.size() || FlushFileBuffers(file.get()) == 0) {
       error = LastError();
+      file.reset();
       (void)DeleteFileW(draft.c_str());
       return Publish::Failed;
     }
