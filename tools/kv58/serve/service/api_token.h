@@ -35,8 +35,8 @@ struct TokenLoad {
 // kv58's folder for the files it makes itself:
 //   POSIX:   $STATE_DIRECTORY (the folder systemd gives a service with StateDirectory=; its
 //            first entry), else $XDG_CONFIG_HOME/kv58, else $HOME/.config/kv58;
-//   Windows: %ProgramData%\kv58 for a process running as LocalSystem (a service), else
-//            %APPDATA%\kv58.
+//   Windows: %ProgramData%\kv58 (the known folder) for a process running as LocalSystem (a
+//            service), else %APPDATA%\kv58.
 // Relative values are passed over. Absent when none is set.
 [[nodiscard]] std::optional<std::filesystem::path> ConfigurationFolder(const Environment& environment);
 

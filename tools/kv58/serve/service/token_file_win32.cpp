@@ -9,6 +9,7 @@
 
 #include "serial/system_message_win32.h"
 #include "tools/kv58/serve/service/own_file_security_win32.h"
+#include "tools/kv58/serve/service/program_data_win32.h"
 #include "tools/kv58/serve/service/token_file.h"
 
 namespace kv58::serve::detail {
@@ -52,7 +53,10 @@ bool SystemRandomBytes(std::span<unsigned char> bytes, std::string& error) {
 }
 
 std::optional<std::filesystem::path> PlatformConfigurationFolder(const Environment& environment) {
-  auto base = AbsoluteFolder(environment(RunsAsLocalSystem() ? "ProgramData" : "APPDATA"));
+  if (RunsAsLocalSystem()) {
+    return ProgramDataFolder();
+  }
+  auto base = AbsoluteFolder(environment("APPDATA"));
   if (!base) {
     return std::nullopt;
   }

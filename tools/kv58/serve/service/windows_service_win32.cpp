@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "serial/system_message_win32.h"
+#include "tools/kv58/serve/service/program_data_win32.h"
 #include "tools/kv58/serve/service/service_command_line.h"
 #include "tools/kv58/serve/service/service_log.h"
 #include "tools/kv58/serve/service/windows_service.h"
@@ -75,13 +76,7 @@ std::filesystem::path LogFolder(const ServiceSetup& setup) {
   if (setup.logFolder) {
     return *setup.logFolder;
   }
-  std::wstring programData(MAX_PATH, L'\0');
-  const DWORD length = GetEnvironmentVariableW(L"ProgramData", programData.data(), MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) {
-    return std::filesystem::path(L"C:\\ProgramData") / L"kv58";
-  }
-  programData.resize(length);
-  return std::filesystem::path(programData) / L"kv58";
+  return detail::ProgramDataFolder().value_or(std::filesystem::path(L"C:\\ProgramData") / L"kv58");
 }
 
 // The service manager's restart after a failure, as systemd's Restart=on-failure: an exit

@@ -1,6 +1,7 @@
 // A stand-in for kv58 under the service manager, for the tests: `serve --service ...` serves
 // with a function that logs the arguments it was given, waits for the stop and ends with the
-// status of --exit-status. --probe-name and --log-folder say which service it is.
+// status of --exit-status. --probe-name and --log-folder say which service it is (kv58-serve,
+// logging to %ProgramData%\kv58, without them: the installer's test runs it as kv58.exe).
 
 #include <iostream>
 #include <string>
@@ -31,8 +32,12 @@ int main(int argc, char** argv) {
   }
   const std::span<const std::string_view> serveArgs(args.begin() + 1, args.end());
   ServiceSetup setup;
-  setup.name = ValueAfter(serveArgs, "--probe-name");
-  setup.logFolder = ValueAfter(serveArgs, "--log-folder");
+  if (const std::string name = ValueAfter(serveArgs, "--probe-name"); !name.empty()) {
+    setup.name = name;
+  }
+  if (const std::string folder = ValueAfter(serveArgs, "--log-folder"); !folder.empty()) {
+    setup.logFolder = folder;
+  }
   const auto status = RunServiceCommand(
       serveArgs, std::cout, std::cerr,
       [](std::span<const std::string_view> given, ServeControl& control, std::ostream& log) {
