@@ -26,5 +26,12 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "libssl3")
 # the captions fit their controls. Without it the default font takes over and some are cut.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-comic-neue")
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
+if(TARGET kv58)
+  # kv58 serve's system user (postinst) needs adduser; /etc/kv58's files are the
+  # administrator's once installed (conffiles).
+  string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", adduser")
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${linux}/postinst ${linux}/conffiles)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+endif()
 
 include(CPack)

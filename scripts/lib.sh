@@ -17,9 +17,10 @@ KV58_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev lib
 KV58_TEST_PACKAGES=(socat ser2net iproute2 openssl)
 # Packages of the fuzz targets (scripts/fuzz): clang with its libFuzzer and sanitizer runtimes.
 KV58_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
-# Packages to build the Debian package (scripts/package-linux) and to check it.
+# Packages to build the Debian package (scripts/package-linux) and to check it (systemd for
+# systemd-analyze, which checks kv58-serve.service).
 KV58_PACKAGE_PACKAGES=(dpkg-dev file help2man)
-KV58_PACKAGE_CHECK_PACKAGES=(desktop-file-utils appstream lintian librsvg2-bin imagemagick)
+KV58_PACKAGE_CHECK_PACKAGES=(desktop-file-utils appstream lintian librsvg2-bin imagemagick systemd)
 # Packages to show the window where there is no display, and to photograph it.
 KV58_DISPLAY_PACKAGES=(xvfb xauth x11-utils imagemagick)
 # Packages to read the window as a screen reader does on Linux: the accessibility bus and its
