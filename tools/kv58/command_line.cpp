@@ -127,6 +127,7 @@ void DescribeCommands(CLI::App& app, Request& request) {
     return step;
   });
   AddValue(send, "FILE", texts->file);
+  send->alias("text"); // as schedules and the window's words say it
   send->add_flag("--template", texts->templated)->disable_flag_override();
 
   CLI::App* monitor = AddCommand(app, request, "monitor", "print what the device sends", [texts] {

@@ -45,7 +45,7 @@ Commands:
                      page, then 00. FILE must be a regular file; "-" reads standard input
                      (at most 1983 bytes). On a terminal a progress bar shows the page
                      and the seconds left. The upload stops at the first page the port
-                     does not take
+                     does not take; "text FILE" says the same
   send --template FILE
                      the same, with fields of the text filled in with the local date and
                      time when kv58 reads it: {date} 2026-03-29, {time} 08:05, {weekday}

@@ -139,6 +139,11 @@ void HttpApi::Impl::Route() {
   server.set_read_timeout(s_.limits.readTimeout);
   server.set_write_timeout(s_.limits.writeTimeout);
   server.set_keep_alive_timeout(s_.limits.keepAlive.count());
+#ifdef _WIN32
+  // On Windows the server looks for a new connection with a time-out, 10 ms by default: an
+  // idle service would wake a hundred times a second. Stop() ends the wait however long.
+  server.set_idle_interval(std::chrono::hours(1));
+#endif
   server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
     if (req.path == "/healthz" || SameToken(req.get_header_value("Authorization"), "Bearer " + s_.token)) {
       return httplib::Server::HandlerResponse::Unhandled;
