@@ -2,12 +2,14 @@
 # build/cpp-httplib/): the HTTP server of `kv58 serve`. Targets link kv58_httplib. Its limits
 # are set here, for both systems alike; the server's own code sets the rest (time-outs, body size).
 set(KV58_HTTPLIB_DIR "${PROJECT_SOURCE_DIR}/build/cpp-httplib" CACHE PATH "Folder of cpp-httplib's httplib.h")
-if(NOT EXISTS "${KV58_HTTPLIB_DIR}/httplib.h")
+if(KV58_HTTPLIB_DIR STREQUAL "${PROJECT_SOURCE_DIR}/build/cpp-httplib")
   execute_process(COMMAND bash "${PROJECT_SOURCE_DIR}/scripts/fetch-httplib" RESULT_VARIABLE kv58_fetched)
-  if(NOT kv58_fetched EQUAL 0 OR NOT EXISTS "${KV58_HTTPLIB_DIR}/httplib.h")
-    message(FATAL_ERROR "cpp-httplib's header is missing: run scripts/fetch-httplib")
+  if(NOT kv58_fetched EQUAL 0)
+    message(FATAL_ERROR "scripts/fetch-httplib failed: cpp-httplib's header is missing or out of date")
   endif()
 endif()
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+  "${PROJECT_SOURCE_DIR}/cmake/httplib-patches/request-bounds.patch")
 file(READ "${KV58_HTTPLIB_DIR}/VERSION.txt" kv58_httplib_version)
 string(STRIP "${kv58_httplib_version}" kv58_httplib_version)
 message(STATUS "cpp-httplib ${kv58_httplib_version}: ${KV58_HTTPLIB_DIR}/httplib.h")
