@@ -9,6 +9,12 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 
+#ifndef _WIN32
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "common/testing/loopback.h"
+#endif
 #include "tools/kv58/serve/dispatcher.h"
 #include "tools/kv58/serve/event_feed.h"
 #include "tools/kv58/serve/http_api.h"
@@ -268,6 +274,64 @@ TEST_F(HttpApiTest, ANewerTextReplacesOneStillWaitingAndTheDisplayEndsOnTheLast)
   const std::string events = follower.get();
   EXPECT_EQ(std::count(events.begin(), events.end(), '\n'), 3) << events;
 }
+
+#ifndef _WIN32
+// What the server answers a client that writes `request` and then waits: its status line.
+std::string StatusLineFor(int port, const std::string& request) {
+  const int socket = kv58::testing::ConnectToLoopback(port);
+  const timeval patience{10, 0};
+  (void)setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+  std::string answer;
+  if (send(socket, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
+    char chunk[4096];
+    for (ssize_t got = 0;
+         answer.find("\r\n\r\n") == std::string::npos && (got = recv(socket, chunk, sizeof chunk, 0)) > 0;) {
+      answer.append(chunk, static_cast<std::size_t>(got));
+    }
+  }
+  close(socket);
+  return answer.substr(0, answer.find("\r\n")) +
+         (answer.find("ports.txt, line 2") != std::string::npos ? " (the reload's answer)" : "");
+}
+
+// Clients that break HTTP's rules or crawl: each is answered or cut off within its bounds,
+// and none keeps the others from being served.
+TEST_F(HttpApiTest, ClientsBreakingTheRulesAreBoundedAndHoldNobodyElse) {
+  const std::string auth = std::string("Authorization: Bearer ") + kToken + "\r\n";
+  std::vector<int> crawling;
+  for (int i = 0; i < 50; ++i) {
+    crawling.push_back(kv58::testing::ConnectToLoopback(api_.BoundPort()));
+    (void)send(crawling.back(), "GET /v1/displays HTTP/1.1\r\n", 27, MSG_NOSIGNAL);
+  }
+  std::string chunked =
+      "POST /v1/all/text HTTP/1.1\r\nHost: x\r\n" + auth + "Transfer-Encoding: chunked\r\n\r\n";
+  for (int i = 0; i < 20; ++i) {
+    chunked += "1000\r\n" + std::string(4096, 'x') + "\r\n";
+  }
+  std::string manyHeaders = "GET /v1/displays HTTP/1.1\r\n" + auth;
+  for (int i = 0; i < 100; ++i) {
+    manyHeaders += "X-" + std::to_string(i) + ": y\r\n";
+  }
+  const struct {
+    std::string request;
+    std::string status;
+  } cases[] = {
+      {"POST /v1/reload HTTP/1.1\r\nHost: x\r\n" + auth + "\r\n",
+       "HTTP/1.1 400 Bad Request (the reload's answer)"},
+      {chunked + "0\r\n\r\n", "HTTP/1.1 400 Bad Request"},
+      {manyHeaders + "\r\n", "HTTP/1.1 400 Bad Request"},
+      {"GET /healthz HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 200 OK"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.request.substr(0, 60));
+    EXPECT_EQ(StatusLineFor(api_.BoundPort(), c.request), c.status);
+  }
+  for (const int socket : crawling) {
+    close(socket);
+  }
+  EXPECT_TRUE(displays_.Sent().empty());
+}
+#endif
 
 } // namespace
 } // namespace kv58::serve
