@@ -40,6 +40,9 @@ so several settings go out in one call:  kv58 --port COM5 speed 4 scroll horizon
 Commands:
   ports              list the serial ports in the order the window lists them, each with
                      the device it maps to; stands alone
+  serve --ports-file FILE ...
+                     run unattended: the displays' texts on a schedule and through a
+                     local HTTP API, until stopped (kv58 serve --help); stands alone
   send FILE          upload the text in FILE, sent as it is stored, at most 1983 bytes:
                      FF 07, the text in pages of 256 bytes with a pause of 1 s after each
                      page, then 00. FILE must be a regular file; "-" reads standard input

@@ -185,7 +185,8 @@ private:
   void Submit(const std::vector<std::string>& names, const ScheduleEntry& entry, const std::string& source);
   void CatchUp(const std::vector<std::string>& only, const std::string& why);
   void RunDue(SystemClock::time_point from, SystemClock::time_point to);
-  std::vector<std::string> DueRecoveries(SystemClock::time_point now);
+  // The displays back after failing, and the failing ones due to be tried again.
+  std::pair<std::vector<std::string>, std::vector<std::string>> DueRecoveries(SystemClock::time_point now);
   std::optional<SystemClock::time_point> NextWake(SystemClock::time_point after);
   void Say(const std::string& text) { console_.err << "kv58 serve: " << text << '\n' << std::flush; }
 
@@ -318,16 +319,17 @@ void Service::RunDue(SystemClock::time_point from, SystemClock::time_point to) {
   }
 }
 
-std::vector<std::string> Service::DueRecoveries(SystemClock::time_point now) {
+std::pair<std::vector<std::string>, std::vector<std::string>>
+Service::DueRecoveries(SystemClock::time_point now) {
   const std::lock_guard lock(recoveryMutex_);
-  std::vector<std::string> names = std::exchange(cameBack_, {});
+  std::vector<std::string> retried;
   for (auto& [name, recovery] : failing_) {
     if (recovery.first <= now) {
-      names.push_back(name);
+      retried.push_back(name);
       recovery.first = SystemClock::time_point::max(); // until this try has ended
     }
   }
-  return names;
+  return {std::exchange(cameBack_, {}), retried};
 }
 
 std::optional<SystemClock::time_point> Service::NextWake(SystemClock::time_point after) {
@@ -370,9 +372,12 @@ int Service::Run() {
     const auto now = SystemClock::now();
     RunDue(last, now);
     last = now;
-    const std::vector<std::string> recovering = DueRecoveries(now);
-    if (!recovering.empty()) {
-      CatchUp(recovering, "the display was unreachable or came back");
+    const auto [cameBack, retried] = DueRecoveries(now);
+    if (!cameBack.empty()) {
+      CatchUp(cameBack, "the display is back");
+    }
+    if (!retried.empty()) {
+      CatchUp(retried, "tried again, as the display could not be reached");
     }
   }
   RequestStop(StopLevel::Finish);
