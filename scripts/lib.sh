@@ -102,3 +102,21 @@ kv58_start_xvfb() {
 }
 
 kv58_log() { printf '\033[1m==> %s\033[0m\n' "$*"; }
+kv58_fail() {
+  echo "$(basename "$0"): $*" >&2
+  exit 1
+}
+
+# Debian's source packages are reachable once the machine's archive has a deb-src entry:
+# derived from the existing deb822 entry, so the same mirror and suites serve both.
+kv58_ensure_deb_src() {
+  local sources=/etc/apt/sources.list.d/debian.sources derived=/etc/apt/sources.list.d/kv58-deb-src.sources
+  if grep -rqsE '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+    return 0
+  fi
+  [ -f "$sources" ] || kv58_fail "no deb-src entry and no $sources to derive one from; add a deb-src line"
+  [ "$(id -u)" -eq 0 ] || kv58_fail "no deb-src entry; as root, add one for the archive in $sources"
+  kv58_log "Adding a deb-src entry derived from $sources"
+  sed -e 's/^Types:.*$/Types: deb-src/' "$sources" >"$derived"
+  apt-get update -qq
+}

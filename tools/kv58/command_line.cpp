@@ -86,6 +86,7 @@ void DescribeCommands(CLI::App& app, Request& request) {
   struct Texts {
     std::string speed, first, last, scroll, file;
     bool hex = false;
+    bool templated = false;
   };
   auto texts = std::make_shared<Texts>();
 
@@ -122,9 +123,12 @@ void DescribeCommands(CLI::App& app, Request& request) {
   CLI::App* send = AddCommand(app, request, "send", "upload a text file", [texts] {
     Step step = StepOf(Step::Kind::Send);
     step.file = Take(texts->file, "send", "a file name, or - for standard input");
+    step.templated = std::exchange(texts->templated, false);
     return step;
   });
   AddValue(send, "FILE", texts->file);
+  send->alias("text"); // as schedules and the window's words say it
+  send->add_flag("--template", texts->templated)->disable_flag_override();
 
   CLI::App* monitor = AddCommand(app, request, "monitor", "print what the device sends", [texts] {
     Step step = StepOf(Step::Kind::Monitor);

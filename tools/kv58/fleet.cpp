@@ -88,31 +88,6 @@ DisplayResult WithEarlierAttempts(DisplayResult result, const DisplayState& stat
   return result;
 }
 
-// One display, with its further attempts; each begins its steps from the first, once the
-// display is out of any text an earlier attempt left open.
-DisplayResult Serve(const Display& display, const FleetRun& run, Slot& slot) {
-  if (StopRequested()) {
-    return NotStarted();
-  }
-  const auto started = Clock::now();
-  const auto secondsLeft = [&slot](std::size_t seconds) { slot.secondsLeft = seconds; };
-  DisplayState state;
-  DisplayResult result = run.serve(display, slot.out, secondsLeft, state);
-  int attempts = 1;
-  while (attempts <= run.retries && WorthRetrying(result)) {
-    if (!WaitToRetry(attempts)) {
-      result = StoppedWhileWaiting(std::move(result));
-      break;
-    }
-    result = run.serve(display, slot.out, secondsLeft, state);
-    ++attempts;
-  }
-  result = WithEarlierAttempts(std::move(result), state);
-  result.attempts = attempts;
-  result.seconds = std::chrono::duration<double>(Clock::now() - started).count();
-  return result;
-}
-
 // As many workers as asked and as the system lets start: a thread that cannot be started
 // leaves its displays to the others, and with none started the caller serves them all.
 std::vector<std::thread> StartWorkers(std::size_t wanted, const std::function<void()>& worker) {
@@ -173,6 +148,29 @@ bool WorthRetrying(const DisplayResult& result) {
   return !IsStop(result.outcome) && result.outcome != Outcome::Done && IsRetried(result.kind);
 }
 
+DisplayResult ServeWithRetries(const Display& display, const FleetRun& run, std::ostream& out,
+                               const std::function<void(std::size_t seconds)>& secondsLeft,
+                               DisplayState& state) {
+  if (StopRequested()) {
+    return NotStarted();
+  }
+  const auto started = Clock::now();
+  DisplayResult result = run.serve(display, out, secondsLeft, state);
+  int attempts = 1;
+  while (attempts <= run.retries && WorthRetrying(result)) {
+    if (!WaitToRetry(attempts)) {
+      result = StoppedWhileWaiting(std::move(result));
+      break;
+    }
+    result = run.serve(display, out, secondsLeft, state);
+    ++attempts;
+  }
+  result = WithEarlierAttempts(std::move(result), state);
+  result.attempts = attempts;
+  result.seconds = std::chrono::duration<double>(Clock::now() - started).count();
+  return result;
+}
+
 int RunFleet(const std::vector<Display>& displays, const FleetRun& run, std::ostream& report) {
   std::vector<std::unique_ptr<Slot>> slots;
   for (std::size_t i = 0; i < displays.size(); ++i) {
@@ -183,7 +181,9 @@ int RunFleet(const std::vector<Display>& displays, const FleetRun& run, std::ost
     for (std::size_t i = next++; i < displays.size(); i = next++) {
       Slot& slot = *slots[i];
       slot.state = State::Running;
-      slot.result = Serve(displays[i], run, slot);
+      DisplayState state;
+      slot.result = ServeWithRetries(
+          displays[i], run, slot.out, [&slot](std::size_t seconds) { slot.secondsLeft = seconds; }, state);
       slot.secondsLeft = 0;
       slot.state = slot.result.outcome == Outcome::Done ? State::Done : State::Failed;
     }

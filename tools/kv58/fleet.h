@@ -38,6 +38,13 @@ struct FleetRun {
 // (failure_kind.h), never a stop.
 [[nodiscard]] bool WorthRetrying(const DisplayResult& result);
 
+// One display with its further attempts, each beginning its steps from the first once the
+// display is out of any text an earlier attempt, or an earlier call with the same `state`,
+// left open.
+[[nodiscard]] DisplayResult ServeWithRetries(const Display& display, const FleetRun& run, std::ostream& out,
+                                             const std::function<void(std::size_t seconds)>& secondsLeft,
+                                             DisplayState& state);
+
 // Serves every display and prints its report to `report`, in the order given. The exit
 // status: 0 when every display got everything, 128 + the signal when the user interrupted, 1
 // when any display failed.

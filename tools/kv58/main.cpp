@@ -12,6 +12,8 @@
 #include "serial/port_discovery.h"
 #include "tools/kv58/console.h"
 #include "tools/kv58/run.h"
+#include "tools/kv58/serve/serve_run.h"
+#include "tools/kv58/serve/serve_signals.h"
 
 namespace {
 
@@ -73,5 +75,11 @@ int main(int argc, char** argv) {
                        }};
   cli::Machine machine{SystemSerialDriver(),           SystemPortSource,      SleepingPause(),
                        std::chrono::milliseconds(100), NewSystemSerialDriver, cli::RoomForDisplays()};
+  if (!args.empty() && args.front() == "serve") {
+    static serve::ServeControl control;
+    serve::ForwardSignals(control); // before any thread: they all leave the signals to it
+    console.watchInterrupts = [](bool) {};
+    return serve::RunServe(std::span(args).subspan(1), console, machine, control);
+  }
   return cli::RunKv58(args, console, machine);
 }

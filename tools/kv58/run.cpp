@@ -1,6 +1,7 @@
 #include "tools/kv58/run.h"
 
 #include <algorithm>
+#include <ctime>
 #include <map>
 #include <memory>
 #include <optional>
@@ -20,6 +21,8 @@
 #include "tools/kv58/port_session.h"
 #include "tools/kv58/ports_file.h"
 #include "tools/kv58/same_display.h"
+#include "tools/kv58/serve/local_time.h"
+#include "tools/kv58/serve/text_template.h"
 #include "tools/kv58/step_runner.h"
 #include "tools/kv58/text_input.h"
 #include "tools/kv58/usage_text.h"
@@ -120,6 +123,23 @@ std::vector<Display> ChosenDisplays(const Request& request, Console& console, st
   return {};
 }
 
+// A text of send --template with its date and time filled in from the local clock now.
+bool FillInTemplate(const Step& step, std::string& text, std::string& error) {
+  const std::string name = step.file == "-" ? "standard input" : step.file;
+  const auto now = serve::LocalTime(std::time(nullptr));
+  if (!now) {
+    error = name + ": the local time is not known, so its date and time cannot be filled in";
+    return false;
+  }
+  serve::ExpandedText expanded = serve::ExpandTemplate(text, *now);
+  if (!expanded.text) {
+    error = name + ": " + expanded.error;
+    return false;
+  }
+  text = std::move(*expanded.text);
+  return true;
+}
+
 // The steps with the texts of the send steps, all read before the port is opened.
 bool MakePlan(const Request& request, Console& console, Plan& plan, std::string& error) {
   plan.clear();
@@ -129,6 +149,9 @@ bool MakePlan(const Request& request, Console& console, Plan& plan, std::string&
       TextInput text = ReadText(step.file, console.in);
       if (!text.loaded) {
         error = std::move(text.error);
+        return false;
+      }
+      if (step.templated && !FillInTemplate(step, text.bytes, error)) {
         return false;
       }
       planned.text = std::move(text.bytes);
@@ -296,15 +319,7 @@ int ServeFleet(const Request& request, const std::vector<Display>& displays, con
   run.progress = console.errIsTerminal && !request.quiet ? &console.err : nullptr;
   run.serve = [&](const Display& display, std::ostream& out,
                   const std::function<void(std::size_t)>& secondsLeft, DisplayState& state) {
-    std::unique_ptr<SerialDriver> own = machine.newDriver ? machine.newDriver() : nullptr;
-    TCOMSocket port(own ? *own : machine.driver);
-    Line line{port, machine.pause, false, [] {}};
-    std::ostream unsaid(nullptr); // the report tells each display's end
-    std::istringstream noInput;
-    Console quiet{out, unsaid, noInput, false, console.environment, [](bool) {}};
-    Request one = request;
-    one.quiet = true;
-    return SendSteps(one, display.port, plan, quiet, line, machine.monitorTick, secondsLeft, state);
+    return SendToDisplay(request, display, plan, machine, out, secondsLeft, state);
   };
   return RunFleet(displays, run, console.out);
 }
@@ -319,6 +334,21 @@ int NoteLostReport(Console& console, int status) {
 }
 
 } // namespace
+
+DisplayResult SendToDisplay(const Request& request, const Display& display, const Plan& plan,
+                            Machine& machine, std::ostream& out,
+                            const std::function<void(std::size_t seconds)>& secondsLeft,
+                            DisplayState& state) {
+  std::unique_ptr<SerialDriver> own = machine.newDriver ? machine.newDriver() : nullptr;
+  TCOMSocket port(own ? *own : machine.driver);
+  Line line{port, machine.pause, false, [] {}};
+  std::ostream unsaid(nullptr); // the report tells each display's end
+  std::istringstream noInput;
+  Console quiet{out, unsaid, noInput, false, [](const char*) { return std::nullopt; }, [](bool) {}};
+  Request one = request;
+  one.quiet = true;
+  return SendSteps(one, display.port, plan, quiet, line, machine.monitorTick, secondsLeft, state);
+}
 
 int RunKv58(std::span<const std::string_view> args, Console& console, Machine& machine) {
   const CommandLine line = ParseCommandLine(args);

@@ -16,6 +16,10 @@
 #include "protocol/pause.h"
 #include "serial/port_source.h"
 #include "serial/serial_driver.h"
+#include "tools/kv58/command_line.h"
+#include "tools/kv58/display.h"
+#include "tools/kv58/display_result.h"
+#include "tools/kv58/step_runner.h"
 
 namespace kv58::cli {
 
@@ -48,5 +52,13 @@ inline constexpr const char* kPortVariable = "KV58_PORT";
 
 // The exit status: kExitDone, kExitDeviceError or kExitUsageError.
 [[nodiscard]] int RunKv58(std::span<const std::string_view> args, Console& console, Machine& machine);
+
+// One attempt at one display, as a fleet makes it: its port opened on a driver of its own
+// when the machine makes them, an open text left in `state` ended first, the plan sent, the
+// port closed. Nothing is said on the way: the result tells it all.
+[[nodiscard]] DisplayResult SendToDisplay(const Request& request, const Display& display, const Plan& plan,
+                                          Machine& machine, std::ostream& out,
+                                          const std::function<void(std::size_t seconds)>& secondsLeft,
+                                          DisplayState& state);
 
 } // namespace kv58::cli

@@ -45,7 +45,14 @@ Commands:
                      page, then 00. FILE must be a regular file; "-" reads standard input
                      (at most 1983 bytes). On a terminal a progress bar shows the page
                      and the seconds left. The upload stops at the first page the port
-                     does not take
+                     does not take; "text FILE" says the same
+  send --template FILE
+                     the same, with fields of the text filled in with the local date and
+                     time when kv58 reads it: {date} 2026-03-29, {time} 08:05, {weekday}
+                     Sunday (English, in ASCII), {date:FORMAT} or {time:FORMAT} with the
+                     number fields of strftime (%d %m %Y %y %C %H %I %M %S %j %e %u %w
+                     %U %W %G %g %V %F %T %R %D %%, no names), and {{ for a {. Any other
+                     { or } stays. At most 1983 bytes once filled in
   speed N            scroll speed N, 0 to 16: FF 03 N
   lines FIRST LAST   first and last display line, 1 to 22, FIRST not after LAST. The
                      display must never hold a first line after its last one, and kv58

@@ -13,7 +13,7 @@ namespace kv58::serve {
 
 // The arguments after "serve". Returns the exit status: 0 after a stop, 2 for options or files
 // refused at start, 1 when the API cannot listen.
-[[nodiscard]] int RunServe(std::span<const std::string_view> args, cli::Console& console, cli::Machine& machine,
-                           ServeControl& control);
+[[nodiscard]] int RunServe(std::span<const std::string_view> args, cli::Console& console,
+                           cli::Machine& machine, ServeControl& control);
 
 } // namespace kv58::serve

@@ -143,7 +143,11 @@ INSTANTIATE_TEST_SUITE_P(
                  "FF 03 10 FF 06 01 (scroll pause) FF 09 FF 08 FF 03 02"},
         LineCase{"TextFromStandardInput", {"send", "-"}, "AB\r\n", "FF 07 41 42 0D 0A (1000 ms) 00"},
         LineCase{"EmptyTextIsFrameAndTerminator", {"send", "-", "store"}, "", "FF 07 00 FF 08"},
-        LineCase{"OptionsAfterTheCommands", {"speed", "1", "--quiet"}, "", "FF 03 01"}),
+        LineCase{"OptionsAfterTheCommands", {"speed", "1", "--quiet"}, "", "FF 03 01"},
+        LineCase{"TemplateKeepsWhatIsNoField",
+                 {"send", "--template", "-"},
+                 "{{x} {y}",
+                 "FF 07 7B 78 7D 20 7B 79 7D (1000 ms) 00"}),
     [](const auto& row) { return std::string(row.param.label); });
 
 TEST_F(Kv58RunTest, OpensAtTheGivenSpeedWithTheDevicesLineSettingsAndReportsEachCommand) {
@@ -268,6 +272,20 @@ TEST_F(Kv58RunTest, TextHolding00IsRefusedWithItsOffsetBeforeAnythingIsSent) {
   in.str(std::string("Hi\0\xFF\x03\x10\xFF\x08", 8));
   EXPECT_EQ(Run({"--port", "COM5", "store", "send", "-"}), kExitUsageError);
   EXPECT_THAT(err.str(), HasSubstr("kv58: standard input holds a 00 byte at offset 2"));
+  EXPECT_TRUE(driver.calls.empty());
+}
+
+// The date goes in as the text is read; a field the display might show in another language is
+// refused before anything is sent.
+TEST_F(Kv58RunTest, TemplateTextsHaveTheirDateFilledInBeforeAnythingIsSent) {
+  in.str("{date}");
+  ASSERT_EQ(Run({"--dry-run", "send", "--template", "-"}), kExitDone) << err.str();
+  EXPECT_THAT(out.str(), ::testing::MatchesRegex("FF 07\n(3. ){4}2D (3. ){2}2D 3. 3.\npause 1000 ms\n00\n"));
+
+  in.clear();
+  in.str("Open {date:%A}");
+  EXPECT_EQ(Run({"--port", "COM5", "store", "send", "-", "--template"}), kExitUsageError);
+  EXPECT_THAT(err.str(), HasSubstr("kv58: standard input: {date:%A}: %A is not a field of digits"));
   EXPECT_TRUE(driver.calls.empty());
 }
 
@@ -434,6 +452,7 @@ TEST_F(Kv58RunTest, HelpNamesEveryCommandOptionAndExitStatusAndVersionIsOneLine)
   EXPECT_TRUE(help.starts_with("Usage: kv58 ")) << "help2man reads the first line";
   for (const char* word : {"ports",
                            "send FILE",
+                           "send --template FILE",
                            "speed N",
                            "lines FIRST LAST",
                            "scroll TYPE",
