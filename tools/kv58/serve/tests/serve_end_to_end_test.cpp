@@ -118,6 +118,7 @@ TEST(ServeEndToEndTest, ScheduleApiReloadAndStopOnTwoDisplays) {
   const int port = kv58::testing::FreeLoopbackPort();
   const auto log = folder.Path() / "log.jsonl";
 
+  std::string stoppedText;
   cli::test_support::Launch launch = cli::test_support::OutputTo(log);
   launch.whileRunning = [&](pid_t pid) {
     if (!Healthy(port)) {
@@ -156,7 +157,14 @@ TEST(ServeEndToEndTest, ScheduleApiReloadAndStopOnTwoDisplays) {
     const auto listed = client.Get("/v1/displays");
     ASSERT_TRUE(listed);
     EXPECT_EQ(Json::parse(listed->body).size(), 1U);
+
+    // A stop in the middle of a text: the page being written ends it, with its end.
+    const auto long_text = client.Post("/v1/displays/hall-1/text", std::string(700, 'y'), "text/plain");
+    ASSERT_TRUE(long_text);
+    EXPECT_EQ(long_text->status, 202);
+    std::this_thread::sleep_for(1300ms);
     ASSERT_EQ(kill(pid, SIGTERM), 0);
+    stoppedText = arrivals.Next(hall);
   };
   const auto finished = cli::test_support::RunProgram(
       {"serve", "--ports-file", ports.string(), "--schedule", schedule.string(), "--listen",
@@ -172,11 +180,17 @@ TEST(ServeEndToEndTest, ScheduleApiReloadAndStopOnTwoDisplays) {
   for (std::string line; std::getline(lines, line);) {
     logged.push_back(Json::parse(line));
   }
-  ASSERT_GE(logged.size(), 5U);
+  ASSERT_GE(logged.size(), 6U);
+  const Json stopped = logged.back();
+  logged.pop_back();
   for (const Json& line : logged) {
     EXPECT_EQ(line["status"], "done") << line;
     EXPECT_TRUE(line.contains("job") && line.contains("source") && line.contains("attempts")) << line;
   }
+  EXPECT_EQ(stopped["status"], "interrupted") << stopped;
+  EXPECT_EQ(stopped["text_ended"], true) << stopped;
+  EXPECT_LT(stopped["pages_sent"].get<int>(), 3) << stopped;
+  EXPECT_EQ(stoppedText, std::string(256 * stopped["pages_sent"].get<std::size_t>(), 'y'));
   EXPECT_THAT(logged[0]["source"].get<std::string>(), HasSubstr("(at start)"));
 }
 

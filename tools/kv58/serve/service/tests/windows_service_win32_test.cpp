@@ -36,7 +36,9 @@ std::filesystem::path ProbeProgram() {
 
 std::string ReadAll(const std::filesystem::path& path) {
   std::ifstream file(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), {});
+  std::ostringstream text; // not istreambuf_iterator: GCC 12 warns of it when optimising
+  text << file.rdbuf();
+  return text.str();
 }
 
 // Waits up to `limit` for `done`; whether it came.
