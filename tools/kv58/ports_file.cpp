@@ -12,15 +12,6 @@
 namespace kv58::cli {
 namespace {
 
-std::vector<std::string> Words(std::string_view line) {
-  std::vector<std::string> words;
-  std::istringstream in{std::string(line)};
-  for (std::string word; in >> word;) {
-    words.push_back(word);
-  }
-  return words;
-}
-
 // Why `path` is no file to read the displays from, or none.
 std::optional<std::string> NotAFile(const std::string& path) {
   std::error_code error;
@@ -49,6 +40,15 @@ std::optional<Display> DisplayOf(const std::vector<std::string>& words) {
 }
 
 } // namespace
+
+std::vector<std::string> Words(std::string_view line) {
+  std::vector<std::string> words;
+  std::istringstream in{std::string(line)};
+  for (std::string word; in >> word;) {
+    words.push_back(word);
+  }
+  return words;
+}
 
 PortsFile ReadPortsFile(const std::string& path) {
   PortsFile file;

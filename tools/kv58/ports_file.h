@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tools/kv58/display.h"
@@ -21,5 +22,8 @@ struct PortsFile {
   std::optional<std::string> error; // the first fault, with its line number
 };
 [[nodiscard]] PortsFile ReadPortsFile(const std::string& path);
+
+// The words of a line, between blanks: how ports files and schedules read theirs.
+[[nodiscard]] std::vector<std::string> Words(std::string_view line);
 
 } // namespace kv58::cli

@@ -10,6 +10,7 @@
 
 #include "common/int_parse.h"
 #include "common/read_only_file.h"
+#include "tools/kv58/ports_file.h"
 #include "tools/kv58/serve/local_time.h"
 
 namespace kv58::serve {
@@ -136,15 +137,6 @@ void EachRun(const When& when, long dayNumber, std::int32_t fromMinute, Visit vi
 }
 
 // ---- Reading the file ----------------------------------------------------------------------
-
-std::vector<std::string> Words(std::string_view line) {
-  std::vector<std::string> words;
-  std::istringstream in{std::string(line)};
-  for (std::string word; in >> word;) {
-    words.push_back(word);
-  }
-  return words;
-}
 
 std::string Lower(std::string_view text) {
   std::string lower(text);
@@ -419,7 +411,7 @@ ScheduleLoad ReadSchedule(const std::string& path) {
     if (line.size() > kMaxScheduleLineBytes) {
       return Refused(where + ": longer than " + std::to_string(kMaxScheduleLineBytes) + " bytes");
     }
-    const auto words = Words(std::string_view(line).substr(0, line.find('#')));
+    const auto words = cli::Words(std::string_view(line).substr(0, line.find('#')));
     if (words.empty()) {
       continue;
     }
