@@ -103,8 +103,20 @@ Publish PublishOwnFile(const std::filesystem::path& path, const std::string& con
       return Publish::Failed;
     }
   }
-  // Without MOVEFILE_REPLACE_EXISTING the move fails when `path` exists. The file keeps its
-  // own protected access list where it lands.
+  // A second name for the finished file, which fails when `path` exists: one step, so two
+  // starts at once cannot both make it (Wine's move without replacing looks, then renames).
+  // The file keeps its own protected access list under either name.
+  if (CreateHardLinkW(path.c_str(), draft.c_str(), nullptr) != 0) {
+    (void)DeleteFileW(draft.c_str());
+    return Publish::Made;
+  }
+  if (const DWORD linkError = GetLastError();
+      linkError == ERROR_ALREADY_EXISTS || linkError == ERROR_FILE_EXISTS) {
+    (void)DeleteFileW(draft.c_str());
+    return Publish::Exists;
+  }
+  // A volume without hard links (FAT): without MOVEFILE_REPLACE_EXISTING the move fails when
+  // `path` exists.
   if (MoveFileExW(draft.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH) != 0) {
     return Publish::Made;
   }
