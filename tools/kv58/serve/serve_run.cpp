@@ -146,6 +146,11 @@ cli::DisplayResult Refused(std::string why) {
   return result;
 }
 
+// "1 display", "3 schedule entries".
+std::string Counted(std::size_t count, const std::string& one, const std::string& many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
 bool FailedToReach(const cli::DisplayResult& result) {
   return result.outcome != cli::Outcome::Done && !cli::IsStop(result.outcome) && cli::IsRetried(result.kind);
 }
@@ -267,8 +272,8 @@ std::optional<std::string> Service::Reload() {
     const std::lock_guard lock(filesMutex_);
     files_ = std::get<Files>(std::move(loaded));
     dispatcher_.SetDisplays(files_.displays);
-    Say("the files were read again: " + std::to_string(files_.displays.size()) + " displays, " +
-        std::to_string(files_.schedule.entries.size()) + " schedule entries");
+    Say("the files were read again: " + Counted(files_.displays.size(), "display", "displays") + ", " +
+        Counted(files_.schedule.entries.size(), "schedule entry", "schedule entries"));
   }
   CatchUp({}, "after a reload");
   control_.Wake();
@@ -353,10 +358,12 @@ int Service::Run() {
     return cli::kExitDeviceError;
   }
   api_.Start();
-  Say("serving " + std::to_string(files_.displays.size()) + " displays of " + *options_.shared.portsFile +
-      (options_.schedule ? ", " + std::to_string(files_.schedule.entries.size()) + " schedule entries of " +
-                               *options_.schedule
-                         : std::string()) +
+  Say("serving " + Counted(files_.displays.size(), "display", "displays") + " of " +
+      *options_.shared.portsFile +
+      (options_.schedule
+           ? ", " + Counted(files_.schedule.entries.size(), "schedule entry", "schedule entries") + " of " +
+                 *options_.schedule
+           : std::string()) +
       "; the API is at http://" + options_.listenHost + ":" + std::to_string(api_.BoundPort()) + "/v1/");
   CatchUp({}, "at start");
   auto last = SystemClock::now();

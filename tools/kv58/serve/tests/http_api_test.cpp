@@ -276,16 +276,23 @@ TEST_F(HttpApiTest, ANewerTextReplacesOneStillWaitingAndTheDisplayEndsOnTheLast)
 }
 
 #ifndef _WIN32
-// What the server answers a client that writes `request` and then waits: its status line.
+// What the server answers a client that writes `request` and then waits: its status line,
+// and whether its body is the reload's refusal.
 std::string StatusLineFor(int port, const std::string& request) {
   const int socket = kv58::testing::ConnectToLoopback(port);
   const timeval patience{10, 0};
   (void)setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
   std::string answer;
+  const auto whole = [&answer] {
+    const std::size_t headersEnd = answer.find("\r\n\r\n");
+    const std::size_t length = answer.find("Content-Length: ");
+    return headersEnd != std::string::npos &&
+           (length == std::string::npos ||
+            answer.size() >= headersEnd + 4 + std::stoul(answer.substr(length + 16)));
+  };
   if (send(socket, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
     char chunk[4096];
-    for (ssize_t got = 0;
-         answer.find("\r\n\r\n") == std::string::npos && (got = recv(socket, chunk, sizeof chunk, 0)) > 0;) {
+    for (ssize_t got = 0; !whole() && (got = recv(socket, chunk, sizeof chunk, 0)) > 0;) {
       answer.append(chunk, static_cast<std::size_t>(got));
     }
   }

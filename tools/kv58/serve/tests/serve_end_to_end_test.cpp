@@ -173,7 +173,7 @@ TEST(ServeEndToEndTest, ScheduleApiReloadAndStopOnTwoDisplays) {
   ASSERT_TRUE(finished.has_value());
   EXPECT_EQ(finished->status, cli::kExitDone) << finished->err;
   EXPECT_THAT(finished->err, HasSubstr("refused, so the ones in use stay"));
-  EXPECT_THAT(finished->err, HasSubstr("the files were read again: 1 displays"));
+  EXPECT_THAT(finished->err, HasSubstr("the files were read again: 1 display, 2 schedule entries"));
 
   std::ifstream lines(log);
   std::vector<Json> logged;
