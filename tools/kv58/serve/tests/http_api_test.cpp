@@ -15,6 +15,7 @@
 
 #include "common/testing/loopback.h"
 #endif
+#include "tools/kv58/serve/api_orders.h"
 #include "tools/kv58/serve/dispatcher.h"
 #include "tools/kv58/serve/event_feed.h"
 #include "tools/kv58/serve/http_api.h"
@@ -273,6 +274,33 @@ TEST_F(HttpApiTest, ANewerTextReplacesOneStillWaitingAndTheDisplayEndsOnTheLast)
   EXPECT_THAT(displays_.Sent(), ElementsAre("door: text \"one\"", "door: speed 5", "door: text \"three\""));
   const std::string events = follower.get();
   EXPECT_EQ(std::count(events.begin(), events.end(), '\n'), 3) << events;
+}
+
+// A text a lost link left open is the display's state: the display's next job, whatever it
+// is, starts from it, as a fleet's next attempt does.
+TEST(DispatcherTest, WhatAJobLeavesOnADisplayReachesItsNextJob) {
+  std::vector<bool> foundOpen;
+  Dispatcher dispatcher(
+      [&foundOpen](const cli::Display&, const cli::Plan&, cli::DisplayState& state) {
+        foundOpen.push_back(state.openText.has_value());
+        state.openText = cli::TextAccount{1, 3, true, 2, false};
+        cli::DisplayResult result;
+        result.outcome = cli::Outcome::Partial;
+        return result;
+      },
+      2, nullptr);
+  dispatcher.SetDisplays({DisplayNamed("door", 3, {})});
+  const auto settings = std::get<Order>(SettingsOrder(R"({"speed":4})"));
+  for (int job = 0; job < 2; ++job) {
+    const auto id = dispatcher.Submit({"door"}, settings);
+    ASSERT_TRUE(id &&
+                dispatcher.WaitForJob(*id, std::chrono::steady_clock::now() + std::chrono::seconds(10)));
+  }
+  dispatcher.SetDisplays({DisplayNamed("door", 4, {})}); // another port: another display
+  const auto moved = dispatcher.Submit({"door"}, settings);
+  ASSERT_TRUE(moved &&
+              dispatcher.WaitForJob(*moved, std::chrono::steady_clock::now() + std::chrono::seconds(10)));
+  EXPECT_EQ(foundOpen, (std::vector<bool>{false, true, false}));
 }
 
 #ifndef _WIN32
