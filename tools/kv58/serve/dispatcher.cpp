@@ -106,7 +106,10 @@ std::optional<JobId> Dispatcher::Submit(const std::vector<std::string>& names, O
     job->source = order.source;
     job->open = names.size();
     jobs_[id] = job;
-    while (jobs_.size() > kJobsKept && jobs_.begin()->second->open == 0) {
+    partsKept_ += names.size();
+    while ((jobs_.size() > kJobsKept || partsKept_ > kPartsKept) && jobs_.begin()->first != id &&
+           jobs_.begin()->second->open == 0) {
+      partsKept_ -= jobs_.begin()->second->parts.size();
       jobs_.erase(jobs_.begin());
     }
     for (std::size_t part = 0; part < names.size(); ++part) {

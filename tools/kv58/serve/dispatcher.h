@@ -64,7 +64,10 @@ public:
                                                   cli::DisplayState& state)>;
   using Listener = std::function<void(const Finished& finished)>;
 
+  // Ended jobs are kept for GET /v1/jobs while there are at most this many, with at most
+  // kPartsKept displays' results among them (twenty jobs to all of a fleet of 1000).
   static constexpr std::size_t kJobsKept = 1000;
+  static constexpr std::size_t kPartsKept = 20000;
   static constexpr std::size_t kMaxWaitingPerDisplay = 32;
 
   Dispatcher(Runner runner, std::size_t displaysAtOnce, Listener onFinished);
@@ -114,6 +117,7 @@ private:
   std::deque<std::shared_ptr<Record>> ready_;
   std::map<JobId, std::shared_ptr<JobRecord>> jobs_;
   JobId nextJob_ = 1;
+  std::size_t partsKept_ = 0; // of every job in jobs_
   std::size_t workers_ = 0;
   bool stopping_ = false;
 };
