@@ -303,6 +303,31 @@ TEST(DispatcherTest, WhatAJobLeavesOnADisplayReachesItsNextJob) {
   EXPECT_EQ(foundOpen, (std::vector<bool>{false, true, false}));
 }
 
+// Jobs ended are kept by their number and by the results they hold: twenty jobs to a fleet of
+// 1000 are kept, the twenty-first lets the first go.
+TEST(DispatcherTest, EndedJobsAreKeptWithinTheirBound) {
+  Dispatcher dispatcher(
+      [](const cli::Display&, const cli::Plan&, cli::DisplayState&) { return cli::DisplayResult{}; }, 8,
+      nullptr);
+  std::vector<cli::Display> fleet;
+  std::vector<std::string> names;
+  for (int i = 1; i <= 1000; ++i) {
+    fleet.push_back(DisplayNamed("d" + std::to_string(i), i, {}));
+    names.push_back(fleet.back().name);
+  }
+  dispatcher.SetDisplays(fleet);
+  const auto settings = std::get<Order>(SettingsOrder(R"({"store":true})"));
+  std::vector<JobId> jobs;
+  for (int job = 0; job < 21; ++job) {
+    jobs.push_back(dispatcher.Submit(names, settings).value_or(0));
+    ASSERT_TRUE(
+        dispatcher.WaitForJob(jobs.back(), std::chrono::steady_clock::now() + std::chrono::seconds(30)));
+  }
+  EXPECT_FALSE(dispatcher.Job(jobs.front()).has_value());
+  EXPECT_TRUE(dispatcher.Job(jobs[1]).has_value());
+  EXPECT_EQ(dispatcher.Job(jobs.back())->parts.size(), 1000U);
+}
+
 #ifndef _WIN32
 // What the server answers a client that writes `request` and then waits: its status line,
 // and whether its body is the reload's refusal.
