@@ -201,15 +201,15 @@ private:
   ServeControl& control_;
   std::mutex filesMutex_;
   Files files_;
-  EventFeed events_;
-  Dispatcher dispatcher_;
-  HttpApi api_;
-
   // Displays whose last job could not reach them, and when the schedule's text is tried again;
   // displays that came back, for the schedule's text.
   std::mutex recoveryMutex_;
   std::map<std::string, std::pair<SystemClock::time_point, int>> failing_;
   std::vector<std::string> cameBack_;
+  // Last, so they end first: their threads use everything above.
+  EventFeed events_;
+  Dispatcher dispatcher_;
+  HttpApi api_;
 };
 
 std::size_t Service::DisplaysAtOnce() const {
