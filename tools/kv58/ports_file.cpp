@@ -12,19 +12,6 @@
 namespace kv58::cli {
 namespace {
 
-// Why `path` is no file to read the displays from, or none.
-std::optional<std::string> NotAFile(const std::string& path) {
-  std::error_code error;
-  const auto status = std::filesystem::status(path, error);
-  if (std::filesystem::is_directory(status)) {
-    return path + " is a folder, not a ports file";
-  }
-  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
-    return path + " is not a regular file (a FIFO, a device or a socket): give a file of ports";
-  }
-  return std::nullopt;
-}
-
 // The port and its name and tags from one line's words, or none.
 std::optional<Display> DisplayOf(const std::vector<std::string>& words) {
   // "NAME PORT TAG...", or "PORT TAG..." without a name: the port is the second word, or the first.
@@ -50,29 +37,45 @@ std::vector<std::string> Words(std::string_view line) {
   return words;
 }
 
-PortsFile ReadPortsFile(const std::string& path) {
-  PortsFile file;
-  if (auto why = NotAFile(path)) {
-    file.error = std::move(why);
-    return file;
+std::optional<std::string> ReadListFile(const std::string& path, const std::string& kind,
+                                        std::size_t maxBytes, std::string& error) {
+  std::error_code failed;
+  const auto status = std::filesystem::status(path, failed);
+  if (std::filesystem::is_directory(status)) {
+    error = path + " is a folder, not " + kind;
+    return std::nullopt;
+  }
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+    error = path + " is not a regular file (a FIFO, a device or a socket): give " + kind;
+    return std::nullopt;
   }
   ReadOnlyFile source(path);
-  std::string text;
   const auto size = source.RegularFileSize();
+  std::string text;
   if (!source.IsOpen() || !size) {
-    file.error = path + ": cannot be read";
+    error = path + ": " + (std::filesystem::exists(status) ? "cannot be read" : "no such file");
+    return std::nullopt;
+  }
+  if (*size > maxBytes) {
+    error = path + " holds more than " + std::to_string(maxBytes / 1024) + " KiB: not " + kind;
+    return std::nullopt;
+  }
+  if (!source.ReadAtMost(maxBytes, text)) {
+    error = path + ": cannot be read";
+    return std::nullopt;
+  }
+  return text;
+}
+
+PortsFile ReadPortsFile(const std::string& path) {
+  PortsFile file;
+  std::string error;
+  const auto text = ReadListFile(path, "a ports file", kMaxPortsFileBytes, error);
+  if (!text) {
+    file.error = std::move(error);
     return file;
   }
-  if (*size > kMaxPortsFileBytes) {
-    file.error = path + " holds more than " + std::to_string(kMaxPortsFileBytes / (1024 * 1024)) +
-                 " MiB: not a ports file";
-    return file;
-  }
-  if (!source.ReadAtMost(kMaxPortsFileBytes, text)) {
-    file.error = path + ": cannot be read";
-    return file;
-  }
-  std::istringstream lines(text);
+  std::istringstream lines(*text);
   std::size_t number = 0;
   for (std::string line; std::getline(lines, line);) {
     ++number;

@@ -23,6 +23,12 @@ struct PortsFile {
 };
 [[nodiscard]] PortsFile ReadPortsFile(const std::string& path);
 
+// A file of lines made elsewhere (ports files, schedules), read whole: a regular file of at
+// most `maxBytes`, or nothing with `error` naming the file and why, `kind` ("a ports file")
+// saying what it should have been.
+[[nodiscard]] std::optional<std::string> ReadListFile(const std::string& path, const std::string& kind,
+                                                      std::size_t maxBytes, std::string& error);
+
 // The words of a line, between blanks: how ports files and schedules read theirs.
 [[nodiscard]] std::vector<std::string> Words(std::string_view line);
 

@@ -9,9 +9,9 @@
 #include <system_error>
 
 #include "common/int_parse.h"
-#include "common/read_only_file.h"
 #include "tools/kv58/ports_file.h"
 #include "tools/kv58/serve/local_time.h"
+#include "tools/kv58/text_input.h"
 
 namespace kv58::serve {
 namespace {
@@ -264,22 +264,6 @@ std::optional<Target> TargetOf(const std::string& word, std::string& error) {
   return Target{TargetKind::Name, word};
 }
 
-// Why `path` names no text file to send, or none.
-std::optional<std::string> NoTextFile(const std::filesystem::path& path) {
-  std::error_code error;
-  const auto status = std::filesystem::status(path, error);
-  if (!std::filesystem::exists(status)) {
-    return "no such file";
-  }
-  if (std::filesystem::is_directory(status)) {
-    return "it is a folder";
-  }
-  if (!std::filesystem::is_regular_file(status)) {
-    return "it is not a regular file";
-  }
-  return std::nullopt;
-}
-
 // kv58's commands from `words`, by kv58's own parser, less what makes no sense unattended.
 std::optional<std::vector<cli::Step>> StepsOf(const std::vector<std::string>& words,
                                               const std::filesystem::path& folder, std::string& error) {
@@ -324,8 +308,9 @@ std::optional<std::vector<cli::Step>> StepsOf(const std::vector<std::string>& wo
     if (file.is_relative()) {
       file = folder / file;
     }
-    if (const auto why = NoTextFile(file)) {
-      error = file.string() + ": " + *why;
+    std::istringstream noInput;
+    if (cli::TextInput text = cli::ReadText(file.string(), noInput); !text.loaded) {
+      error = std::move(text.error); // read again when due; a text that cannot be sent now is a fault now
       return std::nullopt;
     }
     step.file = file.string();
@@ -362,42 +347,11 @@ std::optional<ScheduleEntry> EntryOf(const std::vector<std::string>& words,
 
 ScheduleLoad Refused(std::string error) { return ScheduleLoad{std::nullopt, std::move(error)}; }
 
-// The whole file, or why not: a regular file within the size bound.
-std::optional<std::string> FileText(const std::string& path, std::string& error) {
-  std::error_code failed;
-  const auto status = std::filesystem::status(path, failed);
-  if (std::filesystem::is_directory(status)) {
-    error = path + " is a folder, not a schedule";
-    return std::nullopt;
-  }
-  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
-    error = path + " is not a regular file (a FIFO, a device or a socket): give a schedule file";
-    return std::nullopt;
-  }
-  ReadOnlyFile source(path);
-  const auto size = source.RegularFileSize();
-  if (!source.IsOpen() || !size) {
-    error = path + ": " + (std::filesystem::exists(status) ? "cannot be read" : "no such file");
-    return std::nullopt;
-  }
-  if (*size > kMaxScheduleFileBytes) {
-    error =
-        path + " holds more than " + std::to_string(kMaxScheduleFileBytes / 1024) + " KiB: not a schedule";
-    return std::nullopt;
-  }
-  std::string text;
-  if (!source.ReadAtMost(kMaxScheduleFileBytes, text)) {
-    error = path + ": cannot be read";
-    return std::nullopt;
-  }
-  return text;
-}
-
 } // namespace
 
 ScheduleLoad ReadSchedule(const std::string& path) {
   std::string error;
-  const auto text = FileText(path, error);
+  const auto text = cli::ReadListFile(path, "a schedule", kMaxScheduleFileBytes, error);
   if (!text) {
     return Refused(std::move(error));
   }

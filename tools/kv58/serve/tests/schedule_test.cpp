@@ -157,7 +157,7 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusedLine{"StandardInput", "daily 08:00 all send -", "send - reads standard input"},
                       RefusedLine{"BadSpeed", "daily 08:00 all speed 17", "not \"17\""},
                       RefusedLine{"MissingText", "daily 08:00 all send gone.txt", "gone.txt: no such file"},
-                      RefusedLine{"FolderAsText", "daily 08:00 all send texts", "texts: it is a folder"},
+                      RefusedLine{"FolderAsText", "daily 08:00 all send texts", "texts: it is a directory"},
                       RefusedLine{"LongLine", "daily 08:00 all store #" + std::string(5000, 'x'),
                                   "longer than 4096 bytes"}),
     [](const auto& row) { return std::string(row.param.label); });
