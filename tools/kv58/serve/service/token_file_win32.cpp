@@ -131,8 +131,10 @@ Publish PublishOwnFile(const std::filesystem::path& path, const std::string& con
 
 bool ReadOwnFile(const std::filesystem::path& path, std::size_t limit, std::string& contents,
                  std::string& error, std::string& /*warning*/) {
-  const UniqueHandle file = Own(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  // FILE_SHARE_DELETE: the start that made the file may be removing its draft name, a second
+  // name of the same file, at this moment.
+  const UniqueHandle file = Own(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) {
     error = LastError();
     return false;
