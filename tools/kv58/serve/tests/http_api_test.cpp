@@ -15,6 +15,7 @@
 
 #include "common/testing/loopback.h"
 #endif
+#include "tools/kv58/device_steps.h"
 #include "tools/kv58/serve/api_orders.h"
 #include "tools/kv58/serve/dispatcher.h"
 #include "tools/kv58/serve/event_feed.h"
@@ -44,7 +45,9 @@ public:
     std::unique_lock lock(mutex_);
     std::string sent;
     for (const cli::PlannedStep& step : plan) {
-      sent += (sent.empty() ? "" : " ") + StepWord(step);
+      sent += (sent.empty() ? "" : ", ") + (step.step.kind == cli::Step::Kind::Send
+                                                ? "text \"" + step.text + "\""
+                                                : cli::DescribeStep(step.step));
     }
     sent_.push_back(display.name + ": " + sent);
     ++started_;
@@ -70,26 +73,6 @@ public:
   }
 
 private:
-  static std::string StepWord(const cli::PlannedStep& step) {
-    switch (step.step.kind) {
-    case cli::Step::Kind::Send:
-      return "text \"" + step.text + "\"";
-    case cli::Step::Kind::Speed:
-      return "speed " + std::to_string(step.step.value);
-    case cli::Step::Kind::Lines:
-      return "lines " + std::to_string(step.step.value) + "-" + std::to_string(step.step.lastLine);
-    case cli::Step::Kind::Scroll:
-      return "scroll " + std::to_string(step.step.value);
-    case cli::Step::Kind::Store:
-      return "store";
-    case cli::Step::Kind::Reset:
-      return "reset";
-    case cli::Step::Kind::Monitor:
-      break;
-    }
-    return "?";
-  }
-
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<std::string> sent_;
@@ -237,7 +220,7 @@ TEST_F(HttpApiTest, SettingsGoInTheDisplaysOrderWhateverTheFieldsOrder) {
            R"({"reset":true,"store":true,"scroll":"off","last_line":9,"first_line":2,"speed":4})");
   ASSERT_TRUE(accepted);
   ASSERT_EQ(accepted->status, 200) << accepted->body;
-  EXPECT_THAT(displays_.Sent(), ElementsAre("door: speed 4 lines 2-9 scroll 0 store reset"));
+  EXPECT_THAT(displays_.Sent(), ElementsAre("door: speed 4, lines 2 to 9, scroll none, store, reset"));
 }
 
 TEST_F(HttpApiTest, ANewerTextReplacesOneStillWaitingAndTheDisplayEndsOnTheLast) {

@@ -148,30 +148,16 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusedLine{"HourPastTheDay", "daily 24:00 all store", "\"24:00\" is no time of day"},
                       RefusedLine{"IntervalPastADay", "every 25h all store", "not \"25h\""},
                       RefusedLine{"NoDisplays", "daily 08:00", "no displays"},
-                      RefusedLine{"NoCommands", "daily 08:00 all", "no commands"},
-                      RefusedLine{"TagWithoutAName", "daily 08:00 tag: store", "tag: needs the tag"},
                       RefusedLine{"PortOption", "daily 08:00 all --port COM5 store",
                                   "\"--port\": a schedule takes commands only"},
                       RefusedLine{"Monitor", "daily 08:00 all monitor",
                                   "monitor watches a display until stopped"},
                       RefusedLine{"StandardInput", "daily 08:00 all send -", "send - reads standard input"},
-                      RefusedLine{"BadSpeed", "daily 08:00 all speed 17", "not \"17\""},
                       RefusedLine{"MissingText", "daily 08:00 all send gone.txt", "gone.txt: no such file"},
                       RefusedLine{"FolderAsText", "daily 08:00 all send texts", "texts: it is a directory"},
                       RefusedLine{"LongLine", "daily 08:00 all store #" + std::string(5000, 'x'),
                                   "longer than 4096 bytes"}),
     [](const auto& row) { return std::string(row.param.label); });
-
-TEST_F(ScheduleTest, OnlyARegularFileIsReadAsASchedule) {
-  EXPECT_THAT(ReadSchedule(folder.Path().string()).error, HasSubstr("is a folder, not a schedule"));
-  EXPECT_THAT(ReadSchedule((folder / "none.txt").string()).error, HasSubstr("none.txt: no such file"));
-#if !defined(_WIN32)
-  EXPECT_THAT(ReadSchedule("/dev/null").error, HasSubstr("is not a regular file"));
-#endif
-  const ScheduleLoad empty = Load("# nothing yet\n\n");
-  ASSERT_TRUE(empty.schedule) << empty.error;
-  EXPECT_FALSE(NextWake(*empty.schedule, Utc("2026-03-09 08:00")));
-}
 
 struct RunCase {
   const char* label;
@@ -200,7 +186,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         RunCase{"FridayRunThenMonday", "mon-fri 08:00", "2026-03-13 07:00", "2026-03-16 07:00"},
         RunCase{"WeekendFromMonday", "sat,sun 09:30", "2026-03-09 12:00", "2026-03-14 08:30"},
-        RunCase{"ListAndRange", "mon,wed-fri 10:00", "2026-03-09 09:00", "2026-03-11 09:00"},
         RunCase{"RangeOverTheWeekend", "fri-mon 07:00", "2026-03-10 00:00", "2026-03-13 06:00"},
         RunCase{"SkippedInSpringRunsAtTheGapsEnd", "daily 02:30", "2026-03-28 23:00", "2026-03-29 01:00",
                 true},
@@ -208,7 +193,6 @@ INSTANTIATE_TEST_SUITE_P(
         RunCase{"TwiceInAutumnRunsAtTheFirst", "daily 02:30", "2026-10-24 22:00", "2026-10-25 00:30", true},
         RunCase{"NotAgainAtTheSecond", "daily 02:30", "2026-10-25 00:30", "2026-10-26 01:30", true},
         RunCase{"EveryQuarterHour", "every 15m", "2026-03-09 07:07", "2026-03-09 07:15"},
-        RunCase{"EveryQuarterHourPastMidnight", "every 15m", "2026-03-09 22:50", "2026-03-09 23:00"},
         RunCase{"EveryQuarterHourOverTheGap", "every 15m", "2026-03-29 00:50", "2026-03-29 01:00", true},
         RunCase{"EveryQuarterHourAfterTheGap", "every 15m", "2026-03-29 01:00", "2026-03-29 01:15", true},
         RunCase{"RepeatedHourRunsOnce", "every 30m", "2026-10-25 00:30", "2026-10-25 02:00", true},

@@ -204,11 +204,9 @@ TEST(ServeEndToEndTest, FilesAndOptionsRefusedAtStartSayWhy) {
     const char* why;
   };
   const std::vector<Case> cases = {
-      {{}, "daily 25:00 all text t.txt\n", "schedule, line 1"},
       {{}, "# fine\ndaily 08:00 cellar text t.txt\n", "line 2: no display is named cellar"},
       {{}, "daily 08:00 tag:cellar text t.txt\n", "no display carries the tag cellar"},
       {{"--listen", "0.0.0.0:8058"}, "", "give --token-file"},
-      {{"--listen", "8058"}, "", "--listen takes HOST:PORT"},
       {{"--json"}, "", "serve takes --ports-file"},
   };
   for (const Case& c : cases) {

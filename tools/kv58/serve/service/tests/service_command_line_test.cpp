@@ -68,25 +68,6 @@ TEST(ServiceCommandLine, FileOptionsBecomeAbsolute) {
                           "--ports-file"));
 }
 
-struct QuoteCase {
-  const char* name;
-  std::string argument;
-  std::string quoted;
-};
-
-class Quote : public ::testing::TestWithParam<QuoteCase> {};
-
-TEST_P(Quote, ReadsBackAsOneArgument) { EXPECT_EQ(QuoteArgument(GetParam().argument), GetParam().quoted); }
-
-const QuoteCase kQuoteCases[] = {
-    {"Empty", "", R"("")"},
-    {"BackslashesAlone", R"(C:\a\b\)", R"(C:\a\b\)"},
-    {"TrailingBackslashInQuotes", R"(C:\my dir\)", R"("C:\my dir\\")"},
-    {"BackslashesBeforeQuote", R"(a\\"b)", R"("a\\\\\"b")"},
-};
-INSTANTIATE_TEST_SUITE_P(Rows, Quote, ::testing::ValuesIn(kQuoteCases),
-                         [](const auto& row) { return std::string(row.param.name); });
-
 std::vector<std::string> LinesOf(const std::filesystem::path& path) {
   std::ifstream file(path, std::ios::binary);
   std::vector<std::string> lines;
