@@ -54,6 +54,11 @@ Dispatcher::Dispatcher(Runner runner, std::size_t displaysAtOnce, Listener onFin
 
 Dispatcher::~Dispatcher() { Stop(); }
 
+DisplayView Dispatcher::ViewOf(const Record& record) {
+  return DisplayView{record.display, record.busy || !record.waiting.empty(), record.last, record.jobsByStatus,
+                     record.lastSuccess};
+}
+
 bool Dispatcher::SendsText(const cli::Plan& plan) {
   return std::any_of(plan.begin(), plan.end(),
                      [](const cli::PlannedStep& step) { return step.step.kind == cli::Step::Kind::Send; });
@@ -228,9 +233,7 @@ std::vector<DisplayView> Dispatcher::Displays() const {
   std::lock_guard lock(mutex_);
   std::vector<DisplayView> views;
   for (const std::string& name : order_) {
-    const Record& record = *displays_.at(name);
-    views.push_back(DisplayView{record.display, record.busy || !record.waiting.empty(), record.last,
-                                record.jobsByStatus, record.lastSuccess});
+    views.push_back(ViewOf(*displays_.at(name)));
   }
   return views;
 }
@@ -241,9 +244,7 @@ std::optional<DisplayView> Dispatcher::DisplayNamed(const std::string& name) con
   if (found == displays_.end()) {
     return std::nullopt;
   }
-  const Record& record = *found->second;
-  return DisplayView{record.display, record.busy || !record.waiting.empty(), record.last, record.jobsByStatus,
-                     record.lastSuccess};
+  return ViewOf(*found->second);
 }
 
 void Dispatcher::Stop() {

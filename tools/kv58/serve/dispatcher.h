@@ -103,6 +103,7 @@ private:
   void Finish(Record& record, JobId job, std::size_t part, cli::DisplayResult result,
               const std::string& source);
   void EndUnsent(Record& record, const std::string& why);
+  static DisplayView ViewOf(const Record& record);
   static bool SendsOnlyText(const cli::Plan& plan);
   static bool SendsText(const cli::Plan& plan);
 

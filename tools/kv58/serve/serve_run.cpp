@@ -151,10 +151,6 @@ std::string Counted(std::size_t count, const std::string& one, const std::string
   return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
-bool FailedToReach(const cli::DisplayResult& result) {
-  return result.outcome != cli::Outcome::Done && !cli::IsStop(result.outcome) && cli::IsRetried(result.kind);
-}
-
 class Service {
 public:
   Service(ServeOptions options, cli::Console& console, cli::Machine& machine, ServeControl& control,
@@ -248,7 +244,7 @@ void Service::Log(const Finished& finished) {
   events_.Publish(text);
   const std::lock_guard lock(recoveryMutex_);
   const std::string& name = finished.display.name;
-  if (FailedToReach(finished.result)) {
+  if (cli::WorthRetrying(finished.result)) { // the display could not be reached
     auto& [due, failures] = failing_[name];
     const auto wait = std::min<SystemClock::duration>(kFirstRecoveryWait * (1 << std::min(failures, 4)),
                                                       kLongestRecoveryWait);
